@@ -1,0 +1,105 @@
+// Resource pack records: the byte layouts of a pack file and the entry type
+// codes. docs/format.md has the byte tables; this header is their code.
+//
+// Every multi-byte field is little-endian and is read and written byte by
+// byte, never by casting a struct onto file bytes.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+inline constexpr uint32_t PACK_MAGIC = 0x19534552;  // "RES\x19"
+inline constexpr size_t PACK_HEADER_SIZE = 16;
+inline constexpr size_t PACK_ENTRY_SIZE = 16;
+inline constexpr size_t ENTRY_RECT_SIZE = 4;
+inline constexpr size_t TILE_HINT_SIZE = 4;
+inline constexpr size_t ENTRY_NAME_SIZE = 8;
+// len is a 24-bit field that counts the EntryRect too.
+inline constexpr uint32_t PACK_MAX_LEN = 0xFFFFFF;
+inline constexpr uint32_t PACK_MAX_PAYLOAD = PACK_MAX_LEN - ENTRY_RECT_SIZE;
+// Offsets and the printed sizes are signed 32-bit: nothing reaches 2 GiB.
+inline constexpr int64_t PACK_MAX_FILE_SIZE = 0x7FFFFFFF;
+
+// Byte positions of the two settings inside the header.
+inline constexpr size_t TILED_FLAG = 13;
+inline constexpr size_t CODEC_KIND = 14;
+
+inline constexpr uint8_t TYPE_JPEG = 38;
+inline constexpr uint8_t TYPE_TILED = 39;
+
+// The 16 header bytes are kept as read: bytes 6-12 and 15 mean nothing to
+// this tool and reach the output unchanged.
+struct PackHeader {
+  std::array<uint8_t, PACK_HEADER_SIZE> bytes{};
+};
+
+struct PackEntry {
+  uint32_t offset = 0;  // absolute file position of the entry's EntryRect
+  // Bytes of the entry's data, EntryRect included. Stored in 24 bits; a
+  // value above PACK_MAX_LEN only exists in memory (a recomputed length that
+  // the file cannot hold) and must never be written.
+  uint32_t len = 0;
+  uint8_t type = 0;
+  std::array<char, ENTRY_NAME_SIZE> name{};  // NUL-padded, not always NUL-terminated
+};
+
+struct EntryRect {
+  uint16_t width = 0;
+  uint16_t height = 0;
+};
+
+struct TileHint {
+  uint16_t hint_width = 0;
+  uint16_t hint_height = 0;
+};
+
+inline uint16_t load_le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t load_le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+inline void store_le16(uint8_t* p, uint16_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void store_le32(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v >> 16);
+  p[3] = static_cast<uint8_t>(v >> 24);
+}
+
+inline uint32_t pack_magic(const PackHeader& h) { return load_le32(h.bytes.data()); }
+inline uint16_t pack_entry_count(const PackHeader& h) { return load_le16(h.bytes.data() + 4); }
+
+// p points at PACK_ENTRY_SIZE bytes.
+PackEntry read_pack_entry(const uint8_t* p);
+// Stores len split as the format wants (bits 0-15, then 16-23); bits above 23
+// are dropped, so callers check len <= PACK_MAX_LEN first.
+void write_pack_entry(const PackEntry& e, uint8_t* p);
+
+EntryRect read_entry_rect(const uint8_t* p);
+void write_entry_rect(const EntryRect& r, uint8_t* p);
+TileHint read_tile_hint(const uint8_t* p);
+
+// 1, 2, 3 or 4 by the fixed type table; 2 for every code without a row.
+int entry_bytes_per_pixel(const PackEntry& e);
+
+// The name as text: up to the first NUL, at most 8 bytes.
+std::string_view entry_name(const PackEntry& e);
+
+// The name NUL-terminated, for printf's "%s".
+struct EntryNameText {
+  char text[ENTRY_NAME_SIZE + 1];
+};
+EntryNameText entry_name_text(const PackEntry& e);
+
+// Zero bytes that follow a payload of len bytes so the next entry starts on
+// a multiple of 4.
+inline uint32_t pack_padding(uint64_t len) { return static_cast<uint32_t>((4 - (len & 3)) & 3); }
+
+// (part * 100) / whole in unsigned 32-bit arithmetic, as the tool's
+// percentage lines print it; 0 when whole is 0.
+int32_t pack_percent(uint32_t part, uint32_t whole);

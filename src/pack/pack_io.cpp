@@ -1,0 +1,1 @@
+#include "pack/pack_format.h"

@@ -1,0 +1,14 @@
+#include <lz4hc.h>
+
+#include "tile/tile_image.h"
+
+namespace {
+// LZ4_compress_HC would allocate and initialise a fresh state on every call;
+// one static state gives the same output without that.
+LZ4_streamHC_t g_hc_state;
+}  // namespace
+
+int32_t lz4_hc_compress(const uint8_t* src, uint8_t* dst, int32_t src_len, int32_t capacity) {
+  return LZ4_compress_HC_extStateHC(&g_hc_state, reinterpret_cast<const char*>(src),
+                                    reinterpret_cast<char*>(dst), src_len, capacity, LZ4_HC_LEVEL);
+}

@@ -1,0 +1,1 @@
+#include "tile/tile_image.h"

@@ -1,0 +1,169 @@
+// Tiled image blocks, the run-length pixel codec and the region decoder.
+//
+// This is the part of morvane that a device embeds: nothing here opens files
+// or allocates memory. Two process-wide 1 MiB buffers (the encoder's staging
+// buffer and the cache slot's pixels) and one LZ4 HC state live in static
+// storage, so the encoder and the region decoder are not reentrant.
+// Byte layouts are in docs/format.md.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+// The largest decoded tile, the staging buffer and the cache slot.
+inline constexpr uint32_t TILE_BUFFER_SIZE = 1u << 20;
+inline constexpr uint32_t TILE_HEADER_SIZE = 16;
+inline constexpr uint32_t TILE_REF_SIZE = 8;
+inline constexpr uint32_t TILE_MAX_COUNT = 65535;
+
+// Block magics, the four ASCII bytes read as a little-endian u32.
+inline constexpr uint32_t TILE_MAGIC_LZ4 = 0x4C5A3443;  // "C4ZL"
+inline constexpr uint32_t TILE_MAGIC_RLE = 0x524C4543;  // "CELR"
+inline constexpr uint32_t TILE_MAGIC_RAW = 0x52415743;  // "CWAR"
+
+// CODEC_KIND values of a pack header.
+inline constexpr uint8_t CODEC_KIND_RLE = 1;
+inline constexpr uint8_t CODEC_KIND_LZ4 = 2;
+inline constexpr uint8_t CODEC_KIND_STORED = 3;
+
+inline constexpr int LZ4_HC_LEVEL = 12;
+
+// Negative results. The encoder itself only ever returns TILE_ERR_FAILED;
+// tile_image_check tells why a call would fail.
+inline constexpr int32_t TILE_ERR_FAILED = -1;
+inline constexpr int32_t TILE_ERR_MAGIC = -8;       // block names no codec
+inline constexpr int32_t TILE_ERR_NO_SLOT = -22;    // cache fill without a slot
+inline constexpr int32_t TILE_ERR_CODEC_KIND = -40;   // codec_kind not 1..3
+inline constexpr int32_t TILE_ERR_PIXEL_FORMAT = -41; // pixel_format not 1..6
+inline constexpr int32_t TILE_ERR_DIMENSIONS = -42;   // width/height outside 0..65535
+inline constexpr int32_t TILE_ERR_TILE_SIZE = -43;    // tile side 0 or above 65535
+inline constexpr int32_t TILE_ERR_TILE_COUNT = -44;   // more than 65535 tiles
+inline constexpr int32_t TILE_ERR_TILE_BYTES = -45;   // a tile above TILE_BUFFER_SIZE
+inline constexpr int32_t TILE_ERR_CAPACITY = -46;     // block buffer too small
+inline constexpr int32_t TILE_ERR_SOURCE = -47;       // src shorter than the image
+inline constexpr int32_t TILE_ERR_HEADER = -50;   // block too short for header/table, bad bpp or count
+inline constexpr int32_t TILE_ERR_PAYLOAD = -51;  // a TileRef outside the block
+inline constexpr int32_t TILE_ERR_CORRUPT = -52;  // a tile that does not decode to its pixels
+inline constexpr int32_t TILE_ERR_REGION = -53;   // region not inside the image
+inline constexpr int32_t TILE_ERR_OUTPUT = -54;   // output smaller than the region
+
+// One line of text for a result above, without a line end.
+const char* tile_error_text(int32_t code);
+
+// The 16-byte block header.
+struct TileImage {
+  uint32_t magic = 0;
+  uint16_t width = 0;
+  uint16_t height = 0;
+  uint16_t tile_width = 0;
+  uint16_t tile_height = 0;
+  uint8_t pixel_format = 0;
+  uint8_t bytes_per_pixel = 0;
+  uint16_t tile_count = 0;
+};
+
+struct TileRef {
+  uint32_t offset = 0;  // from the block's first byte
+  uint32_t len = 0;
+};
+
+TileImage read_tile_image(const uint8_t* p);         // p: TILE_HEADER_SIZE bytes
+void write_tile_image(const TileImage& t, uint8_t* p);
+TileRef read_tile_ref(const uint8_t* p);             // p: TILE_REF_SIZE bytes
+void write_tile_ref(const TileRef& r, uint8_t* p);
+
+// Bytes per pixel of a PixelFormat code 1..6; 0 for any other code.
+int pixel_format_bytes(int pixel_format);
+
+// ---- Encoder ---------------------------------------------------------------
+
+// 0 when encode_tile_image accepts these parameters (given enough capacity and
+// source), else the TILE_ERR_ code that says why it would return -1.
+// An empty image (width or height 0) is accepted whatever the tile size.
+int32_t tile_image_check(int32_t width, int32_t height, int32_t tile_width, int32_t tile_height,
+                         int pixel_format, int codec_kind);
+
+// A block capacity with which no tile fails for lack of room: the larger of
+// 16 + 8 x tiles + every tile's worst coded size, and 16 + the raw size.
+// 0 when tile_image_check refuses the parameters.
+uint64_t tile_image_bound(int32_t width, int32_t height, int32_t tile_width, int32_t tile_height,
+                          int pixel_format, int codec_kind);
+
+// Cuts the image in src (rows packed, width x height x bytes-per-pixel bytes)
+// into tiles and writes the TileImage block into `block`. Returns the block's
+// size, or -1 (TILE_ERR_FAILED) when tile_image_check refuses the call, when
+// src is shorter than the image or block shorter than the header and table
+// (or 16 + raw size for the untiled form), or when a tile does not fit the
+// room left, in which case "Failed to compress the data\n" is printed.
+// Never reads outside src nor writes outside block; with an invalid
+// pixel_format, block is untouched. A tile that a codec could only store in
+// part is never kept as if complete.
+int32_t encode_tile_image(std::span<const uint8_t> src, std::span<uint8_t> block, int32_t width,
+                          int32_t height, int32_t tile_width, int32_t tile_height,
+                          uint8_t pixel_format, uint8_t codec_kind);
+
+// ---- Run-length pixel codec -------------------------------------------------
+
+// Codes pixel_count pixels of bpp (1..4) bytes into packets. With dst null,
+// returns the size of the whole stream. Otherwise writes whole packets while
+// they fit in capacity and returns the bytes written (so less than the whole
+// stream when capacity is short). (1 + bpp) x pixel_count bytes always hold
+// the whole stream.
+int32_t encode_rle_pixels(const uint8_t* src, uint8_t* dst, uint32_t pixel_count,
+                          uint32_t capacity, uint32_t bpp);
+
+// Expands a stream of src_len bytes into at most capacity bytes of pixels and
+// returns the pixel bytes produced (with dst null: the bytes the stream
+// decodes to). Never reads past src_len nor writes past capacity; a packet cut
+// by the end of the stream gives only its whole pixels.
+int32_t decode_rle_pixels(const uint8_t* src, uint8_t* dst, int32_t src_len, int32_t capacity,
+                          int32_t bpp);
+
+// ---- Region decoder and tile cache -------------------------------------------
+
+// An inclusive rectangle: one pixel has x0 == x1 and y0 == y1.
+struct RegionRect {
+  int32_t x0 = 0;
+  int32_t y0 = 0;
+  int32_t x1 = 0;
+  int32_t y1 = 0;
+};
+
+// The one process-wide slot, holding the tile decoded last.
+struct TileCache {
+  alignas(16) uint8_t pixels[TILE_BUFFER_SIZE];
+  const uint8_t* owner;  // the block the tile came from, by identity
+  uint16_t tile_index;
+  uint16_t length_tag;   // low 16 bits of the tile's stored length
+  uint16_t valid;
+  uint16_t use_count;    // 1 at fill, +1 per hit
+};
+
+// Writes into `out` the region (x, y, w, h) of the block, rows of w pixels
+// packed. Returns w x h x bytes-per-pixel, or a negative TILE_ERR_ code
+// (TILE_ERR_MAGIC for a magic that names no codec) for a malformed block, a
+// region outside the image or an output that is too small; nothing is read
+// outside `block` nor written outside `out`.
+int32_t decode_tile_region(std::span<const uint8_t> block, std::span<uint8_t> out, int32_t x,
+                           int32_t y, int32_t w, int32_t h);
+
+// Returns the slot claimed for (block, index): still valid on a hit, invalid
+// on a miss.
+TileCache* tile_cache_lookup(const uint8_t* block, uint16_t index);
+uint16_t tile_cache_is_valid(const TileCache* slot);
+int32_t tile_cache_fill(TileCache* slot, const uint8_t* block, uint16_t index, uint16_t length_tag);
+// Gives up the slot if it holds a tile of `block`. Call it before the memory
+// of a decoded block is released or reused, so that a later block at the same
+// address is never served the earlier block's pixels.
+void tile_cache_forget(const uint8_t* block);
+// The slot for inspection; nullptr until the first lookup.
+const TileCache* tile_cache_slot();
+
+// Writes the intersection of a and b into result; 1 when it is non-empty.
+uint8_t intersect_rects(RegionRect* result, const RegionRect& a, const RegionRect& b);
+
+// ---- LZ4 block helpers --------------------------------------------------------
+
+// LZ4_compress_HC at level 12 through one static state, so no call allocates.
+// Returns the compressed size, 0 when it does not fit in capacity.
+int32_t lz4_hc_compress(const uint8_t* src, uint8_t* dst, int32_t src_len, int32_t capacity);

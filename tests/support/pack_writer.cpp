@@ -1,0 +1,1 @@
+#include "support/image_gen.h"
