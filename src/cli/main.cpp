@@ -1,1 +1,40 @@
-int main() { return 0; }
+// morvane <option> <in-file> <out-file>: "-i" lists, "-d" decompresses,
+// anything else compresses.
+#include <cstdio>
+#include <cstring>
+
+#include "commands/commands.h"
+
+namespace {
+constexpr const char* kVersion = "2.00230624";
+}
+
+int main(int argc, char** argv) {
+  std::printf("VERSION %s\n", kVersion);
+  if (argc < 4) {
+    std::printf("Usage:\r\n");
+    std::printf("  morvane -i in-file out-file\r\n");
+    std::printf("  morvane -c in-file out-file\r\n");
+    std::printf("  morvane -d in-file out-file\r\n");
+    return -1;
+  }
+  const char* option = argv[1];
+  const char* in_path = argv[2];
+  const char* out_path = argv[3];
+  int status;
+  if (std::strcmp(option, "-i") == 0) {
+    std::printf("dump: %s -> %s\r\n", in_path, out_path);
+    std::fflush(stdout);
+    status = list_pack(in_path, out_path);
+  } else if (std::strcmp(option, "-d") == 0) {
+    std::printf("decompress: %s -> %s\r\n", in_path, out_path);
+    std::fflush(stdout);
+    status = decompress_pack(in_path, out_path);
+  } else {
+    std::printf("compress: %s -> %s\r\n", in_path, out_path);
+    std::fflush(stdout);
+    status = compress_pack(in_path, out_path);
+  }
+  std::fflush(stdout);
+  return status;
+}

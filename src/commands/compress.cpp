@@ -1,1 +1,50 @@
-#include "pack/pack_format.h"
+#include <cstdio>
+#include <cstring>
+
+#include "commands/commands.h"
+#include "commands/pack_convert.h"
+
+namespace {
+
+constexpr const char* kDumpPath = "PIC16_orgin.rgb32";
+
+// The pixels of the entry named "PIC16", as read, for checking a source pack
+// by eye. Returns false on a failure it has reported.
+bool dump_pic16(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> pixels) {
+  std::printf("entry->name %s rect->width %d , rect->height %d \r\n", entry_name_text(e).text, rect.width,
+              rect.height);
+  FILE* f = std::fopen(kDumpPath, "wb");
+  if (f == nullptr) {
+    std::printf("open %s failed\n", kDumpPath);
+    return false;
+  }
+  bool ok = std::fwrite(pixels.data(), 1, pixels.size(), f) == pixels.size();
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) std::printf("write %s failed\n", kDumpPath);
+  return ok;
+}
+
+}  // namespace
+
+int compress_pack(const char* in_path, const char* out_path) {
+  bool tiled = false;
+  uint8_t codec_kind = 0;
+  ConvertCommand cmd;
+  cmd.name = "compress";
+  cmd.recompute_len = true;
+  cmd.start = [&](const PackHeader& h) {
+    tiled = h.bytes[TILED_FLAG] != 0;
+    codec_kind = h.bytes[CODEC_KIND];
+  };
+  cmd.read_size = [&](const PackEntry& e) { return compress_read_size(e, tiled); };
+  cmd.inspect = [&](const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data) {
+    const uint64_t n = e.len - uint64_t{4};
+    if (!tiled || e.type == TYPE_JPEG || entry_name(e) != "PIC16" || data.size() < TILE_HINT_SIZE + n)
+      return true;
+    return dump_pic16(e, rect, data.subspan(TILE_HINT_SIZE, n));
+  };
+  cmd.convert = [&](const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data) {
+    return compress_entry(e, rect, data, tiled, codec_kind);
+  };
+  return convert_pack(cmd, in_path, out_path);
+}

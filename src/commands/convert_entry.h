@@ -1,0 +1,48 @@
+// The conversion of one entry, as a function of the bytes that the input
+// holds after its EntryRect to the bytes that follow it in the output, with
+// the lines it prints. No file is touched here, so entries could be
+// converted side by side and still give the same output and lines.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "pack/pack_format.h"
+
+struct EntryResult {
+  std::vector<uint8_t> data;  // what follows the EntryRect in the output
+  uint8_t type = 0;
+  std::string text;           // lines for standard output, in order
+  bool failed = false;        // the entry was kept as stored
+};
+
+// Raw type -> the type of its whole-entry LZ4 form, and back; other codes
+// are returned unchanged.
+uint8_t compressed_type(uint8_t type);
+uint8_t raw_type(uint8_t type);
+
+// The PixelFormat code of a tiled block for an entry type.
+int pixel_format_for_type(uint8_t type);
+
+struct TileSize {
+  int32_t tile_width = 0;
+  int32_t tile_height = 0;
+};
+// The tile size for a W x H image whose TileHint asks for TW x TH. Computed
+// without overflow; sides never exceed the image's.
+TileSize choose_tile_size(uint16_t width, uint16_t height, uint16_t tw, uint16_t th);
+
+// How many bytes after the EntryRect each conversion reads: the payload (and
+// for tiled sources the TileHint before it).
+uint64_t compress_read_size(const PackEntry& e, bool tiled);
+inline uint64_t decompress_read_size(const PackEntry& e) { return e.len - uint64_t{4}; }
+
+// `data` is what the input holds of the bytes that compress_read_size asked
+// for (fewer at the end of the input). An entry that cannot be converted
+// comes back failed, with `data` unchanged and its type kept.
+EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
+                           bool tiled, uint8_t codec_kind);
+EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect,
+                             std::span<const uint8_t> data, bool tiled);

@@ -1,0 +1,42 @@
+// One loaded pack: its header, entry table and rectangles, and the two open
+// files, from pack_open to pack_close.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "pack/pack_format.h"
+#include "pack/pack_io.h"
+
+// pack_open results.
+inline constexpr int PACK_OK = 0;
+inline constexpr int PACK_ERR_OPEN = -1;       // a file cannot be opened
+inline constexpr int PACK_ERR_NOT_PACK = -2;   // wrong magic
+inline constexpr int PACK_ERR_MALFORMED = -3;  // a pack whose header, table or rectangles the file does not hold
+
+struct PackState {
+  InputFile in_file;
+  OutputFile out_file;
+  int64_t in_size = 0;
+  // Set by the compress and decompress commands once the output is in place;
+  // 0 otherwise.
+  int64_t out_size = 0;
+  PackHeader header;
+  bool header_loaded = false;
+  std::vector<PackEntry> entries;
+  std::vector<EntryRect> rects;
+};
+
+// Opens and loads in_path (header, entry table, every EntryRect), then opens
+// out_path. Either path may be null. With recompute_len, every non-JPEG
+// entry's len becomes bytes-per-pixel x width x height + 4; a value above
+// PACK_MAX_LEN is kept as it is (never wrapped) for the command to refuse.
+// Prints one line for each failure. Returns PACK_OK or a PACK_ERR_ code.
+int pack_open(PackState& st, const char* in_path, const char* out_path, bool recompute_len);
+
+// Prints the closing size line and releases everything; an output that was
+// not committed is discarded. Returns 0.
+int pack_close(PackState& st);
+
+// The position of an entry's payload: just after its EntryRect.
+inline uint64_t entry_payload_pos(const PackEntry& e) { return uint64_t{e.offset} + ENTRY_RECT_SIZE; }

@@ -1,0 +1,204 @@
+// The command line, pack loading and the listing command, run through the
+// real executable with standard output compared byte for byte.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/pack_writer.h"
+#include "support/run_tool.h"
+
+namespace {
+
+const std::string kVersionLine = "VERSION 2.00230624\n";
+const std::string kUsage =
+    "Usage:\r\n  morvane -i in-file out-file\r\n  morvane -c in-file out-file\r\n  morvane -d in-file out-file\r\n";
+
+ToolRun morvane(const std::vector<std::string>& args) { return run_tool(MORVANE_EXE, args); }
+
+std::string text_of(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
+TEST(CliTest, ShortCommandLinePrintsUsage) {
+  const std::vector<std::vector<std::string>> cases = {{}, {"-i"}, {"-i", "in.pack"}};
+  for (const auto& args : cases) {
+    ToolRun r = morvane(args);
+    EXPECT_EQ(r.output, kVersionLine + kUsage);
+    EXPECT_EQ(r.status, 255);
+  }
+}
+
+TEST(CliTest, OptionChoosesCommandByWholeString) {
+  TempDir dir;
+  const std::string in = dir.file("missing.pack"), out = dir.file("out");
+  struct Case {
+    const char* option;
+    const char* progress;
+  };
+  const Case cases[] = {{"-i", "dump"},     {"-d", "decompress"}, {"-c", "compress"}, {"-x", "compress"},
+                        {"-I", "compress"}, {"-ix", "compress"},  {"-dd", "compress"}, {"i", "compress"}};
+  for (const Case& c : cases) {
+    ToolRun r = morvane({c.option, in, out});
+    EXPECT_EQ(r.output, kVersionLine + c.progress + ": " + in + " -> " + out + "\r\n" + "open " + in +
+                            " failed\n" + "file size: 0\n")
+        << c.option;
+    EXPECT_EQ(r.status, 1) << c.option;
+    EXPECT_FALSE(file_exists(out));
+  }
+}
+
+TEST(CliTest, ExtraArgumentsAreIgnored) {
+  TempDir dir;
+  TestPack p;
+  write_file(dir.file("in.pack"), build_pack(p));
+  ToolRun r = morvane({"-i", dir.file("in.pack"), dir.file("out.txt"), dir.file("other"), "x"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(file_exists(dir.file("out.txt")));
+  EXPECT_FALSE(file_exists(dir.file("other")));
+}
+
+TEST(LoadTest, BadMagicPrintsAndLeavesNoOutput) {
+  TempDir dir;
+  write_file(dir.file("in.bin"), {'R', 'E', 'S', 0x18, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9, 9});
+  ToolRun r = morvane({"-i", dir.file("in.bin"), dir.file("out.txt")});
+  EXPECT_EQ(r.output, kVersionLine + "dump: " + dir.file("in.bin") + " -> " + dir.file("out.txt") +
+                          "\r\ncheck magic failed\nfile size: 18\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(dir.list(), std::vector<std::string>{"in.bin"});
+}
+
+TEST(LoadTest, OutputInMissingDirectory) {
+  TempDir dir;
+  std::vector<uint8_t> pack = build_pack(TestPack{});
+  write_file(dir.file("in.pack"), pack);
+  const std::string out = dir.file("no/such/dir/out.txt");
+  ToolRun r = morvane({"-i", dir.file("in.pack"), out});
+  EXPECT_EQ(r.output, kVersionLine + "dump: " + dir.file("in.pack") + " -> " + out + "\r\nopen " + out +
+                          " failed\nfile size: 16\n");
+  EXPECT_EQ(r.status, 1);
+}
+
+// Packs the file cannot hold are refused at load: one line, no output.
+TEST(LoadTest, TruncatedPacksAreRefused) {
+  TestPack two;
+  two.entries.push_back(image_entry("a", 30, 4, 4, ImageKind::Flat, 1));
+  two.entries.push_back(image_entry("b", 30, 4, 4, ImageKind::Flat, 2));
+  const std::vector<uint8_t> whole = build_pack(two);
+  TestPack short_len;
+  short_len.entries.push_back(image_entry("c", 30, 1, 1, ImageKind::Flat, 1));
+  short_len.entries[0].len = 3;
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"header", {whole.begin(), whole.begin() + 10}, "less than the 16-byte header"},
+      {"table", {whole.begin(), whole.begin() + 40}, "table of 2 entries runs past the end"},
+      {"rect", {whole.begin(), whole.begin() + 48 + 16 + 4 + 2}, "entry b at offset 68 lies past the end"},
+      {"len", build_pack(short_len), "entry c has length 3"},
+  };
+  for (const Case& c : cases) {
+    for (const char* option : {"-i", "-d"}) {
+      TempDir dir;
+      write_file(dir.file("in.pack"), c.bytes);
+      ToolRun r = morvane({option, dir.file("in.pack"), dir.file("out")});
+      EXPECT_NE(r.output.find(c.message), std::string::npos) << c.what << "\n" << r.output;
+      EXPECT_NE(r.output.find("file size: " + std::to_string(c.bytes.size()) + "\n"), std::string::npos);
+      EXPECT_EQ(r.status, 1) << c.what;
+      EXPECT_FALSE(file_exists(dir.file("out"))) << c.what;
+    }
+  }
+}
+
+TEST(ListTest, LinesMatchByteForByte) {
+  TempDir dir;
+  TestPack p;
+  p.entries.push_back(image_entry("bg", 1, 100, 50, ImageKind::Gradient, 1));
+  TestEntry packed = image_entry("ABCDEFGH", 15, 10, 10, ImageKind::Flat, 2);
+  packed.payload.resize(37);  // a compressed entry: stored size against raw size
+  p.entries.push_back(packed);
+  p.entries.push_back(jpeg_entry("logo", 30, 20, 500, 3));
+  TestEntry tiled = image_entry("t", 39, 16, 8, ImageKind::Flat, 4);
+  tiled.payload.resize(90);
+  p.entries.push_back(tiled);
+  TestEntry empty = image_entry("zero", 30, 0, 7, ImageKind::Flat, 5);
+  p.entries.push_back(empty);
+  TestEntry len4 = image_entry("len4", 30, 3, 3, ImageKind::Flat, 6);
+  len4.payload.clear();
+  p.entries.push_back(len4);
+  write_file(dir.file("in.pack"), build_pack(p));
+
+  ToolRun r = morvane({"-i", dir.file("in.pack"), dir.file("list.txt")});
+  EXPECT_EQ(r.status, 0);
+  const size_t size = read_file(dir.file("in.pack")).size();
+  EXPECT_EQ(r.output, kVersionLine + "dump: " + dir.file("in.pack") + " -> " + dir.file("list.txt") +
+                          "\r\nfile size: " + std::to_string(size) + "\n");
+  // Offsets: table ends at 16 + 6 * 16 = 112.
+  const std::string expected =
+      "bg type 1, width 100, height 50, offset 0x74, raw_len 10000, len 10000, ratio 100%\r\n"
+      "ABCDEFGH type 15, width 10, height 10, offset 0x2788, raw_len 400, len 37, ratio 9%\r\n"
+      "logo type 38, width 30, height 20, offset 0x27b0, raw_len 1200, len 500, ratio 41%\r\n"
+      "t type 39, width 16, height 8, offset 0x29a8, raw_len 256, len 90, ratio 35%\r\n"
+      "zero type 30, width 0, height 7, offset 0x2a08, raw_len 0, len 0, ratio 0%\r\n"
+      "len4 type 30, width 3, height 3, offset 0x2a0c, raw_len 9, len 0, ratio 0%\r\n";
+  EXPECT_EQ(text_of(read_file(dir.file("list.txt"))), expected);
+}
+
+TEST(ListTest, EmptyPackGivesEmptyListing) {
+  TempDir dir;
+  write_file(dir.file("in.pack"), build_pack(TestPack{}));
+  ToolRun r = morvane({"-i", dir.file("in.pack"), dir.file("list.txt")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(file_exists(dir.file("list.txt")));
+  EXPECT_TRUE(read_file(dir.file("list.txt")).empty());
+}
+
+TEST(SafeOutputTest, FailedRunLeavesExistingOutputUntouched) {
+  TempDir dir;
+  write_file(dir.file("out.txt"), {'k', 'e', 'e', 'p'});
+  write_file(dir.file("bad.pack"), {'n', 'o', 'p', 'e'});
+  for (const char* option : {"-i", "-c", "-d"}) {
+    ToolRun r = morvane({option, dir.file("bad.pack"), dir.file("out.txt")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(text_of(read_file(dir.file("out.txt"))), "keep");
+  }
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"bad.pack", "out.txt"}));
+}
+
+TEST(SafeOutputTest, InputMayBeTheOutput) {
+  TempDir dir;
+  TestPack p;
+  p.entries.push_back(image_entry("a", 30, 3, 3, ImageKind::Flat, 1));
+  write_file(dir.file("x"), build_pack(p));
+  ToolRun r = morvane({"-i", dir.file("x"), dir.file("x")});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(text_of(read_file(dir.file("x"))),
+            "a type 30, width 3, height 3, offset 0x24, raw_len 9, len 9, ratio 100%\r\n");
+  EXPECT_EQ(dir.list(), std::vector<std::string>{"x"});
+}
+
+TEST(SafeOutputTest, KeepsPermissionsOfReplacedFile) {
+  TempDir dir;
+  write_file(dir.file("in.pack"), build_pack(TestPack{}));
+  write_file(dir.file("out.txt"), {'o', 'l', 'd'});
+  chmod(dir.file("out.txt").c_str(), 0640);
+  EXPECT_EQ(morvane({"-i", dir.file("in.pack"), dir.file("out.txt")}).status, 0);
+  struct stat st {};
+  ASSERT_EQ(stat(dir.file("out.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(SafeOutputTest, DevicesAreWrittenNotReplaced) {
+  TempDir dir;
+  TestPack p;
+  p.entries.push_back(image_entry("a", 30, 3, 3, ImageKind::Flat, 1));
+  write_file(dir.file("in.pack"), build_pack(p));
+  ToolRun ok = morvane({"-i", dir.file("in.pack"), "/dev/null"});
+  EXPECT_EQ(ok.status, 0);
+  ToolRun full = morvane({"-i", dir.file("in.pack"), "/dev/full"});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.output.find("write /dev/full failed"), std::string::npos) << full.output;
+  struct stat st {};
+  ASSERT_EQ(stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+}  // namespace

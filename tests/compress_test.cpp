@@ -1,0 +1,332 @@
+// The compress command: whole output packs and standard output compared to
+// the byte against packs built independently from the codecs.
+#include <gtest/gtest.h>
+#include <lz4.h>
+
+#include "commands/convert_entry.h"
+#include "support/pack_writer.h"
+#include "support/run_tool.h"
+#include "tile/tile_image.h"
+
+namespace {
+
+const std::string kVersionLine = "VERSION 2.00230624\n";
+
+std::vector<uint8_t> lz4_of(const std::vector<uint8_t>& raw) {
+  std::vector<uint8_t> dst(std::max<size_t>(2 * raw.size(), LZ4_compressBound(static_cast<int>(raw.size()))));
+  int n = lz4_hc_compress(raw.data(), dst.data(), static_cast<int>(raw.size()), static_cast<int>(dst.size()));
+  dst.resize(static_cast<size_t>(n));
+  return dst;
+}
+
+std::vector<uint8_t> tiled_of(const std::vector<uint8_t>& raw, int w, int h, TileSize t, int pixel_format,
+                              int codec) {
+  std::vector<uint8_t> dst(tile_image_bound(w, h, t.tile_width, t.tile_height, pixel_format, codec));
+  int n = encode_tile_image(raw, dst, w, h, t.tile_width, t.tile_height, static_cast<uint8_t>(pixel_format),
+                            static_cast<uint8_t>(codec));
+  EXPECT_GT(n, 0);
+  dst.resize(static_cast<size_t>(std::max(n, 0)));
+  return dst;
+}
+
+std::string progress(const std::string& name, size_t n, size_t l) {
+  uint32_t pct = n == 0 ? 0 : static_cast<uint32_t>(l * 100u) / static_cast<uint32_t>(n);
+  return name + " " + std::to_string(n) + " -> " + std::to_string(l) + " (" + std::to_string(pct) + "%)\r\n";
+}
+
+std::string summary(const char* cmd, size_t in, size_t out) {
+  return std::string(cmd) + ": " + std::to_string(in) + " -> " + std::to_string(out) + " (" +
+         std::to_string(static_cast<uint32_t>(out * 100u) / static_cast<uint32_t>(in)) + "%)\r\n" +
+         "file size: " + std::to_string(in) + " -> " + std::to_string(out) + "\n";
+}
+
+struct Run {
+  ToolRun tool;
+  std::string in, out;
+  std::vector<uint8_t> input, output;
+};
+
+Run compress(const TempDir& dir, const TestPack& pack) {
+  Run r;
+  r.in = dir.file("in.pack");
+  r.out = dir.file("out.pack");
+  r.input = build_pack(pack);
+  write_file(r.in, r.input);
+  r.tool = run_tool(MORVANE_EXE, {"-c", r.in, r.out}, dir.path);
+  r.output = read_file(r.out);
+  return r;
+}
+
+std::string head(const Run& r) { return kVersionLine + "compress: " + r.in + " -> " + r.out + "\r\n"; }
+
+TEST(CompressWholeTest, RenumbersTypesAndMatchesIndependentPack) {
+  TempDir dir;
+  TestPack in;
+  in.reserved = {1, 2, 3, 4, 5, 6, 7};
+  in.last_byte = 0xAB;
+  in.codec_kind = 2;  // read only in tiled mode
+  struct Case {
+    uint8_t type, out_type;
+    ImageKind kind;
+  };
+  const Case cases[] = {{1, 14, ImageKind::Gradient}, {11, 15, ImageKind::Flat}, {30, 31, ImageKind::Glyphs},
+                        {32, 33, ImageKind::Noise},   {34, 35, ImageKind::Flat}, {36, 37, ImageKind::Gradient},
+                        {5, 5, ImageKind::Flat},      {13, 13, ImageKind::Flat}, {200, 200, ImageKind::Noise}};
+  TestPack expected = in;
+  std::string lines;
+  uint32_t seed = 1;
+  for (const Case& c : cases) {
+    TestEntry e = image_entry("t" + std::to_string(c.type), c.type, 37, 23, c.kind, seed++);
+    in.entries.push_back(e);
+    TestEntry x = e;
+    x.type = c.out_type;
+    x.payload = lz4_of(e.payload);
+    expected.entries.push_back(x);
+    lines += progress(e.name, e.payload.size(), x.payload.size());
+  }
+  Run r = compress(dir, in);
+  EXPECT_EQ(r.tool.status, 0);
+  EXPECT_EQ(r.output, build_pack(expected));
+  EXPECT_EQ(r.tool.output, head(r) + lines + summary("compress", r.input.size(), r.output.size()));
+  EXPECT_FALSE(file_exists(dir.file("PIC16_orgin.rgb32")));
+}
+
+TEST(CompressWholeTest, JpegSmallAndEmptyEntries) {
+  TempDir dir;
+  TestPack in;
+  TestEntry jpeg = jpeg_entry("ABCDEFGH", 320, 200, 41, 1);  // 8-character name
+  TestEntry other = jpeg_entry("raw", 10, 10, 30, 2);
+  other.payload[0] = 'X';  // not "JPEG": copied without the diagnostic line
+  TestEntry tiny = image_entry("tiny", 30, 3, 2, ImageKind::Noise, 3);  // 6 bytes, under LZ4's 16
+  TestEntry empty = image_entry("empty", 1, 0, 9, ImageKind::Flat, 4);
+  TestEntry pic = image_entry("PIC16", 1, 4, 4, ImageKind::Flat, 5);
+  in.entries = {jpeg, other, tiny, empty, pic};
+  TestPack expected = in;
+  expected.entries[2].type = 31;
+  expected.entries[2].payload = lz4_of(tiny.payload);
+  expected.entries[3].type = 14;
+  expected.entries[3].payload = lz4_of({});
+  expected.entries[4].type = 14;
+  expected.entries[4].payload = lz4_of(pic.payload);
+  Run r = compress(dir, in);
+  EXPECT_EQ(r.tool.status, 0);
+  EXPECT_EQ(r.output, build_pack(expected));
+  EXPECT_EQ(r.tool.output, head(r) + "entry->name ABCDEFGH len 29  w 320 h 200 \r\n" + progress("ABCDEFGH", 41, 41) +
+                               progress("raw", 30, 30) + progress("tiny", 6, expected.entries[2].payload.size()) +
+                               "empty 0 -> 1 (0%)\r\n" + progress("PIC16", 32, expected.entries[4].payload.size()) +
+                               summary("compress", r.input.size(), r.output.size()));
+  // A compressed tiny entry decodes back to its pixels.
+  std::vector<uint8_t> back(6);
+  const auto& z = expected.entries[2].payload;
+  EXPECT_EQ(LZ4_decompress_safe(reinterpret_cast<const char*>(z.data()), reinterpret_cast<char*>(back.data()),
+                                static_cast<int>(z.size()), 6),
+            6);
+  EXPECT_EQ(back, tiny.payload);
+  EXPECT_FALSE(file_exists(dir.file("PIC16_orgin.rgb32")));
+}
+
+TEST(CompressWholeTest, EmptyPack) {
+  TempDir dir;
+  Run r = compress(dir, TestPack{});
+  EXPECT_EQ(r.tool.status, 0);
+  EXPECT_EQ(r.output, r.input);
+  EXPECT_EQ(r.tool.output, head(r) + summary("compress", 16, 16));
+}
+
+TEST(ChooseTileSizeTest, Branches) {
+  struct Case {
+    uint16_t w, h, tw, th;
+    int32_t rw, rh;
+  };
+  const Case cases[] = {
+      {50, 50, 64, 64, 50, 50},      {40, 600, 64, 64, 40, 102},   {600, 30, 64, 64, 136, 30},
+      {100, 600, 64, 64, 64, 64},    {10, 900, 32, 16, 10, 51},    {900, 10, 32, 16, 51, 10},
+      {200, 200, 64, 64, 64, 64},    {64, 64, 64, 64, 64, 64},     {0, 500, 0, 0, 0, 500},
+      {300, 300, 0, 16, 0, 16},      {65535, 65535, 65535, 65535, 65535, 65535},
+      // The hint area would overflow 32 bits; the strip is bounded by the image.
+      {2, 65535, 65535, 65534, 2, 65535},
+  };
+  for (const Case& c : cases) {
+    TileSize t = choose_tile_size(c.w, c.h, c.tw, c.th);
+    EXPECT_EQ(t.tile_width, c.rw) << c.w << "x" << c.h;
+    EXPECT_EQ(t.tile_height, c.rh) << c.w << "x" << c.h;
+  }
+}
+
+TEST(PixelFormatTest, ForType) {
+  const std::pair<uint8_t, int> cases[] = {{1, 1}, {11, 4}, {30, 5}, {32, 3}, {34, 2}, {36, 6},
+                                           {2, 2}, {6, 6},  {14, 14}, {39, 39}, {0, 0}};
+  for (auto [type, format] : cases) EXPECT_EQ(pixel_format_for_type(type), format) << int(type);
+}
+
+struct TiledCase {
+  const char* what;
+  uint8_t codec;
+  uint8_t type;
+  uint16_t w, h;
+  TileHint hint;
+  ImageKind kind;
+};
+
+class CompressTiledTest : public ::testing::TestWithParam<TiledCase> {};
+
+TEST_P(CompressTiledTest, MatchesIndependentBlock) {
+  const TiledCase& c = GetParam();
+  TempDir dir;
+  TestPack in;
+  in.tiled_flag = 1;
+  in.codec_kind = c.codec;
+  TestEntry e = image_entry("img", c.type, c.w, c.h, c.kind, 9, c.hint);
+  in.entries.push_back(e);
+  in.entries.push_back(jpeg_entry("jpg", 8, 8, 21, 3));
+  TestPack expected = in;
+  const int format = pixel_format_for_type(c.type);
+  std::vector<uint8_t> pixels(e.payload.begin() + 4, e.payload.end());
+  TileSize t = choose_tile_size(c.w, c.h, c.hint.hint_width, c.hint.hint_height);
+  expected.entries[0].type = TYPE_TILED;
+  expected.entries[0].payload = tiled_of(pixels, c.w, c.h, t, format, c.codec);
+  Run r = compress(dir, in);
+  // A tiled JPEG entry copies len bytes after its EntryRect: its own 21 and
+  // the 3 bytes of padding that follow it in the input.
+  std::vector<uint8_t> jpeg_out = in.entries[1].payload;
+  jpeg_out.resize(24, 0);
+  expected.entries[1].payload = jpeg_out;
+  EXPECT_EQ(r.tool.status, 0) << r.tool.output;
+  EXPECT_EQ(r.output, build_pack(expected)) << c.what;
+  EXPECT_EQ(r.tool.output, head(r) + progress("img", pixels.size(), expected.entries[0].payload.size()) +
+                               progress("jpg", 21, 24) + summary("compress", r.input.size(), r.output.size()));
+  TileImage block = read_tile_image(expected.entries[0].payload.data());
+  if (std::string(c.what) == "fallback") EXPECT_EQ(block.magic, TILE_MAGIC_RAW);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CompressTiledTest,
+    ::testing::Values(TiledCase{"lz4", 2, 1, 100, 50, {32, 32}, ImageKind::Flat},
+                      TiledCase{"rle", 1, 30, 77, 45, {16, 16}, ImageKind::Glyphs},
+                      TiledCase{"stored", 3, 11, 20, 20, {8, 8}, ImageKind::Flat},
+                      TiledCase{"fallback", 2, 32, 64, 64, {16, 16}, ImageKind::Noise},
+                      TiledCase{"strips", 2, 36, 20, 300, {32, 32}, ImageKind::Gradient},
+                      TiledCase{"one tile", 1, 1, 30, 20, {64, 64}, ImageKind::Flat},
+                      TiledCase{"type 6", 2, 6, 40, 40, {16, 16}, ImageKind::Gradient}),
+    [](const ::testing::TestParamInfo<TiledCase>& info) {
+      std::string s = info.param.what;
+      for (char& ch : s)
+        if (ch == ' ') ch = '_';
+      return s;
+    });
+
+TEST(CompressTiledTest, DumpsPic16Pixels) {
+  TempDir dir;
+  TestPack in;
+  in.tiled_flag = 1;
+  in.codec_kind = 2;
+  in.entries.push_back(image_entry("PIC16", 1, 20, 10, ImageKind::Gradient, 1, TileHint{8, 8}));
+  Run r = compress(dir, in);
+  EXPECT_EQ(r.tool.status, 0);
+  std::vector<uint8_t> pixels(in.entries[0].payload.begin() + 4, in.entries[0].payload.end());
+  EXPECT_EQ(read_file(dir.file("PIC16_orgin.rgb32")), pixels);
+  EXPECT_EQ(r.tool.output.find("entry->name PIC16 rect->width 20 , rect->height 10 \r\nPIC16 400 -> "),
+            head(r).size());
+}
+
+// Entries that cannot be tiled are kept byte for byte with their type; the
+// run goes on with the others and ends with status 1.
+TEST(CompressTiledTest, RefusedEntriesAreKept) {
+  TempDir dir;
+  TestPack in;
+  in.tiled_flag = 1;
+  in.codec_kind = 2;
+  in.entries.push_back(image_entry("packed", 14, 8, 8, ImageKind::Flat, 1, TileHint{4, 4}));
+  in.entries.push_back(image_entry("t34", 34, 8, 8, ImageKind::Flat, 2, TileHint{4, 4}));
+  in.entries.push_back(image_entry("t5", 5, 8, 8, ImageKind::Flat, 3, TileHint{4, 4}));
+  in.entries.push_back(image_entry("zerohint", 1, 8, 8, ImageKind::Flat, 4, TileHint{0, 4}));
+  in.entries.push_back(image_entry("ok", 1, 8, 8, ImageKind::Flat, 5, TileHint{4, 4}));
+  Run r = compress(dir, in);
+  EXPECT_EQ(r.tool.status, 1);
+  ParsedPack out = parse_pack(r.output);
+  ASSERT_EQ(out.entries.size(), 5u);
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(out.entries[i].type, in.entries[i].type) << i;
+    EXPECT_EQ(out.payloads[i], in.entries[i].payload) << i;
+    EXPECT_NE(r.tool.output.find(in.entries[i].name + ": "), std::string::npos) << i;
+  }
+  EXPECT_EQ(out.entries[4].type, TYPE_TILED);
+}
+
+TEST(CompressTiledTest, TruncatedPixelsAreKeptAsFarAsTheInputHolds) {
+  TempDir dir;
+  TestPack in;
+  in.tiled_flag = 1;
+  in.codec_kind = 1;
+  in.entries.push_back(image_entry("cut", 1, 16, 16, ImageKind::Flat, 1, TileHint{8, 8}));
+  std::vector<uint8_t> bytes = build_pack(in);
+  bytes.resize(bytes.size() - 100);
+  write_file(dir.file("in.pack"), bytes);
+  ToolRun t = run_tool(MORVANE_EXE, {"-c", dir.file("in.pack"), dir.file("out.pack")});
+  EXPECT_EQ(t.status, 1);
+  EXPECT_NE(t.output.find("cut: pixel data runs past the end of the input; entry kept unchanged\r\n"),
+            std::string::npos)
+      << t.output;
+  ParsedPack out = parse_pack(read_file(dir.file("out.pack")));
+  ASSERT_EQ(out.entries.size(), 1u);
+  EXPECT_EQ(out.entries[0].len, 4 + 4 + 512 - 100);
+  EXPECT_EQ(out.payloads[0], std::vector<uint8_t>(in.entries[0].payload.begin(), in.entries[0].payload.end() - 100));
+}
+
+TEST(CompressTest, HugeRectangleIsRefusedWithoutAllocating) {
+  TempDir dir;
+  TestPack in;
+  TestEntry e;
+  e.name = "huge";
+  e.type = 11;
+  e.width = 65535;
+  e.height = 65535;
+  e.payload = {1, 2, 3, 4, 5, 6};
+  in.entries.push_back(e);
+  for (uint8_t tiled : {0, 1}) {
+    in.tiled_flag = tiled;
+    in.codec_kind = 2;
+    Run r = compress(dir, in);
+    EXPECT_EQ(r.tool.status, 1);
+    EXPECT_NE(r.tool.output.find("huge: image too large for a pack entry; entry kept unchanged\r\n"),
+              std::string::npos)
+        << r.tool.output;
+    ParsedPack out = parse_pack(r.output);
+    ASSERT_EQ(out.entries.size(), 1u);
+    // Everything after the EntryRect that the input holds, its padding too.
+    std::vector<uint8_t> kept = e.payload;
+    kept.resize(8, 0);
+    EXPECT_EQ(out.payloads[0], kept);
+  }
+}
+
+TEST(CompressTest, InputMayBeTheOutput) {
+  TempDir dir;
+  TestPack in;
+  in.entries.push_back(image_entry("a", 1, 30, 30, ImageKind::Gradient, 1));
+  write_file(dir.file("x.pack"), build_pack(in));
+  ToolRun t = run_tool(MORVANE_EXE, {"-c", dir.file("x.pack"), dir.file("x.pack")});
+  EXPECT_EQ(t.status, 0);
+  ParsedPack out = parse_pack(read_file(dir.file("x.pack")));
+  ASSERT_EQ(out.entries.size(), 1u);
+  EXPECT_EQ(out.entries[0].type, 14);
+  EXPECT_EQ(dir.list(), std::vector<std::string>{"x.pack"});
+}
+
+TEST(CompressTest, FailedWritesCommitNothing) {
+  TempDir dir;
+  TestPack in;
+  in.entries.push_back(image_entry("noise", 11, 200, 200, ImageKind::Noise, 1));
+  write_file(dir.file("in.pack"), build_pack(in));
+  write_file(dir.file("out.pack"), {'o', 'l', 'd'});
+  ToolRun full = run_tool(MORVANE_EXE, {"-c", dir.file("in.pack"), "/dev/full"});
+  EXPECT_EQ(full.status, 1);
+  EXPECT_NE(full.output.find("write /dev/full failed"), std::string::npos) << full.output;
+  ToolRun limited = run_tool(MORVANE_EXE, {"-c", dir.file("in.pack"), dir.file("out.pack")}, "", 50000);
+  EXPECT_EQ(limited.status, 1);
+  EXPECT_NE(limited.output.find("write " + dir.file("out.pack") + " failed"), std::string::npos) << limited.output;
+  EXPECT_EQ(read_file(dir.file("out.pack")), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.pack", "out.pack"}));
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#include "support/run_tool.h"
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
+                 long file_limit) {
+  ToolRun run;
+  int pipefd[2];
+  if (pipe(pipefd) != 0) return run;
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipefd[1], STDOUT_FILENO);
+    close(pipefd[0]);
+    close(pipefd[1]);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+    if (file_limit > 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit lim = {static_cast<rlim_t>(file_limit), static_cast<rlim_t>(file_limit)};
+      setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(exe.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(exe.c_str(), argv.data());
+    _exit(127);
+  }
+  close(pipefd[1]);
+  char buf[4096];
+  ssize_t got;
+  while ((got = read(pipefd[0], buf, sizeof buf)) > 0) run.output.append(buf, static_cast<size_t>(got));
+  close(pipefd[0]);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  return run;
+}
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string tmpl = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/morvane-test-XXXXXX";
+  std::vector<char> name(tmpl.begin(), tmpl.end());
+  name.push_back('\0');
+  if (mkdtemp(name.data()) != nullptr) path = name.data();
+}
+
+namespace {
+void remove_tree(const std::string& path) {
+  if (DIR* d = opendir(path.c_str())) {
+    while (dirent* ent = readdir(d)) {
+      std::string name = ent->d_name;
+      if (name == "." || name == "..") continue;
+      std::string child = path + "/" + name;
+      if (ent->d_type == DT_DIR) {
+        remove_tree(child);
+      } else {
+        unlink(child.c_str());
+      }
+    }
+    closedir(d);
+  }
+  rmdir(path.c_str());
+}
+}  // namespace
+
+TempDir::~TempDir() {
+  if (!path.empty()) remove_tree(path);
+}
+
+std::vector<std::string> TempDir::list() const {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(path.c_str())) {
+    while (dirent* ent = readdir(d)) {
+      std::string name = ent->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}

@@ -1,0 +1,28 @@
+// Runs the morvane executable and captures what it prints.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ToolRun {
+  int status = -1;     // exit status (0..255), or -1 when it did not exit normally
+  std::string output;  // standard output, byte for byte
+};
+
+// Runs `exe args...` in directory cwd (empty: the current one). With
+// file_limit > 0 the child runs under that RLIMIT_FSIZE with SIGXFSZ ignored.
+ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd = "",
+                 long file_limit = 0);
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+struct TempDir {
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string path;
+  std::string file(const std::string& name) const { return path + "/" + name; }
+  // Names of the entries in the directory, sorted.
+  std::vector<std::string> list() const;
+};
