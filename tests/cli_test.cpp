@@ -135,10 +135,10 @@ TEST(ListTest, LinesMatchByteForByte) {
   const std::string expected =
       "bg type 1, width 100, height 50, offset 0x74, raw_len 10000, len 10000, ratio 100%\r\n"
       "ABCDEFGH type 15, width 10, height 10, offset 0x2788, raw_len 400, len 37, ratio 9%\r\n"
-      "logo type 38, width 30, height 20, offset 0x27b0, raw_len 1200, len 500, ratio 41%\r\n"
-      "t type 39, width 16, height 8, offset 0x29a8, raw_len 256, len 90, ratio 35%\r\n"
-      "zero type 30, width 0, height 7, offset 0x2a08, raw_len 0, len 0, ratio 0%\r\n"
-      "len4 type 30, width 3, height 3, offset 0x2a0c, raw_len 9, len 0, ratio 0%\r\n";
+      "logo type 38, width 30, height 20, offset 0x27b4, raw_len 1200, len 500, ratio 41%\r\n"
+      "t type 39, width 16, height 8, offset 0x29ac, raw_len 256, len 90, ratio 35%\r\n"
+      "zero type 30, width 0, height 7, offset 0x2a0c, raw_len 0, len 0, ratio 0%\r\n"
+      "len4 type 30, width 3, height 3, offset 0x2a10, raw_len 9, len 0, ratio 0%\r\n";
   EXPECT_EQ(text_of(read_file(dir.file("list.txt"))), expected);
 }
 

@@ -40,14 +40,14 @@ std::string summary(const char* cmd, size_t in, size_t out) {
          "file size: " + std::to_string(in) + " -> " + std::to_string(out) + "\n";
 }
 
-struct Run {
+struct PackRun {
   ToolRun tool;
   std::string in, out;
   std::vector<uint8_t> input, output;
 };
 
-Run compress(const TempDir& dir, const TestPack& pack) {
-  Run r;
+PackRun compress(const TempDir& dir, const TestPack& pack) {
+  PackRun r;
   r.in = dir.file("in.pack");
   r.out = dir.file("out.pack");
   r.input = build_pack(pack);
@@ -57,7 +57,7 @@ Run compress(const TempDir& dir, const TestPack& pack) {
   return r;
 }
 
-std::string head(const Run& r) { return kVersionLine + "compress: " + r.in + " -> " + r.out + "\r\n"; }
+std::string head(const PackRun& r) { return kVersionLine + "compress: " + r.in + " -> " + r.out + "\r\n"; }
 
 TEST(CompressWholeTest, RenumbersTypesAndMatchesIndependentPack) {
   TempDir dir;
@@ -84,7 +84,7 @@ TEST(CompressWholeTest, RenumbersTypesAndMatchesIndependentPack) {
     expected.entries.push_back(x);
     lines += progress(e.name, e.payload.size(), x.payload.size());
   }
-  Run r = compress(dir, in);
+  PackRun r = compress(dir, in);
   EXPECT_EQ(r.tool.status, 0);
   EXPECT_EQ(r.output, build_pack(expected));
   EXPECT_EQ(r.tool.output, head(r) + lines + summary("compress", r.input.size(), r.output.size()));
@@ -108,7 +108,7 @@ TEST(CompressWholeTest, JpegSmallAndEmptyEntries) {
   expected.entries[3].payload = lz4_of({});
   expected.entries[4].type = 14;
   expected.entries[4].payload = lz4_of(pic.payload);
-  Run r = compress(dir, in);
+  PackRun r = compress(dir, in);
   EXPECT_EQ(r.tool.status, 0);
   EXPECT_EQ(r.output, build_pack(expected));
   EXPECT_EQ(r.tool.output, head(r) + "entry->name ABCDEFGH len 29  w 320 h 200 \r\n" + progress("ABCDEFGH", 41, 41) +
@@ -127,7 +127,7 @@ TEST(CompressWholeTest, JpegSmallAndEmptyEntries) {
 
 TEST(CompressWholeTest, EmptyPack) {
   TempDir dir;
-  Run r = compress(dir, TestPack{});
+  PackRun r = compress(dir, TestPack{});
   EXPECT_EQ(r.tool.status, 0);
   EXPECT_EQ(r.output, r.input);
   EXPECT_EQ(r.tool.output, head(r) + summary("compress", 16, 16));
@@ -185,7 +185,7 @@ TEST_P(CompressTiledTest, MatchesIndependentBlock) {
   TileSize t = choose_tile_size(c.w, c.h, c.hint.hint_width, c.hint.hint_height);
   expected.entries[0].type = TYPE_TILED;
   expected.entries[0].payload = tiled_of(pixels, c.w, c.h, t, format, c.codec);
-  Run r = compress(dir, in);
+  PackRun r = compress(dir, in);
   // A tiled JPEG entry copies len bytes after its EntryRect: its own 21 and
   // the 3 bytes of padding that follow it in the input.
   std::vector<uint8_t> jpeg_out = in.entries[1].payload;
@@ -196,7 +196,9 @@ TEST_P(CompressTiledTest, MatchesIndependentBlock) {
   EXPECT_EQ(r.tool.output, head(r) + progress("img", pixels.size(), expected.entries[0].payload.size()) +
                                progress("jpg", 21, 24) + summary("compress", r.input.size(), r.output.size()));
   TileImage block = read_tile_image(expected.entries[0].payload.data());
-  if (std::string(c.what) == "fallback") EXPECT_EQ(block.magic, TILE_MAGIC_RAW);
+  if (std::string(c.what) == "fallback") {
+    EXPECT_EQ(block.magic, TILE_MAGIC_RAW);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -221,7 +223,7 @@ TEST(CompressTiledTest, DumpsPic16Pixels) {
   in.tiled_flag = 1;
   in.codec_kind = 2;
   in.entries.push_back(image_entry("PIC16", 1, 20, 10, ImageKind::Gradient, 1, TileHint{8, 8}));
-  Run r = compress(dir, in);
+  PackRun r = compress(dir, in);
   EXPECT_EQ(r.tool.status, 0);
   std::vector<uint8_t> pixels(in.entries[0].payload.begin() + 4, in.entries[0].payload.end());
   EXPECT_EQ(read_file(dir.file("PIC16_orgin.rgb32")), pixels);
@@ -241,7 +243,7 @@ TEST(CompressTiledTest, RefusedEntriesAreKept) {
   in.entries.push_back(image_entry("t5", 5, 8, 8, ImageKind::Flat, 3, TileHint{4, 4}));
   in.entries.push_back(image_entry("zerohint", 1, 8, 8, ImageKind::Flat, 4, TileHint{0, 4}));
   in.entries.push_back(image_entry("ok", 1, 8, 8, ImageKind::Flat, 5, TileHint{4, 4}));
-  Run r = compress(dir, in);
+  PackRun r = compress(dir, in);
   EXPECT_EQ(r.tool.status, 1);
   ParsedPack out = parse_pack(r.output);
   ASSERT_EQ(out.entries.size(), 5u);
@@ -286,7 +288,7 @@ TEST(CompressTest, HugeRectangleIsRefusedWithoutAllocating) {
   for (uint8_t tiled : {0, 1}) {
     in.tiled_flag = tiled;
     in.codec_kind = 2;
-    Run r = compress(dir, in);
+    PackRun r = compress(dir, in);
     EXPECT_EQ(r.tool.status, 1);
     EXPECT_NE(r.tool.output.find("huge: image too large for a pack entry; entry kept unchanged\r\n"),
               std::string::npos)

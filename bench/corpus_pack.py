@@ -1,0 +1,50 @@
+#!/usr/bin/env python3
+"""corpus_pack.py CORPUS_DIR OUT.pack [--tiled CODEC_KIND] [--hint W H]
+
+Builds a resource pack from the real-image corpus (manifest.json + raw/):
+argb8888 -> type 11, rgb565 -> 1, rgb888 -> 32, a8 -> 30, jpeg -> 38.
+With --tiled, image entries carry a TileHint and the header asks for tiles.
+Also writes OUT.pixels: the image payloads concatenated, for comparisons
+with the lz4 command.
+"""
+import json
+import struct
+import sys
+
+TYPES = {"argb8888": 11, "rgb565": 1, "rgb888": 32, "a8": 30, "jpeg": 38, "jpg": 38}
+
+
+def main():
+    args = sys.argv[1:]
+    corpus, out = args[0], args[1]
+    tiled, codec, hint = 0, 0, (64, 64)
+    if "--tiled" in args:
+        tiled, codec = 1, int(args[args.index("--tiled") + 1])
+    if "--hint" in args:
+        i = args.index("--hint")
+        hint = (int(args[i + 1]), int(args[i + 2]))
+    manifest = json.load(open(f"{corpus}/manifest.json"))
+    entries = []
+    for m in manifest:
+        kind = m["kind"]
+        data = open(f"{corpus}/{m['file']}", "rb").read()
+        t = TYPES[kind]
+        if t != 38 and tiled:
+            data = struct.pack("<HH", *hint) + data
+        entries.append((m["name"][:8], t, m["width"], m["height"], data))
+    table_end = 16 + 16 * len(entries)
+    header = struct.pack("<IH7sBBB", 0x19534552, len(entries), b"\0" * 7, tiled, codec, 0)
+    table, body, pixels = b"", bytearray(), bytearray()
+    for name, t, w, h, data in entries:
+        offset = table_end + len(body)
+        length = len(data) + 4
+        table += struct.pack("<IHB8sB", offset, length & 0xFFFF, t, name.encode(), length >> 16)
+        body += struct.pack("<HH", w, h) + data + b"\0" * (-len(data) % 4)
+        if t != 38:
+            pixels += data[4:] if tiled else data
+    open(out, "wb").write(header + table + body)
+    open(out + ".pixels", "wb").write(pixels)
+    print(f"{out}: {len(entries)} entries, {table_end + len(body)} bytes")
+
+
+main()

@@ -1,0 +1,135 @@
+// Every command under write faults and damaged inputs: status 1, one line
+// that says what went wrong, nothing committed, the input untouched.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "support/pack_writer.h"
+#include "support/run_tool.h"
+
+namespace {
+
+const char* const kOptions[] = {"-c", "-d", "-i"};
+
+// A pack each command can convert: compressed for -d, raw for -c and -i.
+std::vector<uint8_t> pack_for(const std::string& option, const TempDir& dir) {
+  TestPack p;
+  p.entries.push_back(image_entry("noise", 11, 160, 120, ImageKind::Noise, 1));
+  p.entries.push_back(image_entry("flat", 1, 64, 64, ImageKind::Flat, 2));
+  std::vector<uint8_t> raw = build_pack(p);
+  if (option != "-d") return raw;
+  write_file(dir.file("raw.pack"), raw);
+  run_tool(MORVANE_EXE, {"-c", dir.file("raw.pack"), dir.file("packed")});
+  std::vector<uint8_t> packed = read_file(dir.file("packed"));
+  unlink(dir.file("raw.pack").c_str());
+  unlink(dir.file("packed").c_str());
+  return packed;
+}
+
+size_t count_lines_with(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
+  return n;
+}
+
+TEST(FaultTest, FullDeviceFailsEveryCommand) {
+  for (const char* option : kOptions) {
+    TempDir dir;
+    const std::vector<uint8_t> input = pack_for(option, dir);
+    write_file(dir.file("in.pack"), input);
+    ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), "/dev/full"});
+    EXPECT_EQ(r.status, 1) << option;
+    EXPECT_EQ(count_lines_with(r.output, "write /dev/full failed"), 1u) << option << r.output;
+    EXPECT_EQ(read_file(dir.file("in.pack")), input);
+  }
+}
+
+TEST(FaultTest, FileSizeLimitCommitsNothing) {
+  for (const char* option : kOptions) {
+    TempDir dir;
+    const std::vector<uint8_t> input = pack_for(option, dir);
+    write_file(dir.file("in.pack"), input);
+    write_file(dir.file("out"), {'o', 'l', 'd'});
+    // The listing is short: a tiny limit stops it too.
+    const long limit = std::string(option) == "-i" ? 20 : 4000;
+    ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), dir.file("out")}, "", limit);
+    EXPECT_EQ(r.status, 1) << option;
+    EXPECT_EQ(count_lines_with(r.output, "write " + dir.file("out") + " failed"), 1u) << option << r.output;
+    EXPECT_EQ(read_file(dir.file("out")), (std::vector<uint8_t>{'o', 'l', 'd'})) << option;
+    EXPECT_EQ(read_file(dir.file("in.pack")), input);
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.pack", "out"})) << option;
+  }
+}
+
+TEST(FaultTest, UnwritableDirectory) {
+  TempDir dir;
+  // Root writes anywhere chmod allows; nothing can be created under /proc.
+  const bool root = geteuid() == 0;
+  const std::string locked = root ? "/proc/morvane-no-such-dir" : dir.file("locked");
+  if (!root) {
+    mkdir(locked.c_str(), 0555);
+  }
+  for (const char* option : kOptions) {
+    const std::vector<uint8_t> input = pack_for(option, dir);
+    write_file(dir.file("in.pack"), input);
+    const std::string out = locked + "/out";
+    ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), out});
+    EXPECT_EQ(r.status, 1) << option;
+    EXPECT_EQ(count_lines_with(r.output, "open " + out + " failed\n"), 1u) << option << r.output;
+    EXPECT_FALSE(file_exists(out));
+  }
+}
+
+// Cut in the header, the table or a rectangle, the pack is refused at load;
+// cut inside an entry's data, the entry is kept as far as the file holds it.
+TEST(FaultTest, TruncatedInputs) {
+  for (const char* option : kOptions) {
+    TempDir dir;
+    const std::vector<uint8_t> input = pack_for(option, dir);
+    ParsedPack parsed = parse_pack(input);
+    const size_t second = parsed.entries[1].offset;
+    for (size_t cut : {size_t{7}, size_t{16 + 20}, second + 2}) {
+      std::vector<uint8_t> bytes(input.begin(), input.begin() + static_cast<long>(cut));
+      write_file(dir.file("in.pack"), bytes);
+      write_file(dir.file("out"), {'o', 'l', 'd'});
+      ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), dir.file("out")});
+      EXPECT_EQ(r.status, 1) << option << " cut " << cut;
+      EXPECT_EQ(read_file(dir.file("out")), (std::vector<uint8_t>{'o', 'l', 'd'})) << option << " cut " << cut;
+      EXPECT_EQ(read_file(dir.file("in.pack")), bytes);
+    }
+    if (std::string(option) == "-i") continue;  // the listing reads no entry data
+    const size_t cut = second + 4 + parsed.entries[1].len / 2;
+    std::vector<uint8_t> bytes(input.begin(), input.begin() + static_cast<long>(cut));
+    write_file(dir.file("in.pack"), bytes);
+    ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), dir.file("out")});
+    EXPECT_EQ(r.status, 1) << option;
+    EXPECT_EQ(count_lines_with(r.output, "flat: "), 1u) << option << r.output;
+    ParsedPack out = parse_pack(read_file(dir.file("out")));
+    ASSERT_EQ(out.entries.size(), 2u) << option;
+    EXPECT_EQ(out.payloads[1], std::vector<uint8_t>(bytes.begin() + static_cast<long>(second + 4), bytes.end()));
+    EXPECT_EQ(read_file(dir.file("in.pack")), bytes);
+    EXPECT_EQ(out.entries[1].type, parsed.entries[1].type);
+  }
+}
+
+TEST(FaultTest, InputIsTheOutputForEveryCommand) {
+  for (const char* option : kOptions) {
+    TempDir dir;
+    const std::vector<uint8_t> input = pack_for(option, dir);
+    write_file(dir.file("x"), input);
+    ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("x"), dir.file("x")});
+    EXPECT_EQ(r.status, 0) << option << r.output;
+    EXPECT_NE(read_file(dir.file("x")), input) << option;
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"x"});
+    // A failing run on the same file leaves it as it was.
+    const std::vector<uint8_t> now = read_file(dir.file("x"));
+    ToolRun limited = run_tool(MORVANE_EXE, {option, dir.file("x"), dir.file("x")}, "", 10);
+    if (limited.status == 1) {
+      EXPECT_EQ(read_file(dir.file("x")), now) << option;
+    }
+  }
+}
+
+}  // namespace
