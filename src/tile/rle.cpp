@@ -1,3 +1,5 @@
+#include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "tile/tile_image.h"
@@ -61,45 +63,134 @@ int32_t encode_rle_pixels(const uint8_t* src, uint8_t* dst, uint32_t pixel_count
   return static_cast<int32_t>(total);
 }
 
-int32_t decode_rle_pixels(const uint8_t* src, uint8_t* dst, int32_t src_len, int32_t capacity, int32_t bpp) {
-  if (src_len <= 0 || bpp <= 0) return 0;
-  int64_t budget = dst != nullptr ? capacity / bpp : 0x7FFFFFFF;
-  int64_t left = src_len;
-  int64_t total = 0;
+namespace {
+
+constexpr size_t kChunk = 32;
+
+// 32 bytes of the pixel repeated, starting at a pixel boundary. For 3-byte
+// pixels the pattern is 48 bytes long, so that it repeats in whole pixels;
+// it is then stored 30 bytes (10 pixels) at a time.
+template <int BPP>
+struct RunPattern {
+  static constexpr size_t kStep = BPP == 3 ? 30 : kChunk;
+  alignas(16) uint8_t bytes[BPP == 3 ? 48 : kChunk];
+  explicit RunPattern(const uint8_t* pixel) {
+    if constexpr (BPP == 3) {
+      for (size_t i = 0; i < sizeof bytes; i += 3) std::memcpy(bytes + i, pixel, 3);
+    } else {
+      uint32_t v = 0;
+      std::memcpy(&v, pixel, BPP);
+      const uint64_t word = BPP == 1 ? v * 0x0101010101010101ull
+                          : BPP == 2 ? v * 0x0001000100010001ull
+                                     : v * 0x0000000100000001ull;
+      for (size_t i = 0; i < kChunk; i += 8) std::memcpy(bytes + i, &word, 8);
+    }
+  }
+};
+
+// Writes `bytes` (a multiple of BPP) of the pixel at `pixel`. With `room`
+// to spare, whole 32-byte stores run past the end of the run; what they
+// write there lies inside the budget and is overwritten by later packets.
+template <int BPP>
+inline void fill_run(uint8_t* d, const uint8_t* pixel, size_t bytes, size_t room) {
+  const RunPattern<BPP> p(pixel);
+  constexpr size_t step = RunPattern<BPP>::kStep;
+  size_t i = 0;
+  if (room >= bytes + kChunk) {
+    for (; i < bytes; i += step) std::memcpy(d + i, p.bytes, kChunk);
+    return;
+  }
+  for (; i + step <= bytes; i += step) std::memcpy(d + i, p.bytes, step);
+  std::memcpy(d + i, p.bytes, bytes - i);
+}
+
+inline void fill_run_any(uint8_t* d, const uint8_t* pixel, size_t bytes, size_t bpp) {
+  for (size_t i = 0; i < bytes; i += bpp) std::memcpy(d + i, pixel, bpp);
+}
+
+// BPP 0 stands for any pixel size, passed in bpp.
+template <int BPP>
+int32_t decode_into(const uint8_t* src, uint8_t* dst, size_t src_len, size_t capacity, size_t bpp_any) {
+  const size_t bpp = BPP != 0 ? BPP : bpp_any;
   const uint8_t* s = src;
+  const uint8_t* const send = src + src_len;
   uint8_t* d = dst;
-  while (budget > 0 && left > 0) {
+  // The pixel budget, in bytes: whole pixels only.
+  uint8_t* const dend = dst + capacity / bpp * bpp;
+  while (s < send && d < dend) {
     const uint8_t header = *s++;
-    --left;
-    int64_t n = header & 0x7F;
+    const size_t room = static_cast<size_t>(dend - d);
+    size_t bytes = size_t{header & 0x7Fu} * bpp;
     if (header & 0x80) {
       // A run whose pixel the stream does not hold produces nothing.
-      if (left < bpp) break;
-      if (n > budget) n = budget;
-      if (d != nullptr) {
-        if (bpp == 1) {
-          std::memset(d, *s, static_cast<size_t>(n));
-        } else {
-          for (int64_t i = 0; i < n; ++i) std::memcpy(d + i * bpp, s, static_cast<size_t>(bpp));
-        }
-        d += n * bpp;
+      if (static_cast<size_t>(send - s) < bpp) break;
+      if (bytes > room) bytes = room;
+      if constexpr (BPP != 0) {
+        fill_run<BPP>(d, s, bytes, room);
+      } else {
+        fill_run_any(d, s, bytes, bpp);
       }
+      d += bytes;
       s += bpp;
-      left -= bpp;
     } else {
+      const size_t avail = static_cast<size_t>(send - s);
       // A literal cut by the end of the stream gives its whole pixels.
-      if (n * bpp > left) n = left / bpp;
-      if (n > budget) n = budget;
-      if (d != nullptr) {
-        std::memcpy(d, s, static_cast<size_t>(n * bpp));
-        d += n * bpp;
+      const size_t have = bytes <= avail ? bytes : avail / bpp * bpp;
+      const size_t take = have <= room ? have : room;
+      if (avail >= take + kChunk && room >= take + kChunk) {
+        // Whole 32-byte copies; the excess lands inside the budget.
+        for (size_t i = 0; i < take; i += kChunk) std::memcpy(d + i, s + i, kChunk);
+      } else {
+        std::memcpy(d, s, take);
       }
-      const int64_t used = (header & 0x7F) * int64_t{bpp};
-      s += used < left ? used : left;
-      left -= used;
+      d += take;
+      if (bytes > avail) break;
+      s += bytes;
     }
-    budget -= n;
-    total += n * bpp;
   }
-  return static_cast<int32_t>(total);
+  return static_cast<int32_t>(d - dst);
+}
+
+// The size a stream decodes to, walked as the decoder walks it.
+int64_t decoded_size(const uint8_t* s, const uint8_t* send, size_t bpp) {
+  int64_t total = 0;
+  while (s < send && total < INT32_MAX) {
+    const uint8_t header = *s++;
+    const size_t avail = static_cast<size_t>(send - s);
+    const size_t bytes = size_t{header & 0x7Fu} * bpp;
+    if (header & 0x80) {
+      if (avail < bpp) break;
+      total += static_cast<int64_t>(bytes);
+      s += bpp;
+    } else {
+      if (bytes > avail) {
+        total += static_cast<int64_t>(avail / bpp * bpp);
+        break;
+      }
+      total += static_cast<int64_t>(bytes);
+      s += bytes;
+    }
+  }
+  return total;
+}
+
+}  // namespace
+
+int32_t decode_rle_pixels(const uint8_t* src, uint8_t* dst, int32_t src_len, int32_t capacity, int32_t bpp) {
+  if (src_len <= 0 || bpp <= 0) return 0;
+  const size_t n = static_cast<size_t>(src_len);
+  if (dst == nullptr) {
+    // No limit but what a signed 32-bit result can say.
+    const int64_t total = decoded_size(src, src + n, static_cast<size_t>(bpp));
+    return static_cast<int32_t>(total < INT32_MAX ? total : INT32_MAX / bpp * bpp);
+  }
+  if (capacity <= 0) return 0;
+  const size_t cap = static_cast<size_t>(capacity);
+  switch (bpp) {
+    case 1: return decode_into<1>(src, dst, n, cap, 1);
+    case 2: return decode_into<2>(src, dst, n, cap, 2);
+    case 3: return decode_into<3>(src, dst, n, cap, 3);
+    case 4: return decode_into<4>(src, dst, n, cap, 4);
+    default: return decode_into<0>(src, dst, n, cap, static_cast<size_t>(bpp));
+  }
 }
