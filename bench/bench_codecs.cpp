@@ -2,12 +2,16 @@
 // noise, glyph masks), in pixel bytes per second:
 //   Rle/Encode, Rle/Decode, Lz4/Decode, Memcpy   per tile, 32x32 and 64x64
 //   Region/C4ZL, Region/CELR, Region/OneBlockLz4, Region/Memcpy   whole images
-// Every set-up checks its round trip before anything is timed.
+// Every set-up checks its round trip before anything is timed. Set
+// MORVANE_CORPUS to a real-image corpus folder to time its images instead.
 #include <benchmark/benchmark.h>
 #include <lz4.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 #include "support/image_gen.h"
 #include "tile/tile_image.h"
@@ -16,6 +20,41 @@ namespace {
 
 constexpr int kW = 480, kH = 272;
 constexpr ImageKind kKinds[] = {ImageKind::Gradient, ImageKind::Flat, ImageKind::Noise, ImageKind::Glyphs};
+
+struct Image {
+  int w, h;
+  std::vector<uint8_t> pixels;
+};
+
+// With MORVANE_CORPUS naming a corpus folder (manifest.json, raw/), its
+// images of the pixel size; otherwise the four generated kinds at 480x272.
+std::vector<Image> images(int bpp) {
+  std::vector<Image> out;
+  if (const char* dir = std::getenv("MORVANE_CORPUS")) {
+    static const char* const kExt[] = {"", "a8", "rgb565", "rgb888", "argb8888"};
+    std::ifstream manifest(std::string(dir) + "/manifest.json");
+    std::stringstream text;
+    text << manifest.rdbuf();
+    const std::string m = text.str();
+    auto field = [&](size_t from, const char* key) {
+      size_t k = m.find(std::string("\"") + key + "\"", from);
+      size_t colon = m.find(':', k);
+      size_t start = m.find_first_not_of(" \"", colon + 1);
+      size_t end = m.find_first_of(",\"\n}", start);
+      return m.substr(start, end - start);
+    };
+    for (size_t at = m.find("\"name\""); at != std::string::npos; at = m.find("\"name\"", at + 1)) {
+      if (field(at, "kind") != kExt[bpp]) continue;
+      Image img{std::stoi(field(at, "width")), std::stoi(field(at, "height")), {}};
+      std::ifstream f(std::string(dir) + "/" + field(at, "file"), std::ios::binary);
+      img.pixels.assign(std::istreambuf_iterator<char>(f), {});
+      if (img.pixels.size() == static_cast<size_t>(img.w * img.h * bpp)) out.push_back(std::move(img));
+    }
+    if (!out.empty()) return out;
+  }
+  for (ImageKind kind : kKinds) out.push_back({kW, kH, make_image(kind, kW, kH, bpp, 11)});
+  return out;
+}
 
 void check(bool ok, const char* what) {
   if (!ok) {
@@ -33,14 +72,14 @@ struct TileSet {
 
 TileSet make_tiles(int bpp, int side) {
   TileSet s;
-  for (ImageKind kind : kKinds) {
-    const std::vector<uint8_t> img = make_image(kind, kW, kH, bpp, 11);
-    for (int y = 0; y < kH; y += side) {
-      for (int x = 0; x < kW; x += side) {
-        const int w = std::min(side, kW - x), h = std::min(side, kH - y);
+  for (const Image& image : images(bpp)) {
+    const std::vector<uint8_t>& img = image.pixels;
+    for (int y = 0; y < image.h; y += side) {
+      for (int x = 0; x < image.w; x += side) {
+        const int w = std::min(side, image.w - x), h = std::min(side, image.h - y);
         std::vector<uint8_t> tile;
         for (int k = 0; k < h; ++k) {
-          auto row = img.begin() + ((y + k) * kW + x) * bpp;
+          auto row = img.begin() + ((y + k) * image.w + x) * bpp;
           tile.insert(tile.end(), row, row + w * bpp);
         }
         const uint32_t px = static_cast<uint32_t>(w * h);
@@ -132,6 +171,7 @@ BENCHMARK(BM_Memcpy)->Apply(tile_args);
 // Whole images: the four kinds side by side, as blocks of each codec.
 struct Blocks {
   std::vector<std::vector<uint8_t>> raw, block;
+  std::vector<std::pair<int, int>> size;
   size_t bytes = 0;
 };
 
@@ -142,8 +182,9 @@ const Blocks& blocks(int codec, int bpp, int side) {
     if (k == key) return b;
   Blocks b;
   const int format = bpp == 1 ? 5 : bpp == 2 ? 1 : bpp == 3 ? 3 : 4;
-  for (ImageKind kind : kKinds) {
-    std::vector<uint8_t> img = make_image(kind, kW, kH, bpp, 5);
+  for (Image& image : images(bpp)) {
+    std::vector<uint8_t> img = std::move(image.pixels);
+    const int w = image.w, h = image.h;
     std::vector<uint8_t> block;
     if (codec < 0) {
       // memcpy of the raw image: no block
@@ -152,15 +193,16 @@ const Blocks& blocks(int codec, int bpp, int side) {
       block.resize(static_cast<size_t>(
           lz4_hc_compress(img.data(), block.data(), static_cast<int>(img.size()), static_cast<int>(block.size()))));
     } else {
-      block.resize(tile_image_bound(kW, kH, side, side, format, codec));
-      block.resize(static_cast<size_t>(encode_tile_image(img, block, kW, kH, side, side, static_cast<uint8_t>(format),
+      block.resize(tile_image_bound(w, h, side, side, format, codec));
+      block.resize(static_cast<size_t>(encode_tile_image(img, block, w, h, side, side, static_cast<uint8_t>(format),
                                                          static_cast<uint8_t>(codec))));
       std::vector<uint8_t> back(img.size());
-      check(decode_tile_region(block, back, 0, 0, kW, kH) == static_cast<int32_t>(img.size()) && back == img,
+      check(decode_tile_region(block, back, 0, 0, w, h) == static_cast<int32_t>(img.size()) && back == img,
             "tiled block");
       tile_cache_forget(block.data());
     }
     b.bytes += img.size();
+    b.size.emplace_back(w, h);
     b.raw.push_back(std::move(img));
     b.block.push_back(std::move(block));
   }
@@ -171,18 +213,21 @@ const Blocks& blocks(int codec, int bpp, int side) {
 void BM_Region(benchmark::State& state) {
   const int codec = static_cast<int>(state.range(0));
   const Blocks& b = blocks(codec, static_cast<int>(state.range(1)), static_cast<int>(state.range(2)));
-  std::vector<uint8_t> out(b.raw[0].size());
+  size_t largest = 0;
+  for (const auto& r : b.raw) largest = std::max(largest, r.size());
+  std::vector<uint8_t> out(largest);
   for (auto _ : state) {
     for (size_t i = 0; i < b.block.size(); ++i) {
+      const int size = static_cast<int>(b.raw[i].size());
       if (codec == 0) {
         benchmark::DoNotOptimize(LZ4_decompress_safe(reinterpret_cast<const char*>(b.block[i].data()),
                                                      reinterpret_cast<char*>(out.data()),
-                                                     static_cast<int>(b.block[i].size()), static_cast<int>(out.size())));
+                                                     static_cast<int>(b.block[i].size()), size));
       } else if (codec < 0) {
-        std::memcpy(out.data(), b.raw[i].data(), out.size());
+        std::memcpy(out.data(), b.raw[i].data(), b.raw[i].size());
         benchmark::ClobberMemory();
       } else {
-        benchmark::DoNotOptimize(decode_tile_region(b.block[i], out, 0, 0, kW, kH));
+        benchmark::DoNotOptimize(decode_tile_region(b.block[i], out, 0, 0, b.size[i].first, b.size[i].second));
         tile_cache_forget(b.block[i].data());
       }
     }

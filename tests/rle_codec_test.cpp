@@ -140,6 +140,14 @@ TEST(RleDecodeTest, NullDestinationCountsEveryPacket) {
   EXPECT_EQ(decode_rle_pixels(wide.data(), nullptr, static_cast<int32_t>(wide.size()), 0, 2), 6 + 4);
 }
 
+TEST(RleEncodeTest, PixelsOfOneToFourBytesOnly) {
+  const Bytes pixels(40, 7);
+  Bytes out(64, 0xEE);
+  EXPECT_EQ(encode_rle_pixels(pixels.data(), out.data(), 8, 64, 0), 0);
+  EXPECT_EQ(encode_rle_pixels(pixels.data(), out.data(), 8, 64, 5), 0);
+  EXPECT_EQ(out, Bytes(64, 0xEE));
+}
+
 TEST(RleDecodeTest, NoSourceMeansNothing) {
   Bytes out(8, 0xEE);
   const uint8_t stream[] = {0x83, 0x41};

@@ -6,61 +6,78 @@
 
 namespace {
 
-inline uint32_t load_pixel(const uint8_t* p, uint32_t bpp) {
+// Pixels are compared as 32-bit holders of their BPP bytes.
+template <int BPP>
+inline uint32_t load_pixel(const uint8_t* p) {
   uint32_t v = 0;
-  std::memcpy(&v, p, bpp);
+  std::memcpy(&v, p, BPP);
   return v;
 }
 
-}  // namespace
-
-int32_t encode_rle_pixels(const uint8_t* src, uint8_t* dst, uint32_t pixel_count, uint32_t capacity,
-                          uint32_t bpp) {
-  uint32_t total = 0;
+template <int BPP>
+int32_t encode_pixels(const uint8_t* src, uint8_t* dst, uint32_t pixel_count, uint32_t capacity) {
+  uint64_t total = 0;
   uint32_t left = capacity;
   const uint8_t* p = src;
   uint32_t n = pixel_count;
   while (n > 0) {
-    const uint32_t first = load_pixel(p, bpp);
+    const uint32_t first = load_pixel<BPP>(p);
     uint32_t r = 1;
-    while (r < 127 && r < n && load_pixel(p + r * bpp, bpp) == first) ++r;
-    uint32_t count, payload;
+    const uint32_t run_limit = n < 127 ? n : 127;
+    while (r < run_limit && load_pixel<BPP>(p + r * BPP) == first) ++r;
+    uint32_t count;
+    uint32_t payload;
     uint8_t header;
     if (r >= 3) {
       count = r;
-      payload = bpp;
+      payload = BPP;
       header = static_cast<uint8_t>(0x80 + r);
     } else {
+      // A literal runs until two neighbours are equal (they start the next
+      // packet) or 127 pixels; a pair at the front goes out as one pixel.
       uint32_t k = 1;
-      if (n > 1 && r == 1) {
-        uint32_t j = 1;
-        uint32_t cur = load_pixel(p + bpp, bpp);
-        while (k < 127 && j < n) {
-          if (j + 1 < n) {
-            uint32_t next = load_pixel(p + (j + 1) * bpp, bpp);
+      if (r == 1 && n > 1) {
+        const uint32_t limit = n < 127 ? n : 127;
+        uint32_t cur = load_pixel<BPP>(p + BPP);
+        while (k < limit) {
+          if (k + 1 < n) {
+            const uint32_t next = load_pixel<BPP>(p + (k + 1) * BPP);
             if (cur == next) break;
             cur = next;
           }
           ++k;
-          ++j;
         }
       }
       count = k;
-      payload = k * bpp;
+      payload = k * BPP;
       header = static_cast<uint8_t>(k);
     }
+    if (total + 1 + payload > INT32_MAX) break;
     if (dst != nullptr) {
-      if (left < 1 + payload) return static_cast<int32_t>(total);
+      if (left < 1 + payload) break;
       *dst++ = header;
       std::memcpy(dst, p, payload);
       dst += payload;
       left -= 1 + payload;
     }
     total += 1 + payload;
-    p += count * bpp;
+    p += count * BPP;
     n -= count;
   }
   return static_cast<int32_t>(total);
+}
+
+}  // namespace
+
+int32_t encode_rle_pixels(const uint8_t* src, uint8_t* dst, uint32_t pixel_count, uint32_t capacity,
+                          uint32_t bpp) {
+  switch (bpp) {
+    case 1: return encode_pixels<1>(src, dst, pixel_count, capacity);
+    case 2: return encode_pixels<2>(src, dst, pixel_count, capacity);
+    case 3: return encode_pixels<3>(src, dst, pixel_count, capacity);
+    case 4: return encode_pixels<4>(src, dst, pixel_count, capacity);
+    default: return 0;  // pixels are 1 to 4 bytes
+  }
 }
 
 namespace {
