@@ -1,0 +1,37 @@
+// For the targets that run a whole command: the input goes to a file of its
+// own, the command's output to another, in a private folder, and what the
+// commands print goes nowhere.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+struct FuzzFiles {
+  std::string dir, in, out;
+
+  FuzzFiles() {
+    char tmpl[] = "/tmp/morvane-fuzz-XXXXXX";
+    if (mkdtemp(tmpl) == nullptr) std::abort();
+    dir = tmpl;
+    in = dir + "/in.pack";
+    out = dir + "/out";
+    // The compress command may write a dump into the current folder.
+    if (chdir(dir.c_str()) != 0) std::abort();
+    if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+  }
+
+  void write_input(const uint8_t* data, size_t size) const {
+    FILE* f = std::fopen(in.c_str(), "wb");
+    if (f == nullptr || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0) std::abort();
+    std::remove(out.c_str());
+  }
+};
+
+inline const FuzzFiles& fuzz_files() {
+  static const FuzzFiles files;
+  return files;
+}
