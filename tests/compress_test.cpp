@@ -168,6 +168,8 @@ struct TiledCase {
   ImageKind kind;
 };
 
+void PrintTo(const TiledCase& c, std::ostream* os) { *os << c.what; }
+
 class CompressTiledTest : public ::testing::TestWithParam<TiledCase> {};
 
 TEST_P(CompressTiledTest, MatchesIndependentBlock) {

@@ -67,6 +67,11 @@ struct TiledTrip {
   TileHint hint;
 };
 
+void PrintTo(const TiledTrip& c, std::ostream* os) {
+  *os << "codec " << int(c.codec) << ", " << c.w << "x" << c.h << " in " << c.hint.hint_width << "x"
+      << c.hint.hint_height;
+}
+
 class TiledRoundTripTest : public ::testing::TestWithParam<TiledTrip> {};
 
 TEST_P(TiledRoundTripTest, PixelsComeBack) {
