@@ -1,5 +1,5 @@
-// Tiled image blocks: the encoder's layout and refusals, and the region
-// decoder with its one-slot cache.
+// Tiled image blocks: the encoder's layout and refusals, and its blocks
+// decoded back by the region decoder.
 #include <gtest/gtest.h>
 #include <lz4.h>
 
@@ -195,7 +195,7 @@ TEST(TileEncodeTest, BoundIsAlwaysEnough) {
   }
 }
 
-// ---- Region decoder ------------------------------------------------------
+// ---- Encoder to region decoder: every pixel format and codec ---------------
 
 Bytes decode(const Bytes& block, int x, int y, int w, int h, int bpp, int32_t* result = nullptr) {
   Bytes out(static_cast<size_t>(w * h * bpp));
@@ -204,7 +204,7 @@ Bytes decode(const Bytes& block, int x, int y, int w, int h, int bpp, int32_t* r
   return out;
 }
 
-TEST(TileDecodeTest, WholeImagesOfEveryCodecAndFormat) {
+TEST(TileRoundTripTest, WholeImagesOfEveryCodecAndFormat) {
   for (int format = 1; format <= 6; ++format) {
     const int bpp = pixel_format_bytes(format);
     for (int codec : {1, 2, 3}) {
@@ -219,170 +219,6 @@ TEST(TileDecodeTest, WholeImagesOfEveryCodecAndFormat) {
       }
     }
   }
-}
-
-TEST(TileDecodeTest, RegionsMatchCrops) {
-  const Bytes img = make_image(ImageKind::Glyphs, 50, 40, 3, 2);
-  for (int codec : {1, 2, 3}) {
-    Encoded e = encode(img, 50, 40, 16, 16, 2, codec);
-    struct R {
-      int x, y, w, h;
-    };
-    for (R r : {R{0, 0, 50, 40}, R{17, 18, 10, 10}, R{49, 39, 1, 1}, R{3, 5, 47, 1}, R{48, 0, 2, 40}, R{0, 0, 1, 1}}) {
-      int32_t n = 0;
-      EXPECT_EQ(decode(e.block, r.x, r.y, r.w, r.h, 3, &n), crop(img, 50, 3, r.x, r.y, r.w, r.h)) << codec;
-      EXPECT_EQ(n, r.w * r.h * 3);
-    }
-    tile_cache_forget(e.block.data());
-  }
-}
-
-TEST(TileDecodeTest, EmptyRegionsAndImages) {
-  const Bytes img = make_image(ImageKind::Flat, 20, 20, 2, 1);
-  Encoded e = encode(img, 20, 20, 8, 8, 1, 2);
-  Bytes out(4, 0xEE);
-  EXPECT_EQ(decode_tile_region(e.block, out, 3, 3, 5, 0), 0);
-  EXPECT_EQ(decode_tile_region(e.block, out, 3, 3, 0, 5), 0);
-  EXPECT_EQ(out, Bytes(4, 0xEE));
-  Encoded empty = encode({}, 0, 9, 0, 0, 1, 1, 16);
-  EXPECT_EQ(decode_tile_region(empty.block, out, 0, 0, 0, 9), 0);
-  tile_cache_forget(e.block.data());
-}
-
-TEST(TileCacheTest, RegionInsideOneTileDecodesThatTileAlone) {
-  const Bytes img = make_image(ImageKind::Noise, 32, 32, 2, 5);
-  Encoded e = encode(img, 32, 32, 16, 16, 6, 2);
-  ASSERT_EQ(read_tile_image(e.block.data()).magic, TILE_MAGIC_RAW);  // noise: raw
-  Encoded f = encode(make_image(ImageKind::Flat, 32, 32, 2, 5), 32, 32, 16, 16, 6, 2);
-  ASSERT_EQ(read_tile_image(f.block.data()).magic, TILE_MAGIC_LZ4);
-  Bytes out(4 * 3 * 2);
-  ASSERT_EQ(decode_tile_region(f.block, out, 20, 18, 4, 3), 24);
-  const TileCache* slot = tile_cache_slot();
-  ASSERT_NE(slot, nullptr);
-  EXPECT_EQ(slot->owner, f.block.data());
-  EXPECT_EQ(slot->tile_index, 3);
-  EXPECT_EQ(slot->use_count, 1);
-  // Starting in the tile decoded last: a hit, not a second decode.
-  ASSERT_EQ(decode_tile_region(f.block, out, 16, 16, 2, 2), 8);
-  EXPECT_EQ(slot->use_count, 2);
-  EXPECT_EQ(slot->valid, 1);
-  // A raw block leaves the slot as it was.
-  EXPECT_EQ(decode_tile_region(e.block, out, 0, 0, 2, 2), 8);
-  EXPECT_EQ(slot->owner, f.block.data());
-  EXPECT_EQ(slot->use_count, 2);
-  tile_cache_forget(f.block.data());
-  EXPECT_EQ(slot->valid, 0);
-}
-
-TEST(TileCacheTest, ForgottenBlockAtTheSameAddressIsDecodedAgain) {
-  const Bytes a = make_image(ImageKind::Flat, 16, 16, 2, 1);
-  const Bytes b = make_image(ImageKind::Flat, 16, 16, 2, 2);
-  ASSERT_NE(a, b);
-  for (int codec : {1, 2}) {
-    Encoded ea = encode(a, 16, 16, 16, 16, 1, codec), eb = encode(b, 16, 16, 16, 16, 1, codec);
-    ASSERT_NE(read_tile_image(ea.block.data()).magic, TILE_MAGIC_RAW);
-    ASSERT_NE(read_tile_image(eb.block.data()).magic, TILE_MAGIC_RAW);
-    // Both blocks handed over in one buffer, one after the other.
-    Bytes buffer;
-    buffer.reserve(std::max(ea.block.size(), eb.block.size()));
-    buffer.assign(ea.block.begin(), ea.block.end());
-    const uint8_t* address = buffer.data();
-    EXPECT_EQ(decode(buffer, 0, 0, 16, 16, 2), a);
-    tile_cache_forget(buffer.data());
-    buffer.assign(eb.block.begin(), eb.block.end());
-    ASSERT_EQ(buffer.data(), address);
-    EXPECT_EQ(decode(buffer, 0, 0, 16, 16, 2), b);
-    tile_cache_forget(buffer.data());
-  }
-}
-
-TEST(TileCacheTest, SlotOperations) {
-  EXPECT_EQ(tile_cache_is_valid(nullptr), 0);
-  EXPECT_EQ(tile_cache_fill(nullptr, nullptr, 0, 0), TILE_ERR_NO_SLOT);
-  const uint8_t block[1] = {};
-  TileCache* slot = tile_cache_lookup(block, 4);
-  ASSERT_NE(slot, nullptr);
-  EXPECT_EQ(tile_cache_fill(slot, block, 4, 0x1234), 0);
-  EXPECT_EQ(tile_cache_lookup(block, 4)->use_count, 2);
-  TileCache* miss = tile_cache_lookup(block, 5);
-  EXPECT_EQ(tile_cache_is_valid(miss), 0);
-  EXPECT_EQ(miss->tile_index, 4);  // only valid is cleared
-  EXPECT_EQ(miss->length_tag, 0x1234);
-}
-
-TEST(IntersectRectsTest, Cases) {
-  struct Case {
-    RegionRect a, b, want;
-    uint8_t hit;
-  };
-  const Case cases[] = {
-      {{0, 0, 9, 9}, {5, 5, 20, 20}, {5, 5, 9, 9}, 1},
-      {{0, 0, 9, 9}, {9, 9, 9, 9}, {9, 9, 9, 9}, 1},
-      {{0, 0, 9, 9}, {10, 0, 19, 9}, {10, 0, 9, 9}, 0},
-      {{40000, 0, 40010, 3}, {39990, 1, 40001, 1}, {40000, 1, 40001, 1}, 1},
-  };
-  for (const Case& c : cases) {
-    RegionRect r;
-    EXPECT_EQ(intersect_rects(&r, c.a, c.b), c.hit);
-    EXPECT_EQ(r.x0, c.want.x0);
-    EXPECT_EQ(r.y0, c.want.y0);
-    EXPECT_EQ(r.x1, c.want.x1);
-    EXPECT_EQ(r.y1, c.want.y1);
-  }
-}
-
-// Damaged blocks give a negative result and never a read or write outside
-// the buffers (which are sized exactly).
-TEST(TileDecodeTest, HostileBlocks) {
-  const Bytes img = make_image(ImageKind::Flat, 24, 24, 2, 9);
-  const Bytes lz4 = encode(img, 24, 24, 8, 8, 1, 2).block;
-  const Bytes rle = encode(img, 24, 24, 8, 8, 1, 1).block;
-  ASSERT_EQ(read_tile_image(lz4.data()).magic, TILE_MAGIC_LZ4);
-  ASSERT_EQ(read_tile_image(rle.data()).magic, TILE_MAGIC_RLE);
-  auto with = [](Bytes b, size_t at, std::initializer_list<uint8_t> bytes) {
-    std::copy(bytes.begin(), bytes.end(), b.begin() + static_cast<long>(at));
-    return b;
-  };
-  const TileRef last = read_tile_ref(rle.data() + 16 + 8 * 8);
-  const Bytes raw = encode(img, 24, 24, 8, 8, 1, 3).block;
-  struct Case {
-    const char* what;
-    Bytes block;
-    int x, y, w, h;
-    size_t out;
-    int32_t want;
-  };
-  const std::vector<Case> cases = {
-      {"unknown magic", with(lz4, 0, {'X', 'Y', 'Z', 'W'}), 0, 0, 24, 24, 1152, TILE_ERR_MAGIC},
-      {"short header", Bytes(lz4.begin(), lz4.begin() + 10), 0, 0, 1, 1, 2, TILE_ERR_HEADER},
-      {"short table", Bytes(lz4.begin(), lz4.begin() + 40), 0, 0, 24, 24, 1152, TILE_ERR_HEADER},
-      {"bpp 0", with(lz4, 13, {0}), 0, 0, 24, 24, 1152, TILE_ERR_HEADER},
-      {"zero tile width", with(lz4, 8, {0, 0}), 0, 0, 24, 24, 1152, TILE_ERR_HEADER},
-      {"tile count", with(lz4, 14, {8, 0}), 0, 0, 24, 24, 1152, TILE_ERR_HEADER},
-      {"ref past the block", with(lz4, 16, {0xFF, 0xFF, 0, 0}), 0, 0, 24, 24, 1152, TILE_ERR_PAYLOAD},
-      {"ref of length 0", with(lz4, 20, {0, 0, 0, 0}), 0, 0, 24, 24, 1152, TILE_ERR_PAYLOAD},
-      {"cut stream", Bytes(rle.begin(), rle.end() - 1), 0, 0, 24, 24, 1152, TILE_ERR_PAYLOAD},
-      {"short stream", with(rle, 16 + 8 * 8 + 4, {static_cast<uint8_t>(last.len - 1)}), 16, 16, 8, 8, 128,
-       TILE_ERR_CORRUPT},
-      {"garbage LZ4", with(lz4, read_tile_ref(lz4.data() + 16).offset, {0xFF, 0xFF, 0xFF}), 0, 0, 8, 8, 128,
-       TILE_ERR_CORRUPT},
-      {"region past the edge", lz4, 20, 0, 5, 1, 10, TILE_ERR_REGION},
-      {"negative region", lz4, -1, 0, 2, 2, 8, TILE_ERR_REGION},
-      {"output too small", lz4, 0, 0, 24, 24, 1151, TILE_ERR_OUTPUT},
-      {"short raw block", Bytes(raw.begin(), raw.end() - 1), 0, 0, 24, 24, 1152, TILE_ERR_PAYLOAD},
-  };
-  for (const Case& c : cases) {
-    Bytes out(c.out, 0xEE);
-    EXPECT_EQ(decode_tile_region(c.block, out, c.x, c.y, c.w, c.h), c.want) << c.what;
-    tile_cache_forget(c.block.data());
-    if (c.want == TILE_ERR_MAGIC || c.want == TILE_ERR_OUTPUT) {
-      EXPECT_EQ(out, Bytes(c.out, 0xEE)) << c.what;
-    }
-  }
-  // A tile that failed to decode is not kept as valid.
-  const TileCache* slot = tile_cache_slot();
-  ASSERT_NE(slot, nullptr);
-  EXPECT_EQ(slot->valid, 0);
 }
 
 }  // namespace

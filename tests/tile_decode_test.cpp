@@ -1,0 +1,606 @@
+// The region decoder and its one-slot tile cache: whole images and regions of
+// every codec and pixel size, what the slot holds after each request, the
+// rule that a forgotten block's tile never answers for a later block at the
+// same address, and damaged blocks. Output buffers are sized exactly, so a
+// write past the region shows under AddressSanitizer.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+#include "pack/pack_format.h"
+#include "support/image_gen.h"
+#include "tile/tile_image.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+int format_for(int bpp) { return bpp == 1 ? 5 : bpp == 2 ? 1 : bpp == 3 ? 2 : 4; }
+
+// Pixels constant over 4 x 2 cells, each cell different and each of its bytes
+// different: both codecs shrink it (so blocks stay tiled), yet a row or
+// column taken from the wrong place shows.
+Bytes blocky(int w, int h, int bpp, int seed = 0) {
+  Bytes img(size_t(w) * h * bpp);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      for (int b = 0; b < bpp; ++b)
+        img[(size_t(y) * w + x) * bpp + b] = uint8_t((x / 4) * 37 + (y / 2) * 11 + b * 71 + seed * 13);
+  return img;
+}
+
+Bytes encode(const Bytes& img, int w, int h, int tw, int th, int bpp, int codec) {
+  const int format = format_for(bpp);
+  Bytes block(tile_image_bound(w, h, tw, th, format, codec));
+  const int32_t n = encode_tile_image(img, block, w, h, tw, th, uint8_t(format), uint8_t(codec));
+  EXPECT_GT(n, 0);
+  block.resize(size_t(std::max(n, 0)));
+  return block;
+}
+
+uint32_t magic_of(const Bytes& block) { return load_le32(block.data()); }
+
+Bytes crop(const Bytes& img, int w, int bpp, int x, int y, int cw, int ch) {
+  Bytes out;
+  for (int j = 0; j < ch; ++j) {
+    auto row = img.begin() + (long(y + j) * w + x) * bpp;
+    out.insert(out.end(), row, row + long(cw) * bpp);
+  }
+  return out;
+}
+
+// Decodes a region into an exactly sized buffer; *result gets the return.
+Bytes region(const Bytes& block, int x, int y, int w, int h, int bpp, int32_t* result) {
+  Bytes out(size_t(w) * h * bpp);
+  *result = decode_tile_region(block, out, x, y, w, h);
+  return out;
+}
+
+// A block header, byte by byte.
+Bytes header(uint32_t magic, int w, int h, int tw, int th, int format, int bpp, int count) {
+  Bytes b(TILE_HEADER_SIZE);
+  store_le32(b.data(), magic);
+  store_le16(b.data() + 4, uint16_t(w));
+  store_le16(b.data() + 6, uint16_t(h));
+  store_le16(b.data() + 8, uint16_t(tw));
+  store_le16(b.data() + 10, uint16_t(th));
+  b[12] = uint8_t(format);
+  b[13] = uint8_t(bpp);
+  store_le16(b.data() + 14, uint16_t(count));
+  return b;
+}
+
+// A tiled block from a header and the payloads, in table order.
+Bytes tiled(Bytes head, const std::vector<Bytes>& payloads) {
+  uint32_t at = uint32_t(TILE_HEADER_SIZE + TILE_REF_SIZE * payloads.size());
+  Bytes block = std::move(head);
+  block.resize(at);
+  for (size_t i = 0; i < payloads.size(); ++i) {
+    store_le32(block.data() + TILE_HEADER_SIZE + TILE_REF_SIZE * i, at);
+    store_le32(block.data() + TILE_HEADER_SIZE + TILE_REF_SIZE * i + 4, uint32_t(payloads[i].size()));
+    at += uint32_t(payloads[i].size());
+  }
+  for (const Bytes& p : payloads) block.insert(block.end(), p.begin(), p.end());
+  return block;
+}
+
+TileRef ref_of(const Bytes& block, uint32_t index) {
+  return {load_le32(block.data() + 16 + 8 * index), load_le32(block.data() + 20 + 8 * index)};
+}
+
+void set_ref(Bytes& block, uint32_t index, uint32_t offset, uint32_t len) {
+  store_le32(block.data() + 16 + 8 * index, offset);
+  store_le32(block.data() + 20 + 8 * index, len);
+}
+
+// Gives every TileRef but `keep` length 0, so that decoding any other tile
+// fails: a request that succeeds on such a block touched `keep` alone.
+Bytes only_tile(Bytes block, uint32_t keep) {
+  const uint32_t count = load_le16(block.data() + 14);
+  for (uint32_t i = 0; i < count; ++i)
+    if (i != keep) set_ref(block, i, ref_of(block, i).offset, 0);
+  return block;
+}
+
+struct SlotState {
+  const uint8_t* owner;
+  uint16_t tile_index, length_tag, valid, use_count;
+  bool operator==(const SlotState&) const = default;
+};
+
+SlotState slot_state() {
+  const TileCache* s = tile_cache_slot();
+  if (s == nullptr) return {nullptr, 0, 0, 0, 0};
+  return {s->owner, s->tile_index, s->length_tag, s->valid, s->use_count};
+}
+
+// ---- Whole images and regions ----------------------------------------------
+
+struct Geometry {
+  int w, h, tw, th;
+};
+
+// Edge tiles in both directions, exact multiples, odd sizes, full-width
+// strips (decoded in place), full-height strips, one tile larger than the
+// image.
+const Geometry kGeometries[] = {{100, 50, 32, 32}, {64, 64, 32, 32}, {37, 70, 16, 9},
+                                {40, 300, 40, 64}, {300, 20, 128, 20}, {5, 5, 64, 64}};
+
+TEST(TileDecodeRegionTest, WholeImageEqualsTheEncodedImage) {
+  for (int codec : {CODEC_KIND_LZ4, CODEC_KIND_RLE}) {
+    for (int bpp = 1; bpp <= 4; ++bpp) {
+      for (const Geometry& g : kGeometries) {
+        const std::string what = "codec " + std::to_string(codec) + " bpp " + std::to_string(bpp) + " " +
+                                 std::to_string(g.w) + "x" + std::to_string(g.h) + " tiles " +
+                                 std::to_string(g.tw) + "x" + std::to_string(g.th);
+        const Bytes img = blocky(g.w, g.h, bpp);
+        const Bytes block = encode(img, g.w, g.h, g.tw, g.th, bpp, codec);
+        ASSERT_EQ(magic_of(block), codec == CODEC_KIND_LZ4 ? TILE_MAGIC_LZ4 : TILE_MAGIC_RLE) << what;
+        int32_t n = 0;
+        EXPECT_EQ(region(block, 0, 0, g.w, g.h, bpp, &n), img) << what;
+        EXPECT_EQ(n, g.w * g.h * bpp) << what;
+        // The slot ends holding the last tile, freshly decoded.
+        const uint32_t last = load_le16(block.data() + 14) - 1;
+        EXPECT_EQ(slot_state(), (SlotState{block.data(), uint16_t(last), uint16_t(ref_of(block, last).len), 1, 1}))
+            << what;
+        tile_cache_forget(block.data());
+      }
+    }
+  }
+}
+
+TEST(TileDecodeRegionTest, GeneratedImagesOfEveryKind) {
+  for (ImageKind kind : {ImageKind::Gradient, ImageKind::Flat, ImageKind::Noise, ImageKind::Glyphs}) {
+    for (int bpp = 1; bpp <= 4; ++bpp) {
+      for (int codec : {CODEC_KIND_LZ4, CODEC_KIND_RLE}) {
+        const Bytes img = make_image(kind, 123, 77, bpp, 3);
+        const Bytes block = encode(img, 123, 77, 32, 32, bpp, codec);
+        int32_t n = 0;
+        EXPECT_EQ(region(block, 0, 0, 123, 77, bpp, &n), img) << int(kind) << " " << bpp << " " << codec;
+        EXPECT_EQ(n, 123 * 77 * bpp);
+        tile_cache_forget(block.data());
+      }
+    }
+  }
+}
+
+TEST(TileDecodeRegionTest, UntiledBlockGivesTheSameBytesAndLeavesTheSlot) {
+  const Bytes img = blocky(100, 50, 3);
+  const Bytes lz4 = encode(img, 100, 50, 32, 32, 3, CODEC_KIND_LZ4);
+  const Bytes raw = encode(img, 100, 50, 32, 32, 3, CODEC_KIND_STORED);
+  ASSERT_EQ(magic_of(raw), TILE_MAGIC_RAW);
+  int32_t n = 0;
+  region(lz4, 10, 40, 5, 5, 3, &n);  // leaves tile 7 in the slot
+  ASSERT_EQ(n, 75);
+  const SlotState before = slot_state();
+  EXPECT_EQ(region(raw, 0, 0, 100, 50, 3, &n), img);
+  EXPECT_EQ(n, 100 * 50 * 3);
+  EXPECT_EQ(region(raw, 97, 13, 3, 30, 3, &n), crop(img, 100, 3, 97, 13, 3, 30));
+  EXPECT_EQ(n, 3 * 30 * 3);
+  EXPECT_EQ(slot_state(), before);
+  tile_cache_forget(lz4.data());
+}
+
+TEST(TileDecodeRegionTest, RegionsEqualCrops) {
+  struct R {
+    int x, y, w, h;
+  };
+  // 100 x 50 with 32 x 32 tiles: columns 0, 32, 64, 96 (4 wide); rows 0, 32
+  // (18 high).
+  const R regions[] = {
+      {0, 0, 100, 50},  {40, 36, 10, 12}, {96, 0, 4, 50}, {97, 33, 3, 17}, {31, 31, 2, 2}, {99, 49, 1, 1},
+      {0, 49, 100, 1},  {63, 0, 1, 50},   {32, 0, 32, 50}, {1, 1, 98, 48}, {64, 32, 36, 18},
+  };
+  for (int codec : {CODEC_KIND_LZ4, CODEC_KIND_RLE}) {
+    for (int bpp = 1; bpp <= 4; ++bpp) {
+      const Bytes img = blocky(100, 50, bpp, bpp);
+      const Bytes block = encode(img, 100, 50, 32, 32, bpp, codec);
+      for (const R& r : regions) {
+        int32_t n = 0;
+        EXPECT_EQ(region(block, r.x, r.y, r.w, r.h, bpp, &n), crop(img, 100, bpp, r.x, r.y, r.w, r.h))
+            << codec << " " << bpp << " at " << r.x << "," << r.y << " " << r.w << "x" << r.h;
+        EXPECT_EQ(n, r.w * r.h * bpp);
+      }
+      tile_cache_forget(block.data());
+    }
+  }
+}
+
+TEST(TileDecodeRegionTest, LastColumnRowsUseTheTilesOwnWidth) {
+  // 70 x 20 with 32 x 8 tiles: the last column is 6 pixels wide, the last
+  // row 4 high. Every row of the last column must come from its 6-pixel rows.
+  const Bytes img = blocky(70, 20, 2, 5);
+  const Bytes block = encode(img, 70, 20, 32, 8, 2, CODEC_KIND_LZ4);
+  int32_t n = 0;
+  EXPECT_EQ(region(block, 64, 0, 6, 20, 2, &n), crop(img, 70, 2, 64, 0, 6, 20));
+  EXPECT_EQ(n, 6 * 20 * 2);
+  EXPECT_EQ(region(block, 66, 17, 4, 3, 2, &n), crop(img, 70, 2, 66, 17, 4, 3));
+  EXPECT_EQ(slot_state().tile_index, 8);
+  tile_cache_forget(block.data());
+}
+
+TEST(TileDecodeRegionTest, OneTileColumnIsDecodedInPlace) {
+  // A region exactly one tile column wide: the tiles above the last are
+  // decoded straight into the output; the last still ends in the slot.
+  const Bytes img = blocky(80, 200, 4, 2);
+  for (int codec : {CODEC_KIND_LZ4, CODEC_KIND_RLE}) {
+    const Bytes block = encode(img, 80, 200, 40, 48, 4, codec);  // 2 x 5 tiles
+    for (int x : {0, 40}) {
+      int32_t n = 0;
+      EXPECT_EQ(region(block, x, 0, 40, 200, 4, &n), crop(img, 80, 4, x, 0, 40, 200)) << codec << " " << x;
+      EXPECT_EQ(n, 40 * 200 * 4);
+      EXPECT_EQ(slot_state(), (SlotState{block.data(), uint16_t(8 + x / 40),
+                                         uint16_t(ref_of(block, 8 + x / 40).len), 1, 1}));
+      // Starting below the first tile row: a miss that gives up the slot's
+      // tile, which is decoded again at the end.
+      EXPECT_EQ(region(block, x, 48, 40, 152, 4, &n), crop(img, 80, 4, x, 48, 40, 152));
+    }
+    // As wide as a tile but not one column of tiles, or cutting into the
+    // first and last tile rows: copied through the slot.
+    struct R {
+      int x, y, w, h;
+    } const others[] = {{20, 0, 40, 200}, {4, 0, 40, 100}, {0, 10, 40, 190}, {40, 30, 40, 140}, {0, 0, 40, 150}};
+    for (const R& r : others) {
+      int32_t n = 0;
+      EXPECT_EQ(region(block, r.x, r.y, r.w, r.h, 4, &n), crop(img, 80, 4, r.x, r.y, r.w, r.h))
+          << codec << " at " << r.x << "," << r.y << " " << r.w << "x" << r.h;
+      EXPECT_EQ(n, r.w * r.h * 4);
+    }
+    tile_cache_forget(block.data());
+  }
+}
+
+TEST(TileDecodeRegionTest, EmptyRegionsWriteNothing) {
+  const Bytes img = blocky(64, 64, 2);
+  const Bytes block = encode(img, 64, 64, 32, 32, 2, CODEC_KIND_LZ4);
+  const Bytes raw = encode(img, 64, 64, 32, 32, 2, CODEC_KIND_STORED);
+  Bytes held(8);
+  ASSERT_EQ(decode_tile_region(block, held, 33, 33, 2, 2), 8);  // tile 3 in the slot
+  const SlotState before = slot_state();
+  const Bytes other = encode(blocky(64, 64, 2, 1), 64, 64, 32, 32, 2, CODEC_KIND_LZ4);
+  Bytes out(16, 0xEE);
+  EXPECT_EQ(decode_tile_region(other, out, 3, 3, 5, 0), 0);
+  EXPECT_EQ(decode_tile_region(other, out, 3, 3, 0, 5), 0);
+  EXPECT_EQ(decode_tile_region(other, out, 64, 64, 0, 0), 0);
+  EXPECT_EQ(decode_tile_region(raw, out, 0, 10, 64, 0), 0);
+  EXPECT_EQ(decode_tile_region(raw, out, 10, 0, 0, 64), 0);
+  EXPECT_EQ(decode_tile_region(other, std::span<uint8_t>(), 0, 0, 0, 64), 0);
+  EXPECT_EQ(out, Bytes(16, 0xEE));
+  EXPECT_EQ(slot_state(), before);  // no tile was visited
+  tile_cache_forget(block.data());
+}
+
+TEST(TileDecodeRegionTest, EmptyImages) {
+  // What the encoder writes for an empty image, with any tile size.
+  for (int codec : {CODEC_KIND_RLE, CODEC_KIND_LZ4, CODEC_KIND_STORED}) {
+    for (Geometry g : {Geometry{0, 9, 0, 0}, Geometry{7, 0, 16, 16}, Geometry{0, 0, 65535, 65535}}) {
+      Bytes block(64);
+      const int32_t len = encode_tile_image({}, block, g.w, g.h, g.tw, g.th, 1, uint8_t(codec));
+      ASSERT_EQ(len, 16);
+      block.resize(16);
+      Bytes out;
+      EXPECT_EQ(decode_tile_region(block, out, 0, 0, g.w, g.h), 0) << codec << " " << g.w << "x" << g.h;
+    }
+  }
+  // By hand: zero tile sides, no TileRef.
+  const Bytes empty = header(TILE_MAGIC_LZ4, 0, 12, 0, 0, 1, 2, 0);
+  Bytes out;
+  EXPECT_EQ(decode_tile_region(empty, out, 0, 0, 0, 12), 0);
+  EXPECT_EQ(decode_tile_region(empty, out, 0, 3, 0, 4), 0);
+  EXPECT_EQ(decode_tile_region(empty, out, 0, 0, 1, 1), TILE_ERR_REGION);
+  // An empty image claims no tiles.
+  EXPECT_EQ(decode_tile_region(header(TILE_MAGIC_RLE, 0, 12, 0, 0, 1, 2, 1), out, 0, 0, 0, 12), TILE_ERR_HEADER);
+}
+
+// The worked example of the block format, byte by byte: a 3 x 2 image of one
+// byte per pixel in 2 x 2 tiles, run-length coded; and the same pixels as
+// hand-made LZ4 blocks of literals only.
+TEST(TileDecodeRegionTest, HandMadeBlocks) {
+  const Bytes celr = {0x43, 0x45, 0x4C, 0x52, 3, 0, 2, 0, 2, 0, 2, 0, 5, 1, 2, 0, 0x20, 0, 0,    0,   2,
+                      0,    0,    0,    0x22, 0, 0, 0, 4, 0, 0, 0, 0x84, 5, 1, 9, 1, 9};
+  int32_t n = 0;
+  EXPECT_EQ(region(celr, 0, 0, 3, 2, 1, &n), (Bytes{5, 5, 9, 5, 5, 9}));
+  EXPECT_EQ(n, 6);
+  tile_cache_forget(celr.data());
+
+  const Bytes c4zl = tiled(header(TILE_MAGIC_LZ4, 3, 2, 2, 2, 5, 1, 2), {{0x40, 1, 2, 4, 5}, {0x20, 3, 6}});
+  EXPECT_EQ(region(c4zl, 0, 0, 3, 2, 1, &n), (Bytes{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(n, 6);
+  EXPECT_EQ(region(c4zl, 1, 1, 2, 1, 1, &n), (Bytes{5, 6}));
+  tile_cache_forget(c4zl.data());
+}
+
+// ---- The slot ------------------------------------------------------------------
+
+TEST(TileCacheRulesTest, RegionInsideOneTileDecodesThatTileAlone) {
+  const Bytes img = blocky(64, 64, 2, 7);
+  const Bytes full = encode(img, 64, 64, 32, 32, 2, CODEC_KIND_LZ4);  // 2 x 2 tiles
+  const Bytes block = only_tile(full, 3);
+  int32_t n = 0;
+  EXPECT_EQ(region(block, 40, 36, 10, 12, 2, &n), crop(img, 64, 2, 40, 36, 10, 12));  // rows of 10 pixels
+  EXPECT_EQ(n, 10 * 12 * 2);
+  EXPECT_EQ(slot_state(), (SlotState{block.data(), 3, uint16_t(ref_of(block, 3).len), 1, 1}));
+  tile_cache_forget(block.data());
+}
+
+TEST(TileCacheRulesTest, OnePixelAtTheBottomRight) {
+  const Bytes img = blocky(100, 50, 4, 4);
+  const Bytes block = only_tile(encode(img, 100, 50, 32, 32, 4, CODEC_KIND_RLE), 7);
+  int32_t n = 0;
+  EXPECT_EQ(region(block, 99, 49, 1, 1, 4, &n), crop(img, 100, 4, 99, 49, 1, 1));
+  EXPECT_EQ(n, 4);
+  EXPECT_EQ(slot_state().tile_index, 7);
+  EXPECT_EQ(slot_state().use_count, 1);
+  tile_cache_forget(block.data());
+}
+
+TEST(TileCacheRulesTest, RequestStartingInTheTileDecodedLastDoesNotDecodeItAgain) {
+  const Bytes img = blocky(96, 96, 3, 8);
+  Bytes block = encode(img, 96, 96, 32, 32, 3, CODEC_KIND_LZ4);  // 3 x 3 tiles
+  int32_t n = 0;
+  EXPECT_EQ(region(block, 0, 0, 40, 40, 3, &n), crop(img, 96, 3, 0, 0, 40, 40));  // ends in tile 4
+  EXPECT_EQ(slot_state().tile_index, 4);
+  EXPECT_EQ(slot_state().use_count, 1);
+  // Spoil tile 4's payload in place: only a decode would notice.
+  const TileRef r4 = ref_of(block, 4);
+  std::fill(block.begin() + r4.offset, block.begin() + r4.offset + r4.len, 0xFF);
+  EXPECT_EQ(region(block, 35, 35, 20, 20, 3, &n), crop(img, 96, 3, 35, 35, 20, 20));
+  EXPECT_EQ(n, 20 * 20 * 3);
+  EXPECT_EQ(slot_state().tile_index, 4);
+  EXPECT_EQ(slot_state().use_count, 2);
+  // Going on into tile 5 gives up tile 4, so a return to it decodes again.
+  EXPECT_EQ(region(block, 35, 35, 40, 20, 3, &n), crop(img, 96, 3, 35, 35, 40, 20));  // hit on 4, then 5
+  EXPECT_EQ(slot_state().tile_index, 5);
+  EXPECT_EQ(region(block, 35, 35, 1, 1, 3, &n), Bytes(3, 0));
+  EXPECT_EQ(n, TILE_ERR_CORRUPT);
+  tile_cache_forget(block.data());
+}
+
+TEST(TileCacheRulesTest, ForgottenBlockIsNotServedToALaterBlockAtTheSameAddress) {
+  // Two entries of one size, pixel format and tiling but different pixels,
+  // handed over one after the other in the same memory.
+  const Bytes a = blocky(48, 48, 2, 1), b = blocky(48, 48, 2, 2);
+  ASSERT_NE(a, b);
+  for (int codec : {CODEC_KIND_LZ4, CODEC_KIND_RLE}) {
+    const Bytes ea = encode(a, 48, 48, 48, 48, 2, codec), eb = encode(b, 48, 48, 48, 48, 2, codec);
+    Bytes buffer;
+    buffer.reserve(std::max(ea.size(), eb.size()));
+    buffer.assign(ea.begin(), ea.end());
+    const uint8_t* address = buffer.data();
+    int32_t n = 0;
+    EXPECT_EQ(region(buffer, 0, 0, 48, 48, 2, &n), a);
+    EXPECT_EQ(slot_state().owner, address);
+    tile_cache_forget(buffer.data());
+    buffer.assign(eb.begin(), eb.end());
+    ASSERT_EQ(buffer.data(), address);
+    EXPECT_EQ(region(buffer, 0, 0, 48, 48, 2, &n), b) << codec;
+    EXPECT_EQ(region(buffer, 10, 10, 5, 5, 2, &n), crop(b, 48, 2, 10, 10, 5, 5)) << codec;
+    tile_cache_forget(buffer.data());
+  }
+}
+
+TEST(TileCacheRulesTest, ForgetGivesUpOnlyItsOwnBlock) {
+  const Bytes block = encode(blocky(32, 32, 1), 32, 32, 16, 16, 1, CODEC_KIND_RLE);
+  Bytes out(4);
+  ASSERT_EQ(decode_tile_region(block, out, 20, 20, 2, 2), 4);
+  const SlotState held = slot_state();
+  const uint8_t other[16] = {};
+  tile_cache_forget(other);
+  tile_cache_forget(nullptr);
+  EXPECT_EQ(slot_state(), held);
+  tile_cache_forget(block.data());
+  EXPECT_EQ(slot_state(), (SlotState{held.owner, held.tile_index, held.length_tag, 0, held.use_count}));
+  tile_cache_forget(block.data());  // twice is harmless
+  EXPECT_EQ(slot_state().valid, 0);
+}
+
+TEST(TileCacheRulesTest, SlotOperations) {
+  EXPECT_EQ(tile_cache_is_valid(nullptr), 0);
+  EXPECT_EQ(tile_cache_fill(nullptr, nullptr, 0, 0), TILE_ERR_NO_SLOT);
+  const uint8_t a[1] = {}, b[1] = {};
+  TileCache* slot = tile_cache_lookup(a, 4);
+  ASSERT_NE(slot, nullptr);
+  EXPECT_EQ(tile_cache_slot(), slot);
+  tile_cache_forget(slot->owner);
+  // An invalid slot is a miss for any key and changes nothing.
+  const SlotState idle = slot_state();
+  EXPECT_EQ(tile_cache_is_valid(tile_cache_lookup(idle.owner, idle.tile_index)), 0);
+  EXPECT_EQ(slot_state(), idle);
+
+  EXPECT_EQ(tile_cache_fill(slot, a, 4, 0x1234), 0);
+  EXPECT_EQ(slot_state(), (SlotState{a, 4, 0x1234, 1, 1}));
+  EXPECT_EQ(tile_cache_lookup(a, 4), slot);  // a hit
+  EXPECT_EQ(slot_state(), (SlotState{a, 4, 0x1234, 1, 2}));
+  // A miss on another index or another block clears valid alone.
+  EXPECT_EQ(tile_cache_is_valid(tile_cache_lookup(a, 5)), 0);
+  EXPECT_EQ(slot_state(), (SlotState{a, 4, 0x1234, 0, 2}));
+  EXPECT_EQ(tile_cache_fill(slot, a, 4, 1), 0);
+  EXPECT_EQ(tile_cache_is_valid(tile_cache_lookup(b, 4)), 0);
+  EXPECT_EQ(slot_state(), (SlotState{a, 4, 1, 0, 1}));
+  // use_count wraps.
+  EXPECT_EQ(tile_cache_fill(slot, b, 65535, 0), 0);
+  for (int i = 0; i < 65535; ++i) tile_cache_lookup(b, 65535);
+  EXPECT_EQ(slot_state(), (SlotState{b, 65535, 0, 1, 0}));
+  tile_cache_forget(b);
+}
+
+// ---- Damaged blocks and bad requests ----------------------------------------
+
+// Each case: a block, a request, the exact output size, the code wanted, and
+// whether the output must be left untouched (every check made before the
+// first write).
+struct Hostile {
+  std::string what;
+  Bytes block;
+  int x, y, w, h;
+  size_t out;
+  int32_t want;
+  bool untouched;
+};
+
+std::vector<Hostile> hostile_cases() {
+  // 24 x 20, one byte per pixel, 8 x 8 tiles: 3 x 3 tiles, the last row 4
+  // high. Tile 0 is 64 pixel bytes, tile 8 is 32.
+  const Bytes img = blocky(24, 20, 1, 3);
+  const Bytes lz4 = encode(img, 24, 20, 8, 8, 1, CODEC_KIND_LZ4);
+  const Bytes rle = encode(img, 24, 20, 8, 8, 1, CODEC_KIND_RLE);
+  const Bytes raw = encode(img, 24, 20, 8, 8, 1, CODEC_KIND_STORED);
+  EXPECT_EQ(magic_of(lz4), TILE_MAGIC_LZ4);
+  EXPECT_EQ(magic_of(rle), TILE_MAGIC_RLE);
+  const size_t whole = 24 * 20;
+  auto with = [](Bytes b, size_t at, std::initializer_list<uint8_t> bytes) {
+    std::copy(bytes.begin(), bytes.end(), b.begin() + long(at));
+    return b;
+  };
+  auto with_ref = [](Bytes b, uint32_t index, uint32_t offset, uint32_t len) {
+    set_ref(b, index, offset, len);
+    return b;
+  };
+  auto cut = [](const Bytes& b, size_t n) { return Bytes(b.begin(), b.begin() + long(n)); };
+  const TileRef l0 = ref_of(lz4, 0), l8 = ref_of(lz4, 8), r8 = ref_of(rle, 8);
+
+  // The last run-length tile one byte short, its stream cut inside a packet.
+  Bytes rle_cut = cut(rle, rle.size() - 1);
+  set_ref(rle_cut, 8, r8.offset, r8.len - 1);
+  // The last run-length tile with one more pixel than it holds.
+  Bytes rle_long = rle;
+  rle_long.insert(rle_long.end(), {0x01, 0x42});
+  set_ref(rle_long, 8, r8.offset, r8.len + 2);
+  // A tile over 1 MiB: 1024 x 512 pixels of 4 bytes in one tile.
+  Bytes huge_tile = tiled(header(TILE_MAGIC_LZ4, 1024, 512, 1024, 512, 4, 4, 1), {{0x00}});
+  // 65535 x 65535 pixels of 4 bytes: more than a result can count.
+  Bytes vast = header(TILE_MAGIC_LZ4, 65535, 65535, 512, 512, 4, 4, 128 * 128);
+  vast.resize(16 + 8 * 128 * 128);
+
+  return {
+      {"empty block", {}, 0, 0, 1, 1, 1, TILE_ERR_HEADER, true},
+      {"shorter than the header", cut(lz4, 15), 0, 0, 1, 1, 1, TILE_ERR_HEADER, true},
+      {"shorter than the table", cut(lz4, 16 + 8 * 9 - 1), 0, 0, 1, 1, 1, TILE_ERR_HEADER, true},
+      {"unknown magic", with(lz4, 0, {'C', '4', 'Z', 'M'}), 0, 0, 24, 20, whole, TILE_ERR_MAGIC, true},
+      {"unknown magic before a bad region", with(lz4, 0, {0, 0, 0, 0}), 30, 0, 1, 1, 1, TILE_ERR_MAGIC, true},
+      {"unknown magic before bad bpp", with(rle, 0, {'X', 'E', 'L', 'R', 0, 0, 0, 0, 0, 0, 0, 0, 0, 9}), 0, 0, 1,
+       1, 1, TILE_ERR_MAGIC, true},
+      {"bpp 0", with(lz4, 13, {0}), 0, 0, 24, 20, whole, TILE_ERR_HEADER, true},
+      {"bpp 5", with(raw, 13, {5}), 0, 0, 1, 1, 5, TILE_ERR_HEADER, true},
+      {"bad bpp before a bad region", with(lz4, 13, {0}), -1, 0, 1, 1, 1, TILE_ERR_HEADER, true},
+      {"zero tile width", with(lz4, 8, {0, 0}), 0, 0, 24, 20, whole, TILE_ERR_HEADER, true},
+      {"zero tile height", with(rle, 10, {0, 0}), 0, 0, 24, 20, whole, TILE_ERR_HEADER, true},
+      {"tile above 1 MiB", huge_tile, 0, 0, 1, 1, 4, TILE_ERR_HEADER, true},
+      {"one TileRef too many", with(lz4, 14, {10, 0}), 0, 0, 24, 20, whole, TILE_ERR_HEADER, true},
+      {"one TileRef too few", with(lz4, 14, {8, 0}), 0, 0, 1, 1, 1, TILE_ERR_HEADER, true},
+      {"grid larger than the tiles", with(lz4, 8, {4, 0}), 0, 0, 1, 1, 1, TILE_ERR_HEADER, true},
+      {"payload offset past the block", with_ref(lz4, 0, uint32_t(lz4.size()) + 1, l0.len), 0, 0, 8, 8, 64,
+       TILE_ERR_PAYLOAD, false},
+      {"payload end one past the block", with_ref(lz4, 8, l8.offset, uint32_t(lz4.size()) - l8.offset + 1), 16,
+       16, 8, 4, 32, TILE_ERR_PAYLOAD, false},
+      {"payload end wraps around", with_ref(lz4, 0, 0xFFFFFFF0u, 0x20), 0, 0, 8, 8, 64, TILE_ERR_PAYLOAD, false},
+      {"payload of length 0", with_ref(rle, 4, ref_of(rle, 4).offset, 0), 0, 0, 24, 20, whole, TILE_ERR_PAYLOAD,
+       false},
+      {"run-length stream cut short", rle_cut, 0, 0, 24, 20, whole, TILE_ERR_CORRUPT, false},
+      {"run-length stream too long", rle_long, 16, 16, 8, 4, 32, TILE_ERR_CORRUPT, false},
+      {"garbage LZ4", with(lz4, l0.offset, {0xFF, 0xFF, 0xFF}), 0, 0, 8, 8, 64, TILE_ERR_CORRUPT, false},
+      {"LZ4 tile of the wrong size", with_ref(lz4, 0, l8.offset, l8.len), 0, 0, 24, 20, whole, TILE_ERR_CORRUPT,
+       false},
+      {"untiled block short of its pixels", cut(raw, raw.size() - 1), 0, 0, 1, 1, 1, TILE_ERR_PAYLOAD, true},
+      {"x negative", lz4, -1, 0, 2, 2, 4, TILE_ERR_REGION, true},
+      {"y negative", rle, 0, -8, 2, 2, 4, TILE_ERR_REGION, true},
+      {"w negative", lz4, 4, 4, -1, 2, 0, TILE_ERR_REGION, true},
+      {"h negative", raw, 4, 4, 2, -1, 0, TILE_ERR_REGION, true},
+      {"past the right edge", lz4, 20, 0, 5, 1, 5, TILE_ERR_REGION, true},
+      {"past the bottom edge", rle, 0, 19, 1, 2, 2, TILE_ERR_REGION, true},
+      {"untiled, past the bottom edge", raw, 0, 0, 24, 21, whole + 24, TILE_ERR_REGION, true},
+      {"x + w overflows", lz4, INT_MAX, 0, 1, 1, 1, TILE_ERR_REGION, true},
+      {"y + h overflows", lz4, 0, 1, 1, INT_MAX, 1, TILE_ERR_REGION, true},
+      {"more bytes than a result counts", vast, 0, 0, 65535, 65535, 1, TILE_ERR_REGION, true},
+      {"region checked before output", lz4, 0, 0, 25, 1, 0, TILE_ERR_REGION, true},
+      {"output one byte short", lz4, 0, 0, 24, 20, whole - 1, TILE_ERR_OUTPUT, true},
+      {"untiled, output one byte short", raw, 3, 3, 4, 4, 15, TILE_ERR_OUTPUT, true},
+      {"no output", rle, 0, 0, 1, 1, 0, TILE_ERR_OUTPUT, true},
+  };
+}
+
+TEST(TileDecodeHostileTest, EachDamageHasItsCode) {
+  for (const Hostile& c : hostile_cases()) {
+    Bytes out(c.out, 0xEE);
+    EXPECT_EQ(decode_tile_region(c.block, out, c.x, c.y, c.w, c.h), c.want) << c.what;
+    if (c.untouched) {
+      EXPECT_EQ(out, Bytes(c.out, 0xEE)) << c.what;
+    }
+    // A tile that failed is never held as valid.
+    if (c.want == TILE_ERR_CORRUPT || c.want == TILE_ERR_PAYLOAD) {
+      EXPECT_EQ(slot_state().valid, 0) << c.what;
+    }
+    tile_cache_forget(c.block.data());
+  }
+}
+
+TEST(TileDecodeHostileTest, FailedTileLeavesTheSlotInvalid) {
+  const Bytes img = blocky(24, 20, 1, 3);
+  Bytes block = encode(img, 24, 20, 8, 8, 1, CODEC_KIND_LZ4);
+  int32_t n = 0;
+  ASSERT_EQ(region(block, 0, 0, 8, 8, 1, &n), crop(img, 24, 1, 0, 0, 8, 8));  // tile 0 held
+  const TileRef r1 = ref_of(block, 1);
+  block[r1.offset] = 0xFF;  // literal length runs past the payload
+  region(block, 0, 0, 16, 8, 1, &n);  // a hit on tile 0, then tile 1 fails
+  EXPECT_EQ(n, TILE_ERR_CORRUPT);
+  EXPECT_EQ(slot_state().valid, 0);
+  // And again: still decoded (and refused) rather than served.
+  region(block, 9, 0, 1, 1, 1, &n);
+  EXPECT_EQ(n, TILE_ERR_CORRUPT);
+  EXPECT_EQ(slot_state().valid, 0);
+  tile_cache_forget(block.data());
+}
+
+TEST(TileDecodeHostileTest, DamagedTileDecodedInPlace) {
+  // A one-column region whose middle tile is damaged: the in-place decode
+  // fails without writing past the output.
+  const Bytes img = blocky(16, 100, 2, 6);
+  for (int codec : {CODEC_KIND_LZ4, CODEC_KIND_RLE}) {
+    Bytes block = encode(img, 16, 100, 16, 24, 2, codec);  // 5 tiles
+    const TileRef r2 = ref_of(block, 2);
+    Bytes damaged = block;
+    std::fill(damaged.begin() + r2.offset, damaged.begin() + r2.offset + r2.len, 0x7F);
+    int32_t n = 0;
+    region(damaged, 0, 0, 16, 100, 2, &n);
+    EXPECT_EQ(n, TILE_ERR_CORRUPT) << codec;
+    EXPECT_EQ(slot_state().valid, 0);
+    tile_cache_forget(damaged.data());
+    // The region ending with that tile: the last tile, decoded in the slot.
+    region(damaged, 0, 24, 16, 48 + 24, 2, &n);
+    EXPECT_EQ(n, TILE_ERR_CORRUPT) << codec;
+    tile_cache_forget(damaged.data());
+  }
+}
+
+// ---- Rectangles ------------------------------------------------------------------
+
+TEST(IntersectRegionTest, Cases) {
+  struct Case {
+    const char* what;
+    RegionRect a, b, want;
+    uint8_t hit;
+  };
+  const Case cases[] = {
+      {"overlap", {0, 0, 9, 9}, {5, 5, 20, 20}, {5, 5, 9, 9}, 1},
+      {"inside", {2, 3, 4, 5}, {0, 0, 31, 31}, {2, 3, 4, 5}, 1},
+      {"one shared corner pixel", {0, 0, 9, 9}, {9, 9, 19, 19}, {9, 9, 9, 9}, 1},
+      {"touching edges, no shared column", {0, 0, 9, 9}, {10, 0, 19, 9}, {10, 0, 9, 9}, 0},
+      {"touching edges, no shared row", {0, 0, 9, 9}, {0, 10, 9, 19}, {0, 10, 9, 9}, 0},
+      {"disjoint", {0, 0, 3, 3}, {100, 200, 300, 400}, {100, 200, 3, 3}, 0},
+      {"empty operand", {5, 5, 4, 9}, {0, 0, 9, 9}, {5, 5, 4, 9}, 0},
+      {"negative coordinates", {-10, -10, -1, 5}, {-3, 0, 8, 8}, {-3, 0, -1, 5}, 1},
+      {"beyond 16 bits", {40000, 0, 70000, 3}, {39990, 1, 40001, 1}, {40000, 1, 40001, 1}, 1},
+  };
+  for (const Case& c : cases) {
+    RegionRect r{-7, -7, -7, -7};
+    EXPECT_EQ(intersect_rects(&r, c.a, c.b), c.hit) << c.what;
+    EXPECT_EQ(r.x0, c.want.x0) << c.what;
+    EXPECT_EQ(r.y0, c.want.y0) << c.what;
+    EXPECT_EQ(r.x1, c.want.x1) << c.what;
+    EXPECT_EQ(r.y1, c.want.y1) << c.what;
+    EXPECT_EQ(intersect_rects(&r, c.b, c.a), c.hit) << c.what << " (swapped)";
+  }
+}
+
+}  // namespace
