@@ -1,5 +1,15 @@
+// The tiled image block encoder: cuts a raw image into a grid of tiles, codes
+// each tile by itself into the block (LZ4 or run-length), and stores the image
+// untiled when the coded tiles together are larger than the raw pixels.
+//
+// Every check on the parameters, the source and the block's size comes before
+// the first byte is written; the only failure after that is a tile that does
+// not fit the room left, which is reported with the one message this library
+// prints.
 #include <lz4.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -7,15 +17,33 @@
 
 namespace {
 
+// Each tile's pixels are gathered here, rows packed, before they are coded.
 alignas(16) uint8_t g_staging[TILE_BUFFER_SIZE];
+
+// Block sizes are returned as int32_t, so a larger block buffer is used only
+// up to this many bytes.
+constexpr uint64_t BLOCK_SIZE_LIMIT = INT32_MAX;
 
 uint64_t div_up(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
 
+bool is_u16(int32_t v) { return v >= 0 && v <= 65535; }
+
 uint32_t magic_for(int codec_kind) {
-  return codec_kind == CODEC_KIND_LZ4 ? TILE_MAGIC_LZ4 : codec_kind == CODEC_KIND_RLE ? TILE_MAGIC_RLE : TILE_MAGIC_RAW;
+  switch (codec_kind) {
+    case CODEC_KIND_RLE: return TILE_MAGIC_RLE;
+    case CODEC_KIND_LZ4: return TILE_MAGIC_LZ4;
+    default: return TILE_MAGIC_RAW;
+  }
 }
 
-// Writes the untiled form; the caller has checked the room.
+// Side of the tile at `index` along an axis of `extent` pixels cut every
+// `nominal` pixels: only the last one can be shorter.
+uint32_t tile_side(uint32_t index, uint32_t nominal, uint32_t extent) {
+  return std::min(nominal, extent - index * nominal);
+}
+
+// The header of the untiled form and the raw image behind it; the caller has
+// checked that 16 + raw bytes fit.
 int32_t write_untiled(std::span<const uint8_t> src, std::span<uint8_t> block, int32_t width, int32_t height,
                       uint8_t pixel_format, uint64_t raw) {
   TileImage t;
@@ -32,17 +60,41 @@ int32_t write_untiled(std::span<const uint8_t> src, std::span<uint8_t> block, in
   return static_cast<int32_t>(TILE_HEADER_SIZE + raw);
 }
 
+// Codes the w x h tile at `pixels` into dst with at most `room` bytes.
+// Returns the stored length, or 0 when the whole coded tile does not fit.
+uint32_t code_tile(const uint8_t* pixels, uint32_t w, uint32_t h, uint32_t bpp, uint8_t* dst, uint32_t room,
+                   int codec_kind) {
+  if (codec_kind == CODEC_KIND_LZ4) {
+    const int32_t n = lz4_hc_compress(pixels, dst, static_cast<int32_t>(w * h * bpp), static_cast<int32_t>(room));
+    return n > 0 ? static_cast<uint32_t>(n) : 0;
+  }
+  const uint32_t count = w * h;
+  // The run-length coder stops before the first packet that does not fit and
+  // reports what it wrote; such a cut stream must never pass for the tile.
+  // (1 + bpp) bytes a pixel always hold the stream, so only a tighter room
+  // needs the size first.
+  if (uint64_t{room} < uint64_t{1 + bpp} * count) {
+    const int32_t need = encode_rle_pixels(pixels, nullptr, count, 0, bpp);
+    if (need <= 0 || static_cast<uint32_t>(need) > room) return 0;
+  }
+  const int32_t n = encode_rle_pixels(pixels, dst, count, room, bpp);
+  return n > 0 ? static_cast<uint32_t>(n) : 0;
+}
+
 }  // namespace
 
 int32_t tile_image_check(int32_t width, int32_t height, int32_t tile_width, int32_t tile_height,
                          int pixel_format, int codec_kind) {
-  if (codec_kind < 1 || codec_kind > 3) return TILE_ERR_CODEC_KIND;
+  if (codec_kind < CODEC_KIND_RLE || codec_kind > CODEC_KIND_STORED) return TILE_ERR_CODEC_KIND;
   const int bpp = pixel_format_bytes(pixel_format);
   if (bpp == 0) return TILE_ERR_PIXEL_FORMAT;
-  if (width < 0 || height < 0 || width > 65535 || height > 65535) return TILE_ERR_DIMENSIONS;
-  if (width == 0 || height == 0 || codec_kind == CODEC_KIND_STORED) return 0;
-  if (tile_width <= 0 || tile_height <= 0 || tile_width > 65535 || tile_height > 65535) return TILE_ERR_TILE_SIZE;
-  if (div_up(width, tile_width) * div_up(height, tile_height) > TILE_MAX_COUNT) return TILE_ERR_TILE_COUNT;
+  if (!is_u16(width) || !is_u16(height)) return TILE_ERR_DIMENSIONS;
+  if (width == 0 || height == 0) return 0;  // no tiles: the tile size plays no part
+  if (tile_width <= 0 || tile_height <= 0 || !is_u16(tile_width) || !is_u16(tile_height))
+    return TILE_ERR_TILE_SIZE;
+  if (div_up(uint64_t(width), uint64_t(tile_width)) * div_up(uint64_t(height), uint64_t(tile_height)) >
+      TILE_MAX_COUNT)
+    return TILE_ERR_TILE_COUNT;
   if (uint64_t(tile_width) * uint64_t(tile_height) * uint64_t(bpp) > TILE_BUFFER_SIZE) return TILE_ERR_TILE_BYTES;
   return 0;
 }
@@ -51,19 +103,23 @@ uint64_t tile_image_bound(int32_t width, int32_t height, int32_t tile_width, int
                           int pixel_format, int codec_kind) {
   if (tile_image_check(width, height, tile_width, tile_height, pixel_format, codec_kind) != 0) return 0;
   const uint64_t bpp = static_cast<uint64_t>(pixel_format_bytes(pixel_format));
-  const uint64_t raw = TILE_HEADER_SIZE + uint64_t(width) * uint64_t(height) * bpp;
-  if (width == 0 || height == 0 || codec_kind == CODEC_KIND_STORED) return raw;
-  const uint64_t across = div_up(width, tile_width), down = div_up(height, tile_height);
-  uint64_t total = TILE_HEADER_SIZE + TILE_REF_SIZE * across * down;
-  for (uint64_t r = 0; r < down; ++r) {
-    const uint64_t h = std::min<uint64_t>(tile_height, height - r * tile_height);
-    for (uint64_t c = 0; c < across; ++c) {
-      const uint64_t w = std::min<uint64_t>(tile_width, width - c * tile_width);
-      total += codec_kind == CODEC_KIND_LZ4 ? static_cast<uint64_t>(LZ4_compressBound(static_cast<int>(w * h * bpp)))
-                                            : (1 + bpp) * w * h;
+  const uint64_t untiled = TILE_HEADER_SIZE + uint64_t(width) * uint64_t(height) * bpp;
+  if (width == 0 || height == 0) return untiled;
+  const uint32_t across = static_cast<uint32_t>(div_up(uint64_t(width), uint64_t(tile_width)));
+  const uint32_t down = static_cast<uint32_t>(div_up(uint64_t(height), uint64_t(tile_height)));
+  uint64_t tiled = TILE_HEADER_SIZE + uint64_t{TILE_REF_SIZE} * across * down;
+  if (codec_kind != CODEC_KIND_STORED) {
+    for (uint32_t r = 0; r < down; ++r) {
+      const uint64_t h = tile_side(r, uint32_t(tile_height), uint32_t(height));
+      for (uint32_t c = 0; c < across; ++c) {
+        const uint64_t w = tile_side(c, uint32_t(tile_width), uint32_t(width));
+        // A tile is at most 1 MiB, so its bytes fit LZ4's int.
+        tiled += codec_kind == CODEC_KIND_LZ4 ? uint64_t(LZ4_compressBound(static_cast<int>(w * h * bpp)))
+                                              : (1 + bpp) * w * h;
+      }
     }
   }
-  return std::max(total, raw);
+  return std::max(tiled, untiled);
 }
 
 int32_t encode_tile_image(std::span<const uint8_t> src, std::span<uint8_t> block, int32_t width, int32_t height,
@@ -72,75 +128,73 @@ int32_t encode_tile_image(std::span<const uint8_t> src, std::span<uint8_t> block
   const uint32_t bpp = static_cast<uint32_t>(pixel_format_bytes(pixel_format));
   const uint64_t raw = uint64_t(width) * uint64_t(height) * bpp;
   if (src.size() < raw) return TILE_ERR_FAILED;
+  const uint64_t capacity = std::min<uint64_t>(block.size(), BLOCK_SIZE_LIMIT);
+
   if (codec_kind == CODEC_KIND_STORED) {
-    if (block.size() < TILE_HEADER_SIZE + raw) return TILE_ERR_FAILED;
+    if (capacity < TILE_HEADER_SIZE + raw) return TILE_ERR_FAILED;
     return write_untiled(src, block, width, height, pixel_format, raw);
   }
-  if (block.size() < TILE_HEADER_SIZE) return TILE_ERR_FAILED;
+
   TileImage t;
   t.magic = magic_for(codec_kind);
   t.width = static_cast<uint16_t>(width);
   t.height = static_cast<uint16_t>(height);
-  t.tile_width = static_cast<uint16_t>(tile_width);
-  t.tile_height = static_cast<uint16_t>(tile_height);
   t.pixel_format = pixel_format;
   t.bytes_per_pixel = static_cast<uint8_t>(bpp);
+
   if (width == 0 || height == 0) {
+    if (capacity < TILE_HEADER_SIZE) return TILE_ERR_FAILED;
+    // Any tile size is accepted here; one outside the header's range is kept as 0.
+    t.tile_width = static_cast<uint16_t>(is_u16(tile_width) ? tile_width : 0);
+    t.tile_height = static_cast<uint16_t>(is_u16(tile_height) ? tile_height : 0);
     write_tile_image(t, block.data());
     return static_cast<int32_t>(TILE_HEADER_SIZE);
   }
-  const uint32_t across = static_cast<uint32_t>(div_up(width, tile_width));
-  const uint32_t down = static_cast<uint32_t>(div_up(height, tile_height));
+
+  t.tile_width = static_cast<uint16_t>(tile_width);
+  t.tile_height = static_cast<uint16_t>(tile_height);
+  const uint32_t w_img = static_cast<uint32_t>(width), h_img = static_cast<uint32_t>(height);
+  const uint32_t tw = static_cast<uint32_t>(tile_width), th = static_cast<uint32_t>(tile_height);
+  const uint32_t across = static_cast<uint32_t>(div_up(w_img, tw));
+  const uint32_t down = static_cast<uint32_t>(div_up(h_img, th));
   const uint64_t table_end = TILE_HEADER_SIZE + uint64_t{TILE_REF_SIZE} * across * down;
-  if (block.size() < table_end) return TILE_ERR_FAILED;
+  if (capacity < table_end) return TILE_ERR_FAILED;
   write_tile_image(t, block.data());  // tile_count stays 0 until every tile is in
 
-  uint64_t pos = table_end, sum = 0;
+  const size_t image_row = size_t{w_img} * bpp;
+  uint64_t pos = table_end;  // where the next payload goes
+  uint64_t sum = 0;          // payload bytes so far
   uint32_t index = 0;
   for (uint32_t r = 0; r < down; ++r) {
-    const uint32_t y0 = r * static_cast<uint32_t>(tile_height);
-    const uint32_t h = std::min<uint32_t>(static_cast<uint32_t>(tile_height), static_cast<uint32_t>(height) - y0);
+    const uint32_t y0 = r * th;
+    const uint32_t h = tile_side(r, th, h_img);
     for (uint32_t c = 0; c < across; ++c, ++index) {
-      const uint32_t x0 = c * static_cast<uint32_t>(tile_width);
-      const uint32_t w = std::min<uint32_t>(static_cast<uint32_t>(tile_width), static_cast<uint32_t>(width) - x0);
-      const size_t row = size_t{w} * bpp;
-      const uint8_t* tile = g_staging;
-      if (w == static_cast<uint32_t>(width)) {
-        // Full-width tiles are contiguous in the image already.
-        tile = src.data() + size_t{y0} * row;
+      const uint32_t x0 = c * tw;
+      const uint32_t w = tile_side(c, tw, w_img);
+      const uint8_t* pixels = g_staging;
+      if (w == w_img) {
+        // A tile as wide as the image is already packed in src.
+        pixels = src.data() + y0 * image_row;
       } else {
-        for (uint32_t k = 0; k < h; ++k)
-          std::memcpy(g_staging + k * row, src.data() + ((size_t{y0} + k) * size_t(width) + x0) * bpp, row);
+        const size_t tile_row = size_t{w} * bpp;
+        const uint8_t* from = src.data() + y0 * image_row + size_t{x0} * bpp;
+        for (uint32_t k = 0; k < h; ++k) std::memcpy(g_staging + k * tile_row, from + k * image_row, tile_row);
       }
-      const uint64_t room64 = block.size() - pos;
-      const uint32_t room = room64 > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<uint32_t>(room64);
-      int32_t len;
-      if (codec_kind == CODEC_KIND_LZ4) {
-        len = lz4_hc_compress(tile, block.data() + pos, static_cast<int32_t>(row * h), static_cast<int32_t>(room));
-      } else {
-        const uint32_t pixels = w * h;
-        // A stream cut short for lack of room must not pass for a whole tile.
-        if (uint64_t{room} < uint64_t{1 + bpp} * pixels &&
-            static_cast<uint32_t>(encode_rle_pixels(tile, nullptr, pixels, 0, bpp)) > room) {
-          len = 0;
-        } else {
-          len = encode_rle_pixels(tile, block.data() + pos, pixels, room, bpp);
-        }
-      }
-      if (len <= 0) {
+      const uint32_t room = static_cast<uint32_t>(capacity - pos);
+      const uint32_t len = code_tile(pixels, w, h, bpp, block.data() + pos, room, codec_kind);
+      if (len == 0) {
         std::printf("Failed to compress the data\n");
         return TILE_ERR_FAILED;
       }
-      write_tile_ref({static_cast<uint32_t>(pos), static_cast<uint32_t>(len)},
-                     block.data() + TILE_HEADER_SIZE + size_t{index} * TILE_REF_SIZE);
-      pos += static_cast<uint32_t>(len);
-      sum += static_cast<uint32_t>(len);
+      write_tile_ref({static_cast<uint32_t>(pos), len}, block.data() + TILE_HEADER_SIZE + size_t{index} * TILE_REF_SIZE);
+      pos += len;
+      sum += len;
     }
   }
   t.tile_count = static_cast<uint16_t>(index);
   write_tile_image(t, block.data());
+  // Only the payloads are weighed against the raw pixels; a tie stays tiled.
   if (sum <= raw) return static_cast<int32_t>(pos);
-  // Coding did not pay: the raw image is smaller than the tiles.
-  if (block.size() < TILE_HEADER_SIZE + raw) return TILE_ERR_FAILED;
+  if (capacity < TILE_HEADER_SIZE + raw) return TILE_ERR_FAILED;
   return write_untiled(src, block, width, height, pixel_format, raw);
 }

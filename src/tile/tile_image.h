@@ -104,18 +104,21 @@ int32_t encode_tile_image(std::span<const uint8_t> src, std::span<uint8_t> block
 
 // ---- Run-length pixel codec -------------------------------------------------
 
-// Codes pixel_count pixels of bpp (1..4) bytes into packets. With dst null,
-// returns the size of the whole stream. Otherwise writes whole packets while
-// they fit in capacity and returns the bytes written (so less than the whole
-// stream when capacity is short). (1 + bpp) x pixel_count bytes always hold
-// the whole stream.
+// Codes pixel_count pixels of bpp (1..4; any other gives 0) bytes into
+// packets. With dst null, returns the size of the whole stream. Otherwise
+// writes whole packets while they fit in capacity and returns the bytes
+// written (so less than the whole stream when capacity is short). (1 + bpp) x
+// pixel_count bytes always hold the whole stream. A stream longer than
+// INT32_MAX bytes ends at the packet before, as if the capacity ran out.
 int32_t encode_rle_pixels(const uint8_t* src, uint8_t* dst, uint32_t pixel_count,
                           uint32_t capacity, uint32_t bpp);
 
 // Expands a stream of src_len bytes into at most capacity bytes of pixels and
 // returns the pixel bytes produced (with dst null: the bytes the stream
-// decodes to). Never reads past src_len nor writes past capacity; a packet cut
-// by the end of the stream gives only its whole pixels.
+// decodes to). Never reads past src_len nor writes past capacity, but bytes
+// of dst between the result and capacity may have been overwritten. A packet
+// cut by the end of the stream gives only its whole pixels. bpp outside 1..4
+// gives 0.
 int32_t decode_rle_pixels(const uint8_t* src, uint8_t* dst, int32_t src_len, int32_t capacity,
                           int32_t bpp);
 
