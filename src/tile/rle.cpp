@@ -24,7 +24,6 @@ inline uint64_t load64(const uint8_t* p) {
   return v;
 }
 
-inline void store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 
 // A pixel in a fixed 4-byte holder, the bytes above BPP zero.
 template <int BPP>
