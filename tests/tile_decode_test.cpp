@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
 #include <string>
 
 #include "pack/pack_format.h"
@@ -42,11 +43,11 @@ Bytes encode(const Bytes& img, int w, int h, int tw, int th, int bpp, int codec)
 uint32_t magic_of(const Bytes& block) { return load_le32(block.data()); }
 
 Bytes crop(const Bytes& img, int w, int bpp, int x, int y, int cw, int ch) {
-  Bytes out;
-  for (int j = 0; j < ch; ++j) {
-    auto row = img.begin() + (long(y + j) * w + x) * bpp;
-    out.insert(out.end(), row, row + long(cw) * bpp);
-  }
+  const size_t row_bytes = size_t(cw) * size_t(bpp);
+  Bytes out(row_bytes * size_t(ch));
+  for (int j = 0; j < ch; ++j)
+    std::memcpy(out.data() + size_t(j) * row_bytes, img.data() + (size_t(y + j) * size_t(w) + size_t(x)) * size_t(bpp),
+                row_bytes);
   return out;
 }
 

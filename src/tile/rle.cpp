@@ -24,7 +24,6 @@ inline uint64_t load64(const uint8_t* p) {
   return v;
 }
 
-
 // A pixel in a fixed 4-byte holder, the bytes above BPP zero.
 template <int BPP>
 inline uint32_t load_pixel(const uint8_t* p) {
