@@ -1,3 +1,5 @@
+// The tiled image block's records (header and TileRef, both little-endian),
+// the pixel sizes of the PixelFormat codes, and the texts of the tile results.
 #include "pack/pack_format.h"
 #include "tile/tile_image.h"
 
