@@ -1,7 +1,6 @@
 // Every pixel format and codec through the tiled encoder and back through
 // the region decoder.
 #include <gtest/gtest.h>
-#include <lz4.h>
 
 #include "support/image_gen.h"
 #include "tile/tile_image.h"
