@@ -240,7 +240,6 @@ TEST(CompressTiledTest, RefusedEntriesAreKept) {
   TestPack in;
   in.tiled_flag = 1;
   in.codec_kind = 2;
-  in.entries.push_back(image_entry("packed", 14, 8, 8, ImageKind::Flat, 1, TileHint{4, 4}));
   in.entries.push_back(image_entry("t34", 34, 8, 8, ImageKind::Flat, 2, TileHint{4, 4}));
   in.entries.push_back(image_entry("t5", 5, 8, 8, ImageKind::Flat, 3, TileHint{4, 4}));
   in.entries.push_back(image_entry("zerohint", 1, 8, 8, ImageKind::Flat, 4, TileHint{0, 4}));
@@ -248,13 +247,13 @@ TEST(CompressTiledTest, RefusedEntriesAreKept) {
   PackRun r = compress(dir, in);
   EXPECT_EQ(r.tool.status, 1);
   ParsedPack out = parse_pack(r.output);
-  ASSERT_EQ(out.entries.size(), 5u);
-  for (int i = 0; i < 4; ++i) {
+  ASSERT_EQ(out.entries.size(), 4u);
+  for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(out.entries[i].type, in.entries[i].type) << i;
     EXPECT_EQ(out.payloads[i], in.entries[i].payload) << i;
     EXPECT_NE(r.tool.output.find(in.entries[i].name + ": "), std::string::npos) << i;
   }
-  EXPECT_EQ(out.entries[4].type, TYPE_TILED);
+  EXPECT_EQ(out.entries[3].type, TYPE_TILED);
 }
 
 TEST(CompressTiledTest, TruncatedPixelsAreKeptAsFarAsTheInputHolds) {
@@ -275,6 +274,153 @@ TEST(CompressTiledTest, TruncatedPixelsAreKeptAsFarAsTheInputHolds) {
   ASSERT_EQ(out.entries.size(), 1u);
   EXPECT_EQ(out.entries[0].len, 4 + 4 + 512 - 100);
   EXPECT_EQ(out.payloads[0], std::vector<uint8_t>(in.entries[0].payload.begin(), in.entries[0].payload.end() - 100));
+}
+
+// Entries of a compressed code hold no pixel array: -c copies them as
+// stored, so a compressed pack comes back byte for byte (a tiled pack's JPEG
+// entries aside, which gain the 4 bytes after them as always).
+struct RecompressCase {
+  const char* what;
+  uint8_t tiled, codec;
+};
+
+void PrintTo(const RecompressCase& c, std::ostream* os) { *os << c.what; }
+
+class RecompressTest : public ::testing::TestWithParam<RecompressCase> {};
+
+std::string copied(const std::string& name, int type, size_t n) {
+  return name + ": already compressed (type " + std::to_string(type) + "); copied as stored\r\n" +
+         progress(name, n, n);
+}
+
+TEST_P(RecompressTest, CompressedPackComesBack) {
+  const RecompressCase& c = GetParam();
+  TempDir dir;
+  TestPack in;
+  in.tiled_flag = c.tiled;
+  in.codec_kind = c.codec;
+  struct Form {
+    uint8_t raw, lz4;
+    ImageKind kind;
+  };
+  const Form forms[] = {{1, 14, ImageKind::Gradient}, {11, 15, ImageKind::Flat}, {30, 31, ImageKind::Glyphs},
+                        {32, 33, ImageKind::Noise},   {34, 35, ImageKind::Flat}, {36, 37, ImageKind::Gradient}};
+  uint32_t seed = 1;
+  for (const Form& f : forms) {
+    if (c.tiled && f.raw == 34) continue;  // no tiled form
+    TestEntry e = image_entry(seed == 2 ? "PIC16" : "c" + std::to_string(f.raw), f.raw, 40, 30, f.kind, seed);
+    ++seed;
+    if (c.tiled) {
+      e.payload = tiled_of(e.payload, 40, 30, {16, 16}, pixel_format_for_type(f.raw), c.codec);
+      e.type = TYPE_TILED;
+    } else {
+      e.payload = lz4_of(e.payload);
+      e.type = f.lz4;
+    }
+    in.entries.push_back(e);
+    if (in.entries.size() == 2) in.entries.push_back(jpeg_entry("splash", 16, 16, 40, 9));
+  }
+  PackRun r = compress(dir, in);
+  TestPack expected = in;
+  std::string lines;
+  for (size_t i = 0; i < in.entries.size(); ++i) {
+    const TestEntry& e = in.entries[i];
+    if (e.type != TYPE_JPEG) {
+      lines += copied(e.name, e.type, e.payload.size());
+    } else if (c.tiled) {
+      // The len bytes after its EntryRect: the next entry's EntryRect too.
+      const TestEntry& next = in.entries[i + 1];
+      expected.entries[i].payload.insert(expected.entries[i].payload.end(),
+                                         {uint8_t(next.width), uint8_t(next.width >> 8), uint8_t(next.height),
+                                          uint8_t(next.height >> 8)});
+      lines += progress(e.name, 40, 44);
+    } else {
+      lines += "entry->name splash len 28  w 16 h 16 \r\n" + progress(e.name, 40, 40);
+    }
+  }
+  EXPECT_EQ(r.tool.status, 0) << r.tool.output;
+  EXPECT_EQ(r.output, build_pack(expected));
+  if (!c.tiled) {
+    EXPECT_EQ(r.output, r.input);
+  }
+  EXPECT_EQ(r.tool.output, head(r) + lines + summary("compress", r.input.size(), r.output.size()));
+  EXPECT_FALSE(file_exists(dir.file("PIC16_orgin.rgb32")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, RecompressTest,
+                         ::testing::Values(RecompressCase{"whole", 0, 0}, RecompressCase{"rle", 1, 1},
+                                           RecompressCase{"lz4", 1, 2}, RecompressCase{"stored", 1, 3}),
+                         [](const ::testing::TestParamInfo<RecompressCase>& info) { return info.param.what; });
+
+// Raw entries are compressed and compressed ones copied side by side; a
+// type-39 entry that is no tiled block, or stored data cut by the end of the
+// file, is kept and fails the run.
+TEST(RecompressTest, MixedPacks) {
+  struct Item {
+    TestEntry in, out;
+    std::string lines;
+  };
+  struct Case {
+    const char* what;
+    uint8_t tiled;
+    std::vector<Item> items;
+    int status;
+  };
+  TestEntry raw = image_entry("raw", 1, 20, 10, ImageKind::Gradient, 1);
+  TestEntry raw_hint = image_entry("raw", 1, 20, 10, ImageKind::Gradient, 1, TileHint{8, 8});
+  TestEntry lz = image_entry("lz", 11, 12, 12, ImageKind::Flat, 2);
+  lz.type = 15;
+  lz.payload = lz4_of(lz.payload);
+  TestEntry blk = image_entry("blk", 32, 30, 20, ImageKind::Noise, 3);
+  blk.type = TYPE_TILED;
+  blk.payload = tiled_of(blk.payload, 30, 20, {8, 8}, 3, 1);
+  // What tiled decompression leaves: 4-byte pixels under type 39.
+  TestEntry pix = image_entry("pix", 11, 8, 8, ImageKind::Noise, 4);
+  pix.type = TYPE_TILED;
+  TestEntry cut = lz;
+  cut.name = "cut";
+  cut.type = 31;
+  cut.len = static_cast<uint32_t>(cut.payload.size() + 4 + 20);
+  TestEntry cut_out = cut;
+  cut_out.len.reset();
+  cut_out.payload.resize(cut.payload.size() + pack_padding(cut.payload.size()), 0);
+
+  TestEntry raw_z = raw;
+  raw_z.type = 14;
+  raw_z.payload = lz4_of(raw.payload);
+  TestEntry raw_t = raw;
+  raw_t.type = TYPE_TILED;
+  raw_t.payload = tiled_of(raw.payload, 20, 10, choose_tile_size(20, 10, 8, 8), 1, 2);
+  const Item lz_item{lz, lz, copied("lz", 15, lz.payload.size())};
+  const Item blk_item{blk, blk, copied("blk", 39, blk.payload.size())};
+  const Item pix_item{pix, pix,
+                      "pix: type 39 data is not a tiled block and cannot be tiled again; copied as stored\r\n" +
+                          progress("pix", 256, 256)};
+  const Item cut_item{cut, cut_out, "cut: stored data runs past the end of the input; entry kept unchanged\r\n"};
+  const Case cases[] = {
+      {"whole", 0, {{raw, raw_z, progress("raw", 400, raw_z.payload.size())}, lz_item, blk_item}, 0},
+      {"tiled", 1, {{raw_hint, raw_t, progress("raw", 400, raw_t.payload.size())}, lz_item, blk_item}, 0},
+      {"whole, pixels under 39", 0, {lz_item, pix_item, blk_item}, 1},
+      {"tiled, pixels under 39", 1, {pix_item, lz_item}, 1},
+      {"whole, cut", 0, {blk_item, cut_item}, 1},
+      {"tiled, cut", 1, {lz_item, cut_item}, 1},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    TestPack in, expected;
+    in.tiled_flag = expected.tiled_flag = c.tiled;
+    in.codec_kind = expected.codec_kind = 2;
+    std::string lines;
+    for (const Item& item : c.items) {
+      in.entries.push_back(item.in);
+      expected.entries.push_back(item.out);
+      lines += item.lines;
+    }
+    PackRun r = compress(dir, in);
+    EXPECT_EQ(r.tool.status, c.status) << c.what;
+    EXPECT_EQ(r.output, build_pack(expected)) << c.what;
+    EXPECT_EQ(r.tool.output, head(r) + lines + summary("compress", r.input.size(), r.output.size())) << c.what;
+  }
 }
 
 TEST(CompressTest, HugeRectangleIsRefusedWithoutAllocating) {

@@ -39,7 +39,8 @@ int compress_pack(const char* in_path, const char* out_path) {
   cmd.read_size = [&](const PackEntry& e) { return compress_read_size(e, tiled); };
   cmd.inspect = [&](const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data) {
     const uint64_t n = e.len - uint64_t{4};
-    if (!tiled || e.type == TYPE_JPEG || entry_name(e) != "PIC16" || data.size() < TILE_HINT_SIZE + n)
+    if (!tiled || e.type == TYPE_JPEG || is_compressed_type(e.type) || entry_name(e) != "PIC16" ||
+        data.size() < TILE_HINT_SIZE + n)
       return true;
     return dump_pic16(e, rect, data.subspan(TILE_HINT_SIZE, n));
   };

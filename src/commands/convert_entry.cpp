@@ -114,6 +114,29 @@ EntryResult compress_tiled(const PackEntry& e, const EntryRect& rect, std::span<
   return r;
 }
 
+// Already compressed data cannot be compressed again (it is no pixel array):
+// it is copied as stored. A type-39 entry that holds no tiled block (the
+// pixels a tiled decompression leaves, of a format its type does not tell)
+// is copied all the same, as a failure.
+EntryResult copy_compressed(const PackEntry& e, std::span<const uint8_t> data) {
+  const uint64_t n = e.len - uint64_t{4};
+  if (data.size() < n) return keep_entry(e, data, "stored data runs past the end of the input");
+  EntryResult r;
+  r.data.assign(data.begin(), data.end());
+  r.type = e.type;
+  const uint32_t magic = n >= 4 ? load_le32(data.data()) : 0;
+  const bool block = magic == TILE_MAGIC_LZ4 || magic == TILE_MAGIC_RLE || magic == TILE_MAGIC_RAW;
+  if (e.type == TYPE_TILED && !block) {
+    r.failed = true;
+    append_line(r.text, "%s: type 39 data is not a tiled block and cannot be tiled again; copied as stored\r\n",
+                entry_name_text(e).text);
+  } else {
+    append_line(r.text, "%s: already compressed (type %d); copied as stored\r\n", entry_name_text(e).text, e.type);
+  }
+  append_progress(r, e, n);
+  return r;
+}
+
 }  // namespace
 
 uint8_t compressed_type(uint8_t type) {
@@ -159,6 +182,8 @@ TileSize choose_tile_size(uint16_t width, uint16_t height, uint16_t tw, uint16_t
 uint64_t compress_read_size(const PackEntry& e, bool tiled) {
   const uint64_t n = e.len - uint64_t{4};
   if (e.type == TYPE_JPEG) return tiled ? e.len : n;
+  // Compressed data carries no TileHint: exactly its stored bytes.
+  if (is_compressed_type(e.type)) return n;
   // An image too large for a pack entry is only ever kept; one byte more
   // than an entry can hold tells that it cannot even be kept.
   return std::min<uint64_t>(tiled ? TILE_HINT_SIZE + n : n, uint64_t{PACK_MAX_PAYLOAD} + 1);
@@ -167,6 +192,7 @@ uint64_t compress_read_size(const PackEntry& e, bool tiled) {
 EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
                            bool tiled, uint8_t codec_kind) {
   const uint64_t n = e.len - uint64_t{4};
+  if (is_compressed_type(e.type)) return copy_compressed(e, data);
   if (e.type != TYPE_JPEG) return tiled ? compress_tiled(e, rect, data, codec_kind) : compress_whole(e, data);
   if (data.size() < n) return keep_entry(e, data, "JPEG data runs past the end of the input");
   EntryResult r;
@@ -220,17 +246,20 @@ EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect,
     return r;
   }
 
-  // Whole-entry LZ4 data decodes to exactly the raw pixel array of its type.
-  PackEntry raw = e;
-  raw.type = raw_type(e.type);
-  const uint64_t size = uint64_t(entry_bytes_per_pixel(raw)) * rect.width * rect.height;
-  if (size > PACK_MAX_PAYLOAD) return keep("decoded image too large for a pack entry");
-  r.data.resize(size);
+  // Whole-entry LZ4 data may decode to any length up to the entry's pixel
+  // array at 4 bytes per pixel: codes without a row in the type table count
+  // 2 bytes per pixel but may hold 3 or 4. The capacity never goes below the
+  // stored size, nor above what a 24-bit len holds.
+  const uint64_t capacity = std::max<uint64_t>(
+      std::min<uint64_t>(uint64_t{4} * rect.width * rect.height, PACK_MAX_PAYLOAD), n);
+  r.data.resize(capacity);
   int got = LZ4_decompress_safe(reinterpret_cast<const char*>(data.data()),
                                 reinterpret_cast<char*>(r.data.data()), static_cast<int>(n),
-                                static_cast<int>(size));
-  if (got < 0 || static_cast<uint64_t>(got) != size) return keep("not valid LZ4 data for its image");
-  r.type = raw.type;
+                                static_cast<int>(capacity));
+  if (got < 0) return keep("not valid LZ4 data for its image");
+  if (!fits_entry(static_cast<size_t>(got))) return keep("decoded image too large for a pack entry");
+  r.data.resize(static_cast<size_t>(got));
+  r.type = raw_type(e.type);
   append_progress(r, e, n);
   return r;
 }

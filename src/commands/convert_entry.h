@@ -35,13 +35,15 @@ struct TileSize {
 TileSize choose_tile_size(uint16_t width, uint16_t height, uint16_t tw, uint16_t th);
 
 // How many bytes after the EntryRect each conversion reads: the payload (and
-// for tiled sources the TileHint before it).
+// for tiled sources the TileHint before it; already compressed entries have
+// none and are read for their stored len - 4).
 uint64_t compress_read_size(const PackEntry& e, bool tiled);
 inline uint64_t decompress_read_size(const PackEntry& e) { return e.len - uint64_t{4}; }
 
 // `data` is what the input holds of the bytes that compress_read_size asked
 // for (fewer at the end of the input). An entry that cannot be converted
-// comes back failed, with `data` unchanged and its type kept.
+// comes back failed, with `data` unchanged and its type kept. Entries of a
+// compressed code (is_compressed_type) are copied as stored.
 EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
                            bool tiled, uint8_t codec_kind);
 EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect,

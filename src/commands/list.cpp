@@ -6,7 +6,18 @@
 
 int list_pack(const char* in_path, const char* out_path) {
   PackState st;
-  if (pack_open(st, in_path, out_path, false) != PACK_OK) {
+  if (pack_open(st, in_path, nullptr, false) != PACK_OK) {
+    pack_close(st);
+    return 1;
+  }
+  // Unlike a converted pack, a listing written over its own input leaves
+  // nothing anyone wants: the pack would be lost.
+  if (st.in_file.is_same_file(out_path)) {
+    std::printf("dump: %s is the input file; refusing to overwrite it\n", out_path);
+    pack_close(st);
+    return 1;
+  }
+  if (pack_open_output(st, out_path) != PACK_OK) {
     pack_close(st);
     return 1;
   }

@@ -41,6 +41,15 @@ int entry_bytes_per_pixel(const PackEntry& e) {
   }
 }
 
+bool is_compressed_type(uint8_t type) {
+  switch (type) {
+    case 14: case 15: case 31: case 33: case 35: case 37: case TYPE_TILED:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::string_view entry_name(const PackEntry& e) {
   size_t n = 0;
   while (n < ENTRY_NAME_SIZE && e.name[n] != '\0') ++n;

@@ -87,6 +87,11 @@ TileHint read_tile_hint(const uint8_t* p);
 // 1, 2, 3 or 4 by the fixed type table; 2 for every code without a row.
 int entry_bytes_per_pixel(const PackEntry& e);
 
+// Codes whose data is compressed by definition, not a raw pixel array: the
+// whole-entry LZ4 forms (14, 15, 31, 33, 35, 37) and the tiled block (39).
+// Their stored len is the only measure of their data.
+bool is_compressed_type(uint8_t type);
+
 // The name as text: up to the first NUL, at most 8 bytes.
 std::string_view entry_name(const PackEntry& e);
 

@@ -17,9 +17,13 @@ struct InputFile {
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile() { close(); }
 
-  // False when the file cannot be opened or its size cannot be told.
+  // False when the file cannot be opened, is a directory, or its size
+  // cannot be told.
   bool open(const char* path);
   void close();
+  // True when path names this open file (the same inode, also through a
+  // symbolic or hard link).
+  bool is_same_file(const char* path) const;
   // Reads up to dst.size() bytes at pos and returns the count read: fewer at
   // the end of the file, 0 on a read error (and sets read_error).
   size_t read_at(uint64_t pos, std::span<uint8_t> dst);

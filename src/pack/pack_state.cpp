@@ -54,7 +54,8 @@ int load_input(PackState& st, const char* in_path, bool recompute_len) {
       return PACK_ERR_MALFORMED;
     }
     st.rects[i] = read_entry_rect(rect);
-    if (recompute_len && e.type != TYPE_JPEG) {
+    // JPEG and compressed data have no size but their stored one.
+    if (recompute_len && e.type != TYPE_JPEG && !is_compressed_type(e.type)) {
       // Never wrapped: a length the 24-bit field cannot hold stays visible
       // as such, for the command to refuse.
       uint64_t len = uint64_t(entry_bytes_per_pixel(e)) * st.rects[i].width * st.rects[i].height +
@@ -82,7 +83,11 @@ int pack_open(PackState& st, const char* in_path, const char* out_path, bool rec
   }
   // Only now, with the input loaded: a bad input never creates or empties
   // the output.
-  if (out_path != nullptr && !st.out_file.open(out_path)) {
+  return out_path != nullptr ? pack_open_output(st, out_path) : PACK_OK;
+}
+
+int pack_open_output(PackState& st, const char* out_path) {
+  if (!st.out_file.open(out_path)) {
     std::printf("open %s failed\n", out_path);
     return PACK_ERR_OPEN;
   }

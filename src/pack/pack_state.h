@@ -28,11 +28,15 @@ struct PackState {
 };
 
 // Opens and loads in_path (header, entry table, every EntryRect), then opens
-// out_path. Either path may be null. With recompute_len, every non-JPEG
-// entry's len becomes bytes-per-pixel x width x height + 4; a value above
+// out_path. Either path may be null. With recompute_len, the len of every
+// entry that holds raw pixels (neither JPEG nor a compressed code) becomes
+// bytes-per-pixel x width x height + 4; a value above
 // PACK_MAX_LEN is kept as it is (never wrapped) for the command to refuse.
 // Prints one line for each failure. Returns PACK_OK or a PACK_ERR_ code.
 int pack_open(PackState& st, const char* in_path, const char* out_path, bool recompute_len);
+// The output half of pack_open, for a command that checks the output path
+// against the loaded input first.
+int pack_open_output(PackState& st, const char* out_path);
 
 // Prints the closing size line and releases everything; an output that was
 // not committed is discarded. Returns 0.

@@ -1,6 +1,7 @@
 #include "support/run_tool.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -41,6 +42,26 @@ ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, c
   waitpid(pid, &wstatus, 0);
   run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
   return run;
+}
+
+int spawn_tool(const std::string& exe, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(exe.c_str()));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) dup2(null, STDOUT_FILENO);
+    execv(exe.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int wait_tool(int pid) {
+  int wstatus = 0;
+  return waitpid(pid, &wstatus, 0) == pid ? wstatus : -1;
 }
 
 TempDir::TempDir() {

@@ -14,6 +14,13 @@ struct ToolRun {
 ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd = "",
                  long file_limit = 0);
 
+// Starts `exe args...` without waiting for it, its standard output sent to
+// /dev/null. Returns the child's pid, or -1.
+int spawn_tool(const std::string& exe, const std::vector<std::string>& args);
+// Waits for a child of spawn_tool and returns its wait status (for
+// WIFSIGNALED and the like), or -1.
+int wait_tool(int pid);
+
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes.
 struct TempDir {
