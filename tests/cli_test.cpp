@@ -2,6 +2,7 @@
 // real executable with standard output compared byte for byte.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "support/pack_writer.h"
 #include "support/run_tool.h"
@@ -62,6 +63,17 @@ TEST(LoadTest, BadMagicPrintsAndLeavesNoOutput) {
                           "\r\ncheck magic failed\nfile size: 18\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(dir.list(), std::vector<std::string>{"in.bin"});
+}
+
+TEST(LoadTest, DirectoryInputCannotBeOpened) {
+  TempDir dir;
+  mkdir(dir.file("d").c_str(), 0755);
+  for (const char* option : {"-i", "-c", "-d"}) {
+    ToolRun r = morvane({option, dir.file("d"), dir.file("out")});
+    EXPECT_EQ(r.output.substr(r.output.find("\r\n") + 2), "open " + dir.file("d") + " failed\nfile size: 0\n");
+    EXPECT_EQ(r.status, 1);
+  }
+  EXPECT_EQ(dir.list(), std::vector<std::string>{"d"});
 }
 
 TEST(LoadTest, OutputInMissingDirectory) {
@@ -163,16 +175,37 @@ TEST(SafeOutputTest, FailedRunLeavesExistingOutputUntouched) {
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"bad.pack", "out.txt"}));
 }
 
-TEST(SafeOutputTest, InputMayBeTheOutput) {
-  TempDir dir;
-  TestPack p;
-  p.entries.push_back(image_entry("a", 30, 3, 3, ImageKind::Flat, 1));
-  write_file(dir.file("x"), build_pack(p));
-  ToolRun r = morvane({"-i", dir.file("x"), dir.file("x")});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(text_of(read_file(dir.file("x"))),
-            "a type 30, width 3, height 3, offset 0x24, raw_len 9, len 9, ratio 100%\r\n");
-  EXPECT_EQ(dir.list(), std::vector<std::string>{"x"});
+// A listing over its own input would lose the pack: refused, whatever name
+// the output reaches the input by.
+TEST(SafeOutputTest, ListingOntoItsInputIsRefused) {
+  struct Case {
+    const char* what;
+    const char* out;
+    int (*make)(const char*, const char*);
+  };
+  const Case cases[] = {{"same path", "x", nullptr}, {"symbolic link", "sym", symlink}, {"hard link", "hard", link}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    TestPack p;
+    p.entries.push_back(image_entry("a", 30, 3, 3, ImageKind::Flat, 1));
+    const std::vector<uint8_t> pack = build_pack(p);
+    write_file(dir.file("x"), pack);
+    if (c.make != nullptr) {
+      ASSERT_EQ(c.make(dir.file("x").c_str(), dir.file(c.out).c_str()), 0) << c.what;
+    }
+    const std::vector<std::string> before = dir.list();
+    ToolRun r = morvane({"-i", dir.file("x"), dir.file(c.out)});
+    EXPECT_EQ(r.status, 1) << c.what;
+    EXPECT_EQ(r.output, kVersionLine + "dump: " + dir.file("x") + " -> " + dir.file(c.out) + "\r\ndump: " +
+                            dir.file(c.out) + " is the input file; refusing to overwrite it\nfile size: " +
+                            std::to_string(pack.size()) + "\n")
+        << c.what;
+    EXPECT_EQ(read_file(dir.file("x")), pack) << c.what;
+    EXPECT_EQ(dir.list(), before) << c.what;
+    struct stat st {};
+    ASSERT_EQ(lstat(dir.file(c.out).c_str(), &st), 0);
+    EXPECT_EQ(S_ISLNK(st.st_mode), c.make == symlink) << c.what;
+  }
 }
 
 TEST(SafeOutputTest, KeepsPermissionsOfReplacedFile) {

@@ -1,6 +1,7 @@
 // The decompress command and compress -> decompress round trips through the
 // real executable.
 #include <gtest/gtest.h>
+#include <lz4.h>
 
 #include "commands/convert_entry.h"
 #include "support/pack_writer.h"
@@ -170,6 +171,62 @@ TEST(DecompressTest, UndecodableEntriesAreKept) {
     EXPECT_NE(r.output.find("magic: "), std::string::npos) << r.output;
     // Laid out as the tool lays out packs, kept entries give the input back.
     EXPECT_EQ(read_file(dir.file("out.pack")), bytes);
+  }
+}
+
+// Whole-entry LZ4 data decodes to whatever length it holds, up to the image
+// at 4 bytes per pixel: codes without a row count 2 bytes per pixel but may
+// hold 3 or 4.
+TEST(DecompressTest, Lz4EntriesOfAnyDecodedLength) {
+  struct Case {
+    const char* what;
+    uint8_t type, raw_type;
+    size_t decoded;  // 0: not LZ4 data
+    bool converted;
+  };
+  // 8 x 4 pixels: 128 bytes at 4 bytes per pixel.
+  const Case cases[] = {
+      {"fewer", 14, 1, 10, true},     {"more", 14, 1, 100, true},     {"exact", 31, 30, 128, true},
+      {"unlisted", 5, 5, 128, true},  {"one more", 14, 1, 129, false}, {"one more, 4 bpp", 15, 11, 129, false},
+      {"garbage", 33, 33, 0, false},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    TestPack p;
+    TestEntry e = image_entry("e", 1, 8, 4, ImageKind::Flat, 1);
+    e.type = c.type;
+    std::vector<uint8_t> raw(c.decoded);
+    for (size_t i = 0; i < raw.size(); ++i) raw[i] = static_cast<uint8_t>(i / 16);
+    std::vector<uint8_t> z(LZ4_compressBound(static_cast<int>(raw.size())) + 1);
+    const int n = LZ4_compress_default(reinterpret_cast<const char*>(raw.data()), reinterpret_cast<char*>(z.data()),
+                                       static_cast<int>(raw.size()), static_cast<int>(z.size()));
+    z.resize(static_cast<size_t>(n));
+    // A literal length that runs past the end of the data.
+    e.payload = c.decoded != 0 ? z : std::vector<uint8_t>{0xF0, 0xFF, 0xFF, 0xFF, 0xFF};
+    p.entries.push_back(e);
+    const std::vector<uint8_t> input = build_pack(p);
+    write_file(dir.file("in.pack"), input);
+    ToolRun r = run_tool(MORVANE_EXE, {"-d", dir.file("in.pack"), dir.file("out.pack")});
+    TestPack expected = p;
+    std::string line;
+    const size_t stored = e.payload.size();
+    if (c.converted) {
+      expected.entries[0].type = c.raw_type;
+      expected.entries[0].payload = raw;
+      line = "e " + std::to_string(stored) + " -> " + std::to_string(raw.size()) + " (" +
+             std::to_string(raw.size() * 100 / stored) + "%)\r\n";
+    } else {
+      line = "e: not valid LZ4 data for its image; entry kept unchanged\r\n";
+    }
+    const std::vector<uint8_t> out = build_pack(expected);
+    EXPECT_EQ(r.status, c.converted ? 0 : 1) << c.what;
+    EXPECT_EQ(read_file(dir.file("out.pack")), out) << c.what;
+    EXPECT_EQ(r.output, kVersionLine + "decompress: " + dir.file("in.pack") + " -> " + dir.file("out.pack") + "\r\n" +
+                            line + "decompress: " + std::to_string(input.size()) + " -> " +
+                            std::to_string(out.size()) + " (" + std::to_string(out.size() * 100 / input.size()) +
+                            "%)\r\nfile size: " + std::to_string(input.size()) + " -> " +
+                            std::to_string(out.size()) + "\n")
+        << c.what;
   }
 }
 
