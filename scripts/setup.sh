@@ -7,6 +7,8 @@ for pkg in g++ clang libclang-rt-14-dev cmake ninja-build pkg-config liblz4-dev 
 done
 if [ -n "$need" ]; then
   echo "installing:$need"
-  apt-get update -qq
+  # A mirror in mid-sync fails an index now and then: retry, then go on with
+  # the lists there are.
+  for try in 1 2 3; do apt-get update -qq && break; sleep 10; done || true
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $need >/dev/null
 fi

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "tile/byte_order.h"
+
 inline constexpr uint32_t PACK_MAGIC = 0x19534552;  // "RES\x19"
 inline constexpr size_t PACK_HEADER_SIZE = 16;
 inline constexpr size_t PACK_ENTRY_SIZE = 16;
@@ -54,22 +56,6 @@ struct TileHint {
   uint16_t hint_width = 0;
   uint16_t hint_height = 0;
 };
-
-inline uint16_t load_le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t load_le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void store_le16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void store_le32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
 
 inline uint32_t pack_magic(const PackHeader& h) { return load_le32(h.bytes.data()); }
 inline uint16_t pack_entry_count(const PackHeader& h) { return load_le16(h.bytes.data() + 4); }

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pack/pack_format.h"
+#include "tile/byte_order.h"
 #include "tile/tile_image.h"
 
 namespace {

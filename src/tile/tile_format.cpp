@@ -1,6 +1,6 @@
 // The tiled image block's records (header and TileRef, both little-endian),
 // the pixel sizes of the PixelFormat codes, and the texts of the tile results.
-#include "pack/pack_format.h"
+#include "tile/byte_order.h"
 #include "tile/tile_image.h"
 
 const char* tile_error_text(int32_t code) {
