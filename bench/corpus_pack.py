@@ -7,6 +7,7 @@ With --tiled, image entries carry a TileHint and the header asks for tiles.
 Also writes OUT.pixels: the image payloads concatenated, for comparisons
 with the lz4 command.
 """
+import argparse
 import json
 import struct
 import sys
@@ -14,15 +15,24 @@ import sys
 TYPES = {"argb8888": 11, "rgb565": 1, "rgb888": 32, "a8": 30, "jpeg": 38, "jpg": 38}
 
 
+def parse_args():
+    doc = __doc__.split("\n\n", 1)
+    parser = argparse.ArgumentParser(description=doc[1], formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("corpus", metavar="CORPUS_DIR", help="folder holding manifest.json and raw/")
+    parser.add_argument("out", metavar="OUT.pack", help="the pack to write")
+    parser.add_argument("--tiled", metavar="CODEC_KIND", type=int, choices=(1, 2, 3),
+                        help="ask for tiles coded with 1 run-length, 2 LZ4 or 3 stored")
+    parser.add_argument("--hint", metavar=("W", "H"), type=int, nargs=2, default=(64, 64),
+                        help="suggested tile size (default 64 64)")
+    return parser.parse_args()
+
+
 def main():
-    args = sys.argv[1:]
-    corpus, out = args[0], args[1]
-    tiled, codec, hint = 0, 0, (64, 64)
-    if "--tiled" in args:
-        tiled, codec = 1, int(args[args.index("--tiled") + 1])
-    if "--hint" in args:
-        i = args.index("--hint")
-        hint = (int(args[i + 1]), int(args[i + 2]))
+    args = parse_args()
+    corpus, out = args.corpus, args.out
+    tiled, codec, hint = 0, 0, tuple(args.hint)
+    if args.tiled is not None:
+        tiled, codec = 1, args.tiled
     manifest = json.load(open(f"{corpus}/manifest.json"))
     entries = []
     for m in manifest:
@@ -47,4 +57,7 @@ def main():
     print(f"{out}: {len(entries)} entries, {table_end + len(body)} bytes")
 
 
-main()
+try:
+    main()
+except (OSError, ValueError, KeyError) as e:
+    sys.exit(f"corpus_pack.py: {e}")

@@ -3,7 +3,9 @@
 set -eu
 need=""
 for pkg in g++ clang libclang-rt-14-dev cmake ninja-build pkg-config liblz4-dev libgtest-dev lz4 "$@"; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need="$need $pkg"
+  # dpkg-query, not dpkg -s: a package installed for two architectures
+  # (cross builds) is then still found.
+  dpkg-query -W -f='${db:Status-Abbrev}\n' "$pkg" 2>/dev/null | grep -q '^ii' || need="$need $pkg"
 done
 if [ -n "$need" ]; then
   echo "installing:$need"
