@@ -2,7 +2,6 @@
 // the byte against packs built independently from the codecs.
 #include <gtest/gtest.h>
 #include <lz4.h>
-#include <sys/stat.h>
 
 #include "commands/convert_entry.h"
 #include "support/pack_writer.h"
@@ -232,28 +231,6 @@ TEST(CompressTiledTest, DumpsPic16Pixels) {
   EXPECT_EQ(read_file(dir.file("PIC16_orgin.rgb32")), pixels);
   EXPECT_EQ(r.tool.output.find("entry->name PIC16 rect->width 20 , rect->height 10 \r\nPIC16 400 -> "),
             head(r).size());
-}
-
-// A side file that cannot be written fails the run, but the pack is complete
-// and is committed.
-TEST(CompressTiledTest, FailedPic16DumpStillCommitsThePack) {
-  TempDir dir;
-  mkdir(dir.file("PIC16_orgin.rgb32").c_str(), 0755);
-  TestPack in;
-  in.tiled_flag = 1;
-  in.codec_kind = 2;
-  in.entries.push_back(image_entry("PIC16", 1, 20, 10, ImageKind::Gradient, 1, TileHint{8, 8}));
-  TestPack expected = in;
-  std::vector<uint8_t> pixels(in.entries[0].payload.begin() + 4, in.entries[0].payload.end());
-  expected.entries[0].type = TYPE_TILED;
-  expected.entries[0].payload = tiled_of(pixels, 20, 10, choose_tile_size(20, 10, 8, 8), 1, 2);
-  PackRun r = compress(dir, in);
-  EXPECT_EQ(r.tool.status, 1);
-  EXPECT_EQ(r.output, build_pack(expected));
-  EXPECT_EQ(r.tool.output, head(r) + "entry->name PIC16 rect->width 20 , rect->height 10 \r\n" +
-                               "open PIC16_orgin.rgb32 failed\n" +
-                               progress("PIC16", 400, expected.entries[0].payload.size()) +
-                               summary("compress", r.input.size(), r.output.size()));
 }
 
 // Entries that cannot be tiled are kept byte for byte with their type; the
