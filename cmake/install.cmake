@@ -47,7 +47,6 @@ set(CPACK_PACKAGE_NAME morvane)
 set(CPACK_PACKAGE_VERSION ${MORVANE_VERSION_STRING})
 set(CPACK_PACKAGE_VENDOR morvane)
 set(CPACK_PACKAGE_CONTACT "morvane developers <morvane@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "converter for the resource packs of embedded GUIs")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL runtime dev)
@@ -56,12 +55,16 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME morvane)
 set(CPACK_DEBIAN_RUNTIME_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION utils)
-set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
-    "converter for the resource packs of embedded GUIs\n morvane compresses, decompresses and lists resource packs: tables of\n named images (raw pixel arrays or JPEG data) that embedded GUIs flash.")
+# First line: the summary.
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "converter for the resource packs of embedded GUIs
+morvane compresses, decompresses and lists resource packs: tables of named
+images (raw pixel arrays or JPEG data) that embedded GUIs keep in flash.")
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME morvane-dev)
 set(CPACK_DEBIAN_DEV_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "liblz4-dev, pkgconf | pkg-config")
-set(CPACK_COMPONENT_DEV_DESCRIPTION
-    "tiled image block decoder of morvane, for firmware\n A static library with a C99 and a C++ interface that decodes any region of\n the tiled image blocks morvane writes, without files or allocation;\n with a pkg-config module (morvane-tile) and a CMake package (morvane).")
+set(CPACK_DEBIAN_DEV_DESCRIPTION "tiled image block codec of morvane, for firmware
+A static library with a C99 and a C++ interface that decodes any region of
+the tiled image blocks morvane writes, without files or allocation; with a
+pkg-config module (morvane-tile) and a CMake package (morvane).")
 include(CPack)
