@@ -28,8 +28,8 @@ for page in docs/*.1; do
   warnings=$(groff -man -ww -z "$page" 2>&1)
   [ -z "$warnings" ] || fail "groff on $page: $warnings"
   MANWIDTH=80 man -l "$page" 2>&1 >/dev/null | grep . && fail "man -l $page complained"
-  MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q "EXIT STATUS" || fail "man -l $page renders no EXIT STATUS"
 done
+MANWIDTH=80 man -l docs/morvane.1 2>/dev/null | grep -q "^EXIT STATUS" || fail "man -l renders no EXIT STATUS"
 
 # The C example against the installed tree, through pkg-config.
 pcdir=$(dirname "$(find "$prefix" -name morvane-tile.pc)")
@@ -64,6 +64,12 @@ for f in bin/morvane share/man/man1/morvane.1 share/doc/morvane/README.md share/
   "$libdir/cmake/morvane/morvaneTargets.cmake"; do
   grep -q " \./usr/$f\$" "$tmp/files" || fail "$f not in the packages"
 done
+if [ -x "$build/morvane-tool" ]; then
+  grep -q " \./usr/bin/morvane-tool\$" "$tmp/files" || fail "bin/morvane-tool not in the packages"
+fi
+if [ -f docs/morvane-tool.1 ]; then
+  grep -q " \./usr/share/man/man1/morvane-tool\.1\$" "$tmp/files" || fail "morvane-tool.1 not in the packages"
+fi
 dpkg-deb -f "$deb" Depends | grep -q liblz4 || fail "$deb does not depend on liblz4"
 dpkg-deb -x "$deb" "$tmp/deb"
 status=0

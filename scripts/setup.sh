@@ -4,7 +4,8 @@ set -eu
 need=""
 for pkg in g++ clang libclang-rt-14-dev cmake ninja-build pkg-config liblz4-dev libgtest-dev lz4 \
   dpkg-dev file groff-base man-db "$@"; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need="$need $pkg"
+  # dpkg -s refuses a package installed for more than one architecture.
+  dpkg-query -W -f '${db:Status-Status}\n' "$pkg" 2>/dev/null | grep -qx installed || need="$need $pkg"
 done
 if [ -n "$need" ]; then
   echo "installing:$need"

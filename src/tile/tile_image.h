@@ -1,9 +1,11 @@
 // Tiled image blocks, the run-length pixel codec and the region decoder.
 //
-// This is the part of morvane that a device embeds: nothing here opens files
-// or allocates memory. Two process-wide buffers of TILE_BUFFER_SIZE bytes (the
-// encoder's staging buffer and the cache slot's pixels) and one LZ4 HC state live in static
-// storage, so the encoder and the region decoder are not reentrant.
+// This is the part of morvane that a device embeds (the library morvane_tile,
+// installed as morvane::tile with this header as <morvane/tile_image.h>, C++20;
+// C programs use <morvane/tile.h>): nothing here opens files or allocates
+// memory. Two process-wide buffers of TILE_BUFFER_SIZE bytes (the encoder's
+// staging buffer and the cache slot's pixels) and one LZ4 HC state live in
+// static storage, so the encoder and the region decoder are not reentrant.
 // Byte layouts are in docs/format.md.
 #pragma once
 
