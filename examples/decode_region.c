@@ -29,8 +29,9 @@ static int32_t read_block(const char *path) {
   size_t n;
   if (f == NULL) return -1;
   n = fread(file_block, 1, sizeof file_block, f);
+  if (n == sizeof file_block && fgetc(f) != EOF) n = (size_t)-1; /* larger than the buffer */
   fclose(f);
-  return (int32_t)n;
+  return n == (size_t)-1 ? -1 : (int32_t)n;
 }
 
 int main(int argc, char **argv) {
@@ -43,7 +44,7 @@ int main(int argc, char **argv) {
   if (argc == 6) {
     block_len = read_block(argv[1]);
     if (block_len < 0) {
-      printf("cannot read %s\n", argv[1]);
+      printf("cannot read %s, or it is larger than %u bytes\n", argv[1], (unsigned)sizeof file_block);
       return 1;
     }
     block = file_block;
