@@ -2,10 +2,10 @@
 # Installs what the build and the tests need, when it is missing (Debian, as root).
 set -eu
 need=""
-for pkg in g++ clang libclang-rt-14-dev cmake ninja-build pkg-config liblz4-dev libgtest-dev lz4 "$@"; do
-  # dpkg-query, not dpkg -s: a package installed for two architectures
-  # (cross builds) is then still found.
-  dpkg-query -W -f='${db:Status-Abbrev}\n' "$pkg" 2>/dev/null | grep -q '^ii' || need="$need $pkg"
+for pkg in g++ clang libclang-rt-14-dev cmake ninja-build pkg-config liblz4-dev libgtest-dev lz4 \
+  dpkg-dev file groff-base man-db "$@"; do
+  # dpkg -s refuses a package installed for more than one architecture.
+  dpkg-query -W -f '${db:Status-Status}\n' "$pkg" 2>/dev/null | grep -qx installed || need="$need $pkg"
 done
 if [ -n "$need" ]; then
   echo "installing:$need"

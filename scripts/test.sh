@@ -18,3 +18,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 # Short runs of every fuzz target; any finding fails the run.
 sh scripts/fuzz.sh 20
+
+# Install into a temporary prefix, build the examples against it, check the
+# man pages and the Debian packages.
+sh scripts/install_check.sh

@@ -1,8 +1,9 @@
 // The region decoder and its one-slot tile cache: whole images and regions of
 // every codec and pixel size, what the slot holds after each request, the
 // rule that a forgotten block's tile never answers for a later block at the
-// same address, and damaged blocks. Output buffers are sized exactly, so a
-// write past the region shows under AddressSanitizer.
+// same address, and damaged blocks; and the C interface, called from C99,
+// against the C++ one. Output buffers are sized exactly, so a write past the
+// region shows under AddressSanitizer.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -10,8 +11,10 @@
 #include <string>
 
 #include "pack/pack_format.h"
+#include "morvane/tile.h"
 #include "support/image_gen.h"
 #include "tile/tile_image.h"
+#include "tile_c_calls.h"
 
 namespace {
 
@@ -572,6 +575,109 @@ TEST(TileDecodeHostileTest, DamagedTileDecodedInPlace) {
     EXPECT_EQ(n, TILE_ERR_CORRUPT) << codec;
     tile_cache_forget(damaged.data());
   }
+}
+
+// ---- The C interface -----------------------------------------------------------
+
+// Decodes through the C++ interface and then, with the slot given up in
+// between, through the C one into a second buffer of the same size and fill;
+// both must give the same result and bytes.
+void expect_same_through_c(const Bytes& block, int x, int y, int w, int h, size_t out_size,
+                           const std::string& what) {
+  Bytes cpp(out_size, 0xEE), c(out_size, 0xEE);
+  const int32_t want = decode_tile_region(block, cpp, x, y, w, h);
+  tile_cache_forget(block.data());
+  const int32_t got = c_decode_tile_region(block.data(), c.data(), int32_t(block.size()), int32_t(c.size()), x, y,
+                                           w, h);
+  c_tile_cache_forget(block.data());
+  EXPECT_EQ(got, want) << what;
+  EXPECT_EQ(c, cpp) << what;
+}
+
+TEST(TileCApiTest, RealBlocksGiveTheSameRegionsAndHeaders) {
+  struct R {
+    int x, y, w, h;
+  };
+  const R regions[] = {{0, 0, 123, 77}, {31, 31, 2, 2}, {96, 64, 27, 13}, {0, 40, 123, 5}, {122, 76, 1, 1}};
+  for (int codec : {CODEC_KIND_LZ4, CODEC_KIND_RLE, CODEC_KIND_STORED}) {
+    for (int bpp = 1; bpp <= 4; ++bpp) {
+      const Bytes img = make_image(ImageKind::Glyphs, 123, 77, bpp, 5);
+      const Bytes block = encode(img, 123, 77, 32, 32, bpp, codec);
+      const std::string what = "codec " + std::to_string(codec) + " bpp " + std::to_string(bpp);
+      for (const R& r : regions) {
+        expect_same_through_c(block, r.x, r.y, r.w, r.h, size_t(r.w) * r.h * bpp, what);
+        Bytes out(size_t(r.w) * r.h * bpp);
+        EXPECT_EQ(c_decode_tile_region(block.data(), out.data(), int32_t(block.size()), int32_t(out.size()), r.x, r.y,
+                                       r.w, r.h),
+                  r.w * r.h * bpp);
+        EXPECT_EQ(out, crop(img, 123, bpp, r.x, r.y, r.w, r.h)) << what;
+        c_tile_cache_forget(block.data());
+      }
+      uint32_t f[8];
+      ASSERT_EQ(c_tile_image_read(block.data(), int32_t(block.size()), f), 0) << what;
+      const bool raw = codec == CODEC_KIND_STORED;
+      const uint32_t want[8] = {raw ? TILE_MAGIC_RAW : codec == CODEC_KIND_LZ4 ? TILE_MAGIC_LZ4 : TILE_MAGIC_RLE,
+                                123, 77, raw ? 123u : 32u, raw ? 77u : 32u, uint32_t(format_for(bpp)), uint32_t(bpp),
+                                raw ? 1u : 4u * 3u};
+      for (int i = 0; i < 8; ++i) EXPECT_EQ(f[i], want[i]) << what << " field " << i;
+    }
+  }
+}
+
+TEST(TileCApiTest, HostileBlocksGiveTheSameCodes) {
+  for (const Hostile& k : hostile_cases()) {
+    expect_same_through_c(k.block, k.x, k.y, k.w, k.h, k.out, k.what);
+    // The header reader refuses exactly what the decoder refuses before it
+    // looks at the region.
+    const bool header_level = k.want == TILE_ERR_HEADER || k.want == TILE_ERR_MAGIC ||
+                              (k.want == TILE_ERR_PAYLOAD && k.untouched);
+    uint32_t f[8];
+    EXPECT_EQ(c_tile_image_read(k.block.data(), int32_t(k.block.size()), f), header_level ? k.want : 0) << k.what;
+    if (header_level) {
+      for (int i = 0; i < 8; ++i) EXPECT_EQ(f[i], 0u) << k.what << " field " << i;
+    }
+  }
+}
+
+TEST(TileCApiTest, NullPointersAndNegativeLengthsAreEmptyBuffers) {
+  const Bytes block = encode(blocky(24, 20, 2), 24, 20, 8, 8, 2, CODEC_KIND_RLE);
+  const int32_t len = int32_t(block.size());
+  Bytes out(8, 0xEE);
+  uint32_t f[8];
+  EXPECT_EQ(c_decode_tile_region(nullptr, out.data(), len, 8, 0, 0, 2, 2), MORVANE_TILE_ERR_HEADER);
+  EXPECT_EQ(c_decode_tile_region(block.data(), out.data(), -1, 8, 0, 0, 2, 2), MORVANE_TILE_ERR_HEADER);
+  EXPECT_EQ(c_decode_tile_region(block.data(), nullptr, len, 8, 0, 0, 2, 2), MORVANE_TILE_ERR_OUTPUT);
+  EXPECT_EQ(c_decode_tile_region(block.data(), out.data(), len, -8, 0, 0, 2, 2), MORVANE_TILE_ERR_OUTPUT);
+  EXPECT_EQ(c_decode_tile_region(block.data(), nullptr, len, 0, 3, 3, 0, 5), 0);
+  EXPECT_EQ(out, Bytes(8, 0xEE));
+  EXPECT_EQ(c_tile_image_read(nullptr, 16, f), MORVANE_TILE_ERR_HEADER);
+  EXPECT_EQ(c_tile_image_read(block.data(), INT32_MIN, f), MORVANE_TILE_ERR_HEADER);
+  EXPECT_EQ(c_decode_rle_pixels(nullptr, out.data(), 4, 8, 1), 0);
+  c_tile_cache_forget(nullptr);
+}
+
+TEST(TileCApiTest, RunLengthDecoderAndTexts) {
+  // Streams of the run-length format with what they decode to.
+  struct Case {
+    Bytes stream;
+    int32_t capacity, bpp;
+    Bytes want;
+    int32_t whole;  // with no destination
+  };
+  const Case cases[] = {{{0x83, 0x41}, 3, 1, {0x41, 0x41, 0x41}, 3},
+                        {{0x82, 0x41, 0x42}, 4, 2, {0x41, 0x42, 0x41, 0x42}, 4},
+                        {{0x83, 0x41, 0x83, 0x42}, 5, 1, {0x41, 0x41, 0x41, 0x42, 0x42}, 6},
+                        {{0x80, 0x41, 0x02, 0x42, 0x43}, 2, 1, {0x42, 0x43}, 2},
+                        {{0x83, 0x41}, 3, 5, {}, 0}};
+  for (const Case& k : cases) {
+    Bytes out(size_t(k.capacity), 0xEE);
+    const int32_t n = c_decode_rle_pixels(k.stream.data(), out.data(), int32_t(k.stream.size()), k.capacity, k.bpp);
+    ASSERT_EQ(n, int32_t(k.want.size()));
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + n), k.want);
+    EXPECT_EQ(c_decode_rle_pixels(k.stream.data(), nullptr, int32_t(k.stream.size()), 0, k.bpp), k.whole);
+  }
+  for (int32_t code = -60; code <= 1; ++code) EXPECT_STREQ(c_tile_error_text(code), tile_error_text(code)) << code;
+  EXPECT_EQ(morvane_tile_buffer_size(), TILE_BUFFER_SIZE);
 }
 
 // ---- Rectangles ------------------------------------------------------------------

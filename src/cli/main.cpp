@@ -4,9 +4,10 @@
 #include <cstring>
 
 #include "commands/commands.h"
+#include "morvane_version.h"
 
 namespace {
-constexpr const char* kVersion = "2.00230624";
+constexpr const char* kVersion = MORVANE_VERSION;
 }
 
 int main(int argc, char** argv) {

@@ -28,44 +28,18 @@ struct Grid {
   uint32_t across;                   // tile columns
 };
 
-// Checks what can be checked without decoding: the header, the magic, the
-// tile geometry and the TileRef table (tiled blocks), the pixel bytes
-// (untiled blocks). Returns 0 or:
-//   TILE_ERR_HEADER   block shorter than the header; bytes_per_pixel not 1..4;
-//                     for a tiled block with pixels: a zero tile side, a tile
-//                     above TILE_BUFFER_SIZE bytes, tile_count other than
-//                     across x down, or a block shorter than the TileRef
-//                     table; for a tiled empty image: tile_count not 0
-//   TILE_ERR_MAGIC    a magic that names none of "C4ZL", "CELR", "CWAR"
-//   TILE_ERR_PAYLOAD  a "CWAR" block shorter than 16 + width x height x bpp
-// An empty image (width or height 0) may carry any tile size, zero included:
-// it has no tiles, so nothing is divided by a tile side.
+// The header as tile_image_read checks it, with the grid worked out.
 int32_t check_block(std::span<const uint8_t> block, Grid* g) {
-  if (block.size() < TILE_HEADER_SIZE) return TILE_ERR_HEADER;
-  const uint8_t* p = block.data();
-  g->magic = load_le32(p);
-  if (g->magic != TILE_MAGIC_LZ4 && g->magic != TILE_MAGIC_RLE && g->magic != TILE_MAGIC_RAW) return TILE_ERR_MAGIC;
-  g->width = load_le16(p + 4);
-  g->height = load_le16(p + 6);
-  g->tile_width = load_le16(p + 8);
-  g->tile_height = load_le16(p + 10);
-  g->bpp = p[13];
-  g->across = 0;
-  const uint32_t tile_count = load_le16(p + 14);
-  if (g->bpp < 1 || g->bpp > 4) return TILE_ERR_HEADER;
-
-  if (g->magic == TILE_MAGIC_RAW) {
-    const uint64_t raw = uint64_t{g->width} * g->height * g->bpp;
-    return block.size() - TILE_HEADER_SIZE < raw ? TILE_ERR_PAYLOAD : 0;
-  }
-  if (g->width == 0 || g->height == 0) return tile_count == 0 ? 0 : TILE_ERR_HEADER;
-  const uint32_t tw = g->tile_width, th = g->tile_height;
-  if (tw == 0 || th == 0) return TILE_ERR_HEADER;
-  if (uint64_t{tw} * th * g->bpp > TILE_BUFFER_SIZE) return TILE_ERR_HEADER;
-  g->across = (g->width + tw - 1) / tw;
-  const uint32_t down = (g->height + th - 1) / th;
-  if (uint64_t{g->across} * down != tile_count) return TILE_ERR_HEADER;
-  if (block.size() < TILE_HEADER_SIZE + uint64_t{TILE_REF_SIZE} * tile_count) return TILE_ERR_HEADER;
+  TileImage t;
+  if (const int32_t rc = tile_image_read(block, &t); rc != 0) return rc;
+  g->magic = t.magic;
+  g->width = t.width;
+  g->height = t.height;
+  g->tile_width = t.tile_width;
+  g->tile_height = t.tile_height;
+  g->bpp = t.bytes_per_pixel;
+  const bool tiles = t.magic != TILE_MAGIC_RAW && t.width != 0 && t.height != 0;
+  g->across = tiles ? (g->width + g->tile_width - 1) / g->tile_width : 0;
   return 0;
 }
 

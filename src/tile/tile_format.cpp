@@ -1,5 +1,6 @@
 // The tiled image block's records (header and TileRef, both little-endian),
-// the pixel sizes of the PixelFormat codes, and the texts of the tile results.
+// the header check that every reader makes, the pixel sizes of the
+// PixelFormat codes, and the texts of the tile results.
 #include "tile/byte_order.h"
 #include "tile/tile_image.h"
 
@@ -13,7 +14,11 @@ const char* tile_error_text(int32_t code) {
     case TILE_ERR_DIMENSIONS: return "image size outside 0 to 65535";
     case TILE_ERR_TILE_SIZE: return "tile side 0 or above 65535";
     case TILE_ERR_TILE_COUNT: return "more than 65535 tiles";
+#if MORVANE_TILE_BUFFER_SIZE == 1048576
     case TILE_ERR_TILE_BYTES: return "tile larger than 1 MiB";
+#else
+    case TILE_ERR_TILE_BYTES: return "tile larger than the tile buffer";
+#endif
     case TILE_ERR_CAPACITY: return "block buffer too small";
     case TILE_ERR_SOURCE: return "source shorter than the image";
     case TILE_ERR_HEADER: return "block header or tile table damaged";
@@ -59,4 +64,31 @@ void write_tile_ref(const TileRef& r, uint8_t* p) {
 int pixel_format_bytes(int pixel_format) {
   static const int bytes[] = {0, 2, 3, 3, 4, 1, 2};
   return pixel_format >= 1 && pixel_format <= 6 ? bytes[pixel_format] : 0;
+}
+
+int32_t tile_image_read(std::span<const uint8_t> block, TileImage* info) {
+  *info = TileImage{};
+  if (block.size() < TILE_HEADER_SIZE) return TILE_ERR_HEADER;
+  const TileImage t = read_tile_image(block.data());
+  if (t.magic != TILE_MAGIC_LZ4 && t.magic != TILE_MAGIC_RLE && t.magic != TILE_MAGIC_RAW) return TILE_ERR_MAGIC;
+  const uint32_t bpp = t.bytes_per_pixel;
+  if (bpp < 1 || bpp > 4) return TILE_ERR_HEADER;
+
+  if (t.magic == TILE_MAGIC_RAW) {
+    const uint64_t raw = uint64_t{t.width} * t.height * bpp;
+    if (block.size() - TILE_HEADER_SIZE < raw) return TILE_ERR_PAYLOAD;
+  } else if (t.width == 0 || t.height == 0) {
+    // No tiles, so nothing is divided by a tile side.
+    if (t.tile_count != 0) return TILE_ERR_HEADER;
+  } else {
+    const uint32_t tw = t.tile_width, th = t.tile_height;
+    if (tw == 0 || th == 0) return TILE_ERR_HEADER;
+    if (uint64_t{tw} * th * bpp > TILE_BUFFER_SIZE) return TILE_ERR_HEADER;
+    const uint32_t across = (t.width + tw - 1) / tw;
+    const uint32_t down = (t.height + th - 1) / th;
+    if (uint64_t{across} * down != t.tile_count) return TILE_ERR_HEADER;
+    if (block.size() < TILE_HEADER_SIZE + uint64_t{TILE_REF_SIZE} * t.tile_count) return TILE_ERR_HEADER;
+  }
+  *info = t;
+  return 0;
 }

@@ -1,17 +1,27 @@
 // Tiled image blocks, the run-length pixel codec and the region decoder.
 //
-// This is the part of morvane that a device embeds: nothing here opens files
-// or allocates memory. Two process-wide 1 MiB buffers (the encoder's staging
-// buffer and the cache slot's pixels) and one LZ4 HC state live in static
-// storage, so the encoder and the region decoder are not reentrant.
+// This is the part of morvane that a device embeds (the library morvane_tile,
+// installed as morvane::tile with this header as <morvane/tile_image.h>, C++20;
+// C programs use <morvane/tile.h>): nothing here opens files or allocates
+// memory. Two process-wide buffers of TILE_BUFFER_SIZE bytes (the encoder's
+// staging buffer and the cache slot's pixels) and one LZ4 HC state live in
+// static storage, so the encoder and the region decoder are not reentrant.
 // Byte layouts are in docs/format.md.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
-// The largest decoded tile, the staging buffer and the cache slot.
-inline constexpr uint32_t TILE_BUFFER_SIZE = 1u << 20;
+// The largest decoded tile, the staging buffer and the cache slot: 1 MiB,
+// the format's limit. A device build may define MORVANE_TILE_BUFFER_SIZE
+// smaller (the same value for the library and every file that includes this
+// header); blocks whose tiles exceed it are then refused, never overrun.
+#ifndef MORVANE_TILE_BUFFER_SIZE
+#define MORVANE_TILE_BUFFER_SIZE 1048576
+#endif
+inline constexpr uint32_t TILE_BUFFER_SIZE = MORVANE_TILE_BUFFER_SIZE;
+static_assert(TILE_BUFFER_SIZE >= 4 && TILE_BUFFER_SIZE <= (1u << 20),
+              "MORVANE_TILE_BUFFER_SIZE must hold one pixel and be at most 1 MiB");
 inline constexpr uint32_t TILE_HEADER_SIZE = 16;
 inline constexpr uint32_t TILE_REF_SIZE = 8;
 inline constexpr uint32_t TILE_MAX_COUNT = 65535;
@@ -74,6 +84,18 @@ void write_tile_ref(const TileRef& r, uint8_t* p);
 
 // Bytes per pixel of a PixelFormat code 1..6; 0 for any other code.
 int pixel_format_bytes(int pixel_format);
+
+// Reads the header of `block` into *info with the checks decode_tile_region
+// makes before it decodes anything: 0, or (with *info zeroed)
+//   TILE_ERR_HEADER   block shorter than the header; bytes_per_pixel not 1..4;
+//                     for a tiled block with pixels: a zero tile side, a tile
+//                     above TILE_BUFFER_SIZE bytes, tile_count other than
+//                     across x down, or a block shorter than the TileRef
+//                     table; for a tiled empty image: tile_count not 0
+//   TILE_ERR_MAGIC    a magic that names none of "C4ZL", "CELR", "CWAR"
+//   TILE_ERR_PAYLOAD  a "CWAR" block shorter than 16 + width x height x bpp
+// An empty image (width or height 0) may carry any tile size, zero included.
+int32_t tile_image_read(std::span<const uint8_t> block, TileImage* info);
 
 // ---- Encoder ---------------------------------------------------------------
 

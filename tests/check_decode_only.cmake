@@ -1,0 +1,16 @@
+# cmake -DNM=<nm> -DPROGRAM=<file> -P check_decode_only.cmake
+# Fails when the decode-only program holds or calls anything of the encoder
+# (its staging buffer, LZ4 HC) or any printing routine.
+execute_process(COMMAND ${NM} ${PROGRAM} OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${NM} ${PROGRAM} failed")
+endif()
+if(NOT symbols MATCHES "morvane_decode_tile_region")
+  message(FATAL_ERROR "nm shows no morvane_decode_tile_region in ${PROGRAM}")
+endif()
+string(REGEX MATCHALL "[^\n]*(g_staging|encode_tile_image|lz4_hc_compress|g_hc_state|LZ4_[A-Za-z_]*HC|printf|puts|putchar|fwrite)[^\n]*"
+       found "${symbols}")
+if(found)
+  string(REPLACE ";" "\n" found "${found}")
+  message(FATAL_ERROR "a decode-only program pulls in:\n${found}")
+endif()
