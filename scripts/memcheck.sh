@@ -1,7 +1,7 @@
 #!/bin/sh
 # Runs the demo commands, the whole unit test suite (with every run of the
 # tool it makes) and the fuzz corpus replays under valgrind memcheck; any
-# error or failing test fails the script. About 3 minutes on 2 cores.
+# error or failing test fails the script. 1.5 to 3 minutes on 2 cores.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh valgrind
