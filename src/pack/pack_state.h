@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "pack/pack_format.h"
@@ -33,6 +34,16 @@ struct PackState {
 // PACK_MAX_LEN is kept as it is (never wrapped) for the command to refuse.
 // Prints one line for each failure. Returns PACK_OK or a PACK_ERR_ code.
 int pack_open(PackState& st, const char* in_path, const char* out_path, bool recompute_len);
+
+// The loading of pack_open for callers with their own messages: nothing is
+// printed, a failure's line (without line end) goes to `message`, and no
+// output file is opened. With entry_problems, an entry whose EntryRect lies
+// past the end of the file or whose stored len is below 4 does not fail the
+// load: entry_problems gets one text per entry (empty for a sound one) and
+// such an entry keeps a 0 x 0 rectangle. Release with pack_close or by
+// destroying the state; pack_close prints its size line.
+int pack_load(PackState& st, const char* in_path, bool recompute_len, std::string& message,
+              std::vector<std::string>* entry_problems = nullptr);
 
 // Prints the closing size line and releases everything; an output that was
 // not committed is discarded. Returns 0.
