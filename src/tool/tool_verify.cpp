@@ -163,7 +163,8 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
     std::fprintf(err, "verify: reading failed\n");
     return 1;
   }
-  std::fprintf(out, "verify: %zu entries, %zu failed\n", count, failed);
+  std::fprintf(out, "verify: %zu entries, %zu failed%s\n", count, failed,
+               status != 0 ? "; the header differs from the source's" : "");
   if (std::fflush(out) != 0) return 1;
   return failed != 0 ? 1 : status;
 }
