@@ -150,8 +150,10 @@ bool jpeg_size(std::span<const uint8_t> file, uint16_t& width, uint16_t& height,
     error = std::string("not a JPEG: ") + tjGetErrorStr2(tj.get());
     return false;
   }
-  if (w < 0 || h < 0 || w > 65535 || h > 65535) {
-    error = "JPEG larger than 65535 x 65535";
+  // The library reports a stream that ends before its frame header as a
+  // picture of no pixels.
+  if (w < 1 || h < 1 || w > 65535 || h > 65535) {
+    error = "not a JPEG: no frame header with a size from 1 to 65535";
     return false;
   }
   width = static_cast<uint16_t>(w);

@@ -80,11 +80,11 @@ bool parse_entry(const json& j, ManifestEntry& e, std::string& why) {
   }
   // The name first, so that later messages can show it.
   const bool has_name = j.contains("name"), has_hex = j.contains("name_hex");
-  if (has_name && has_hex) return fail("name_hex", "give either \"name\" or \"name_hex\", not both");
   if (has_name) {
     if (!j["name"].is_string()) return fail("name", "not a string");
     e.name = j["name"].get<std::string>();
     if (e.name.find('\0') != std::string::npos) return fail("name", "holds a NUL character");
+    if (has_hex) return fail("name_hex", "give either \"name\" or \"name_hex\", not both");
   } else if (has_hex) {
     if (!j["name_hex"].is_string() || !from_hex(j["name_hex"].get<std::string>(), e.name))
       return fail("name_hex", "not a string of hexadecimal byte pairs");
