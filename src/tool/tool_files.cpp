@@ -28,16 +28,17 @@ bool read_whole_file(const std::string& path, uint64_t max_size, std::vector<uin
   }
   out.resize(static_cast<size_t>(st.st_size));
   size_t done = 0;
+  int err = 0;
   while (done < out.size()) {
     ssize_t n = ::read(fd, out.data() + done, out.size() - done);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0) err = errno;
     if (n <= 0) break;
     done += static_cast<size_t>(n);
   }
-  const int err = errno;
   ::close(fd);
   if (done != out.size()) {
-    error = "cannot read " + path + (done < out.size() ? ": " + std::string(std::strerror(err)) : "");
+    error = "cannot read " + path + ": " + (err != 0 ? std::strerror(err) : "it shrank while being read");
     return false;
   }
   return true;
