@@ -246,7 +246,7 @@ TEST(ExportNames, UnsafeNamesAreEscapedReversibly) {
       {"..", "%2E%2E"},       {"", "%00"},               {"50%", "50%25"},
       {"a\tb\x7F", "a%09b%7F"}, {"caf\xC3\xA9", "caf\xC3\xA9"}, {"\xFF\xFE", "%FF%FE"},
       {"ab\xC3", "ab%C3"},    {"\xE0\x80\x80", "%E0%80%80"}, {"\xED\xA0\x80", "%ED%A0%80"},
-      {"...", "..."},         {"/../", "%2F..%2F"},
+      {"...", "..."},         {"/../", "%2F..%2F"},     {"a\xC2\x85\xC2\xA0", "a%C2%85\xC2\xA0"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(escape_entry_name(c.name), c.stem);

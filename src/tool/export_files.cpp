@@ -55,15 +55,6 @@ std::string errno_text(const char* what, const std::string& name, int err) {
 
 }  // namespace
 
-bool is_utf8(std::string_view s) {
-  for (size_t i = 0; i < s.size();) {
-    size_t n = utf8_sequence(s, i);
-    if (n == 0) return false;
-    i += n;
-  }
-  return true;
-}
-
 std::string escape_entry_name(std::string_view name) {
   name = name.substr(0, name.find('\0'));
   if (name.empty()) return "%00";
@@ -73,7 +64,9 @@ std::string escape_entry_name(std::string_view name) {
   for (size_t i = 0; i < name.size();) {
     const uint8_t b = static_cast<uint8_t>(name[i]);
     size_t n = utf8_sequence(name, i);
-    if (n == 0 || b < 0x20 || b == 0x7F || b == '%' || b == '/') {
+    // C1 controls (U+0080..U+009F) are C2 80..C2 9F.
+    const bool c1 = n == 2 && b == 0xC2 && static_cast<uint8_t>(name[i + 1]) < 0xA0;
+    if (n == 0 || c1 || b < 0x20 || b == 0x7F || b == '%' || b == '/') {
       append_escape(out, b);
       ++i;
     } else {

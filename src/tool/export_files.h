@@ -9,8 +9,10 @@
 #include <string_view>
 
 // The file stem for an entry name (its bytes up to the first NUL). Kept as
-// it is, except: '%', '/', control bytes (0x00-0x1F, 0x7F) and bytes that
-// are not part of well-formed UTF-8 become "%XX" (two upper-case hex
+// it is, except: '%', '/', control bytes (0x00-0x1F, 0x7F, and the bytes
+// of the C1 controls U+0080-U+009F) and bytes that are not part of
+// well-formed UTF-8 (no overlong forms, surrogates or code points above
+// U+10FFFF) become "%XX" (two upper-case hex
 // digits); the names "." and ".." become "%2E" and "%2E%2E"; the empty name
 // becomes "%00". So a stem never holds '/', is never "." or "..", and two
 // different names never share one.
@@ -30,10 +32,6 @@ class ExportNames {
  private:
   std::set<std::string> used_;
 };
-
-// True for well-formed UTF-8 (no overlong forms, no surrogates, nothing
-// above U+10FFFF).
-bool is_utf8(std::string_view s);
 
 // The export folder, held open: every file is created inside it by a name
 // without '/', as a new temporary file that is then renamed into place, so a

@@ -4,6 +4,7 @@
 
 #include "tool/export_files.h"
 #include "tool/pixel_formats.h"
+#include "tool/tool_pack.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ bool get_pair(const json& v, uint16_t& a, uint16_t& b) {
 }
 
 bool name_is_text(std::string_view name) {
-  return name.find('\0') == std::string_view::npos && is_utf8(name);
+  return name.find('\0') == std::string_view::npos && tool_is_utf8(name);
 }
 
 // Checks one entry; false with `why` naming the field.
