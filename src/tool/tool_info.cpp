@@ -155,6 +155,8 @@ EntryInfo inspect_entry(ToolPack& pack, size_t i, bool tiled, bool& read_failed)
     // A code without an LZ4 form keeps it when compressed: the length tells.
     x.kind = n == area * x.bytes_per_pixel ? EntryKind::raw : EntryKind::lz4;
   }
+  // A block's pixel size is in its own header, read below.
+  if (x.kind == EntryKind::tiled_block) x.bytes_per_pixel = 0;
   x.raw_size = area * x.bytes_per_pixel;
   if (!loaded) {
     x.error = pack.problems[i];
@@ -254,9 +256,11 @@ std::string block_line(const TileBlockInfo& b) {
   if (t.magic == TILE_MAGIC_RAW) {
     line += "untiled";
   } else {
-    line += format("tiles %ux%u, %u tiles (%u x %u)", t.tile_width, t.tile_height, t.tile_count, b.across, b.down);
+    line += format("%ux%u tiles, tile_count %u", t.tile_width, t.tile_height, t.tile_count);
+    if (b.across != 0) line += format(" (%u x %u)", b.across, b.down);
   }
-  line += format(", pixel format %u, %u bytes per pixel", t.pixel_format, t.bytes_per_pixel);
+  line += format(", pixel format %u (%u byte%s per pixel)", t.pixel_format, t.bytes_per_pixel,
+                 t.bytes_per_pixel == 1 ? "" : "s");
   if (b.min_tile_len)
     line += format(", tile payloads %u to %u bytes", *b.min_tile_len, b.max_tile_len.value_or(0));
   return line;
