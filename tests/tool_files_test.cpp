@@ -303,6 +303,7 @@ TEST(Manifest, ErrorsNameTheEntryAndTheField) {
       {R"({"entries":[{"type":1,"file":"a.png"}]})", R"(entry 1 (%00): field "name")"},
       {R"({"codec":"zip","entries":[]})", R"(field "codec")"},
       {R"({"entries":{}})", R"(field "entries")"},
+      {"{\"entries\": [\n{\"name\": }]}", "not valid JSON: parse error at line 2, column 10"},
   };
   for (const Case& c : cases) {
     Manifest m;

@@ -154,9 +154,14 @@ std::string manifest_entry_label(size_t index, const ManifestEntry& e) {
 }
 
 bool parse_manifest(std::string_view text, Manifest& out, std::string& error) {
-  json doc = json::parse(text, nullptr, false);
-  if (doc.is_discarded()) {
-    error = "not valid JSON";
+  json doc;
+  try {
+    doc = json::parse(text);
+  } catch (const json::parse_error& e) {
+    // "[json.exception.parse_error.101] parse error at line 2, column 5: ..."
+    std::string what = e.what();
+    size_t start = what.find("] ");
+    error = "not valid JSON: " + (start == std::string::npos ? what : what.substr(start + 2));
     return false;
   }
   if (!doc.is_object()) {
