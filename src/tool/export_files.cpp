@@ -109,10 +109,16 @@ bool unescape_entry_name(std::string_view stem, std::string& name) {
 
 std::string ExportNames::take(std::string_view name, std::string_view extension) {
   const std::string stem = escape_entry_name(name);
-  std::string file = stem + std::string(extension);
-  for (unsigned n = 2; used_.count(file) != 0; ++n)
-    file = stem + "%-" + std::to_string(n) + std::string(extension);
-  used_.insert(file);
+  const std::string plain = stem + std::string(extension);
+  if (used_.insert(plain).second) return plain;
+  // Counted per file name, so a pack of one name repeated 65535 times
+  // costs no more than 65535 different names.
+  unsigned& n = repeats_[plain];
+  if (n < 2) n = 2;
+  std::string file;
+  do {
+    file = stem + "%-" + std::to_string(n++) + std::string(extension);
+  } while (!used_.insert(file).second);
   return file;
 }
 

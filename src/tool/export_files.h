@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <span>
 #include <string>
@@ -31,6 +32,7 @@ class ExportNames {
 
  private:
   std::set<std::string> used_;
+  std::map<std::string, unsigned> repeats_;  // next N for a file name
 };
 
 // The export folder, held open: every file is created inside it by a name

@@ -62,15 +62,12 @@ bool export_entry(InputFile& in, bool tiled, const PackEntry& e, ExportDir& dir,
   me.type = px.raw_type;
   std::vector<uint8_t> file_bytes;
   std::string ext = ".png";
+  std::string jpeg_error;
   if (px.form == EntryForm::Jpeg) {
     ext = ".jpg";
     uint16_t w = 0, h = 0;
-    std::string err;
-    if (!jpeg_size(payload, w, h, err)) {
-      why = "payload " + err + "; create would refuse it";
-      return false;
-    }
-    if (w != rect.width || h != rect.height) me.size = rect;
+    if (!jpeg_size(payload, w, h, jpeg_error)) jpeg_error = "payload " + jpeg_error + "; create will refuse it";
+    else if (w != rect.width || h != rect.height) me.size = rect;
     file_bytes = std::move(payload);
   } else {
     const PixelFormatInfo* f = default_pixel_format(px.bytes_per_pixel);
@@ -93,7 +90,10 @@ bool export_entry(InputFile& in, bool tiled, const PackEntry& e, ExportDir& dir,
     me.file.clear();
     return false;
   }
-  return true;
+  // The bytes are out and the record names them, so that create says what
+  // is wrong with them.
+  why = jpeg_error;
+  return jpeg_error.empty();
 }
 
 }  // namespace
@@ -121,11 +121,8 @@ int tool_export(const std::string& pack_path, const std::string& dir_path) {
     while (!me.name.empty() && me.name.back() == '\0') me.name.pop_back();
     std::string why;
     if (!export_entry(in, m.tiled, e, dir, names, me, why)) {
-      // Its record stays, without a file, so that create refuses the
-      // manifest rather than build a pack without the entry.
-      me.file.clear();
-      me.format.clear();
-      me.size.reset();
+      // Its record stays (without a file unless one was written), so that
+      // create refuses the manifest rather than build a pack without it.
       std::fprintf(stderr, "%s: %s: %s\n", pack_path.c_str(), manifest_entry_label(i, me).c_str(), why.c_str());
       ++failures;
     }
