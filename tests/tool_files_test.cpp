@@ -304,6 +304,7 @@ TEST(Manifest, ErrorsNameTheEntryAndTheField) {
       {R"({"codec":"zip","entries":[]})", R"(field "codec")"},
       {R"({"entries":{}})", R"(field "entries")"},
       {"{\"entries\": [\n{\"name\": }]}", "not valid JSON: parse error at line 2, column 10"},
+      {R"({"entries": [], "tiled": 1e999})", "not valid JSON: number overflow"},
   };
   for (const Case& c : cases) {
     Manifest m;

@@ -157,8 +157,9 @@ bool parse_manifest(std::string_view text, Manifest& out, std::string& error) {
   json doc;
   try {
     doc = json::parse(text);
-  } catch (const json::parse_error& e) {
-    // "[json.exception.parse_error.101] parse error at line 2, column 5: ..."
+  } catch (const json::exception& e) {
+    // "[json.exception.parse_error.101] parse error at line 2, column 5: ...";
+    // a number too large for a double comes as out_of_range.406.
     std::string what = e.what();
     size_t start = what.find("] ");
     error = "not valid JSON: " + (start == std::string::npos ? what : what.substr(start + 2));
