@@ -1,5 +1,6 @@
 // morvane-tool create MANIFEST OUT: a raw pack from PNG and JPEG files.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -98,7 +99,7 @@ int tool_create(const std::string& manifest_path, const std::string& out_path) {
   }
   OutputFile out;
   if (!out.open(out_path.c_str())) {
-    std::fprintf(stderr, "cannot create %s\n", out_path.c_str());
+    std::fprintf(stderr, "cannot create %s: %s\n", out_path.c_str(), std::strerror(errno));
     return 1;
   }
   const std::string base = folder_of(manifest_path);
