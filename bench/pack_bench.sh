@@ -1,23 +1,97 @@
 #!/bin/sh
 # Times morvane on a pack of real images against the bare codec work and the
-# lz4 command, in one run: bench/pack_bench.sh [CORPUS_DIR]
-# The corpus (about 47 MB of icons, wallpapers, glyph atlases and JPEGs) is
-# built from Debian packages when CORPUS_DIR does not hold one yet.
+# lz4 command, in one run: bench/pack_bench.sh [FOLDER]
+# FOLDER is any folder of PNG and JPEG files (a manifest is made on the fly
+# and the packs are built by morvane-tool create: PNGs with alpha become
+# argb8888 entries (type 11), greyscale ones a8 (30), the others rgb565 (1);
+# JPEG files are copied as type 38), or a corpus folder (manifest.json +
+# raw/, packed by bench/corpus_pack.py). Without FOLDER, the real-image
+# corpus (about 47 MB of icons, wallpapers, glyph atlases and JPEGs) is built
+# into /tmp/morvane-corpus from Debian packages by its recipe in ../shared.
 set -eu
 cd "$(dirname "$0")/.."
 corpus=${1:-/tmp/morvane-corpus}
-[ -f "$corpus/manifest.json" ] || sh ../shared/corpus/make_corpus.sh "$corpus"
+if [ $# -eq 0 ] && [ ! -f "$corpus/manifest.json" ]; then sh ../shared/corpus/make_corpus.sh "$corpus"; fi
+[ -d "$corpus" ] || { echo "pack_bench.sh: $corpus is not a folder"; exit 2; }
 sh scripts/setup.sh libbenchmark-dev
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_BENCH=ON >/dev/null
-cmake --build build-bench -j "$(nproc)" --target morvane pack_baseline >/dev/null
+cmake --build build-bench -j "$(nproc)" --target morvane morvane-tool pack_baseline >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 exe=build-bench/morvane
 base=build-bench/bench/pack_baseline
 
-python3 bench/corpus_pack.py "$corpus" "$work/whole.pack"
-python3 bench/corpus_pack.py "$corpus" "$work/lz4.pack" --tiled 2
-python3 bench/corpus_pack.py "$corpus" "$work/rle.pack" --tiled 1
+if [ -f "$corpus/manifest.json" ] && [ -d "$corpus/raw" ]; then
+  python3 bench/corpus_pack.py "$corpus" "$work/whole.pack"
+  python3 bench/corpus_pack.py "$corpus" "$work/lz4.pack" --tiled 2
+  python3 bench/corpus_pack.py "$corpus" "$work/rle.pack" --tiled 1
+else
+  # A manifest per mode for the folder's pictures, then the packs, and the
+  # image payloads of the whole-entry pack for the lz4 command.
+  python3 - "$corpus" "$work" <<'PY'
+import json, os, struct, sys
+folder, work = sys.argv[1], sys.argv[2]
+MAX_LEN = 0xFFFFFF - 8  # the 24-bit len, less the EntryRect and a TileHint
+def png_info(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        return None
+    w, h, depth, colour = struct.unpack_from(">IIBB", data, 16)
+    alpha, pos = colour in (4, 6), 8
+    while pos + 8 <= len(data):
+        n, kind = struct.unpack_from(">I4s", data, pos)
+        if kind == b"tRNS":
+            alpha = True
+        if kind == b"IDAT":
+            break
+        pos += 12 + n
+    if alpha:
+        return w, h, 11, 4
+    return (w, h, 30, 1) if colour == 0 else (w, h, 1, 2)
+entries, names = [], set()
+for i, f in enumerate(sorted(os.listdir(folder))):
+    path = os.path.join(folder, f)
+    stem, ext = os.path.splitext(f)
+    if ext.lower() == ".png":
+        info = png_info(path)
+        if info is None or info[0] * info[1] * info[3] > MAX_LEN:
+            print(f"skipped {f}: not a PNG or too large for a pack entry")
+            continue
+        entry = {"type": info[2]}
+    elif ext.lower() in (".jpg", ".jpeg"):
+        if os.path.getsize(path) > MAX_LEN:
+            print(f"skipped {f}: too large for a pack entry")
+            continue
+        entry = {"type": 38}
+    else:
+        continue
+    name = stem.encode()[:8].decode(errors="ignore")
+    if not name or name in names:
+        name = f"e{i:05d}"
+    names.add(name)
+    entries.append({"name": name, "type": entry["type"], "file": os.path.abspath(path)})
+if not entries:
+    sys.exit(f"no PNG or JPEG files in {folder}")
+for mode, tiled, codec in (("whole", False, None), ("lz4", True, "lz4"), ("rle", True, "rle")):
+    m = {"tiled": tiled, "entries": entries}
+    if codec:
+        m["codec"] = codec
+    json.dump(m, open(f"{work}/{mode}.json", "w"), indent=1)
+print(f"{len(entries)} pictures from {folder}")
+PY
+  for mode in whole lz4 rle; do build-bench/morvane-tool create "$work/$mode.json" "$work/$mode.pack"; done
+  python3 - "$work/whole.pack" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+out = bytearray()
+for i in range(struct.unpack_from("<H", data, 4)[0]):
+    off, lo, typ, _, hi = struct.unpack_from("<IHB8sB", data, 16 + 16 * i)
+    if typ != 38:
+        out += data[off + 4: off + lo + 65536 * hi]
+open(sys.argv[1] + ".pixels", "wb").write(out)
+PY
+fi
 
 # wall seconds and peak RSS (KiB) of a command
 measure() {

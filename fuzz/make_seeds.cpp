@@ -35,14 +35,15 @@ TestPack small_pack(uint8_t tiled, uint8_t codec) {
   return p;
 }
 
-std::vector<uint8_t> compressed(const std::vector<uint8_t>& pack) {
+std::vector<uint8_t> converted(int (*command)(const char*, const char*), const std::vector<uint8_t>& pack) {
   write_file("seed.pack", pack);
-  compress_pack("seed.pack", "seed.out");
+  command("seed.pack", "seed.out");
   std::vector<uint8_t> out = read_file("seed.out");
   unlink("seed.pack");
   unlink("seed.out");
   return out;
 }
+std::vector<uint8_t> compressed(const std::vector<uint8_t>& pack) { return converted(compress_pack, pack); }
 
 std::vector<uint8_t> with_prefix(std::vector<uint8_t> prefix, const std::vector<uint8_t>& rest) {
   prefix.insert(prefix.end(), rest.begin(), rest.end());
@@ -65,11 +66,17 @@ int main(int argc, char** argv) {
       const std::vector<uint8_t> raw = build_pack(small_pack(tiled, codec));
       const std::vector<uint8_t> packed = compressed(raw);
       const std::string name = "pack-" + std::to_string(n++);
-      for (const char* target : {"fuzz_list", "fuzz_compress"}) seed(target, name, raw);
-      for (const char* target : {"fuzz_list", "fuzz_decompress"}) seed(target, name + "-packed", packed);
+      for (const char* target : {"fuzz_list", "fuzz_compress", "fuzz_tool"}) seed(target, name, raw);
+      for (const char* target : {"fuzz_list", "fuzz_decompress", "fuzz_tool"}) seed(target, name + "-packed", packed);
+      // Decoded tiled blocks: type 39 holding pixels.
+      if (tiled) seed("fuzz_tool", name + "-unpacked", converted(decompress_pack, packed));
     }
   }
   seed("fuzz_list", "empty", build_pack(TestPack{}));
+  TestPack names;
+  names.entries.push_back(image_entry("\xff\\\x01\xc3(", 30, 3, 2, ImageKind::Noise, 7));
+  names.entries.push_back(image_entry("eightchr", 1, 2, 2, ImageKind::Noise, 8));
+  seed("fuzz_tool", "names", build_pack(names));
 
   // Blocks of each form, whole-image regions in front.
   const std::vector<uint8_t> img = make_image(ImageKind::Flat, 20, 12, 2, 1);

@@ -1,13 +1,42 @@
 #include "pack/pack_state.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 
 namespace {
 
-int load_input(PackState& st, const char* in_path, bool recompute_len) {
+// Where the loading's failure lines go: standard output (morvane's own
+// messages), or a string for callers that print in their own way.
+struct LoadLog {
+  std::string* message = nullptr;
+  std::vector<std::string>* entry_problems = nullptr;
+};
+
+// Formats one line; fmt ends with "\n", which a captured message drops.
+void say(const LoadLog& log, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void say(const LoadLog& log, const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  if (log.message == nullptr) {
+    std::vprintf(fmt, ap);
+    va_end(ap);
+    return;
+  }
+  va_list ap2;
+  va_copy(ap2, ap);
+  int n = std::vsnprintf(nullptr, 0, fmt, ap);
+  va_end(ap);
+  std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(text.data(), text.size() + 1, fmt, ap2);
+  va_end(ap2);
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  *log.message = std::move(text);
+}
+
+int load_input(PackState& st, const char* in_path, bool recompute_len, const LoadLog& log) {
   if (!st.in_file.open(in_path)) {
-    std::printf("open %s failed\n", in_path);
+    say(log, "open %s failed\n", in_path);
     return PACK_ERR_OPEN;
   }
   st.in_size = st.in_file.size;
@@ -15,17 +44,17 @@ int load_input(PackState& st, const char* in_path, bool recompute_len) {
   uint8_t raw[PACK_HEADER_SIZE] = {};
   size_t got = st.in_file.read_at(0, raw);
   if (got < 4 || load_le32(raw) != PACK_MAGIC) {
-    std::printf("check magic failed\n");
+    say(log, "check magic failed\n");
     return PACK_ERR_NOT_PACK;
   }
   if (st.in_size > PACK_MAX_FILE_SIZE) {
-    std::printf("%s: too large for a pack (%lld bytes, at most %lld)\n", in_path,
-                static_cast<long long>(st.in_size), static_cast<long long>(PACK_MAX_FILE_SIZE));
+    say(log, "%s: too large for a pack (%lld bytes, at most %lld)\n", in_path,
+             static_cast<long long>(st.in_size), static_cast<long long>(PACK_MAX_FILE_SIZE));
     return PACK_ERR_MALFORMED;
   }
   if (got < PACK_HEADER_SIZE) {
-    std::printf("truncated pack: %s holds %d bytes, less than the 16-byte header\n", in_path,
-                static_cast<int>(st.in_size));
+    say(log, "truncated pack: %s holds %d bytes, less than the 16-byte header\n", in_path,
+             static_cast<int>(st.in_size));
     return PACK_ERR_MALFORMED;
   }
   std::copy(raw, raw + PACK_HEADER_SIZE, st.header.bytes.begin());
@@ -34,23 +63,29 @@ int load_input(PackState& st, const char* in_path, bool recompute_len) {
   const uint32_t count = pack_entry_count(st.header);
   const uint64_t table_size = uint64_t{count} * PACK_ENTRY_SIZE;
   if (PACK_HEADER_SIZE + table_size > static_cast<uint64_t>(st.in_size)) {
-    std::printf("truncated pack: the table of %u entries runs past the end of %s\n", count, in_path);
+    say(log, "truncated pack: the table of %u entries runs past the end of %s\n", count, in_path);
     return PACK_ERR_MALFORMED;
   }
   std::vector<uint8_t> table(table_size);
   if (st.in_file.read_at(PACK_HEADER_SIZE, table) != table.size()) {
-    std::printf("read %s failed\n", in_path);
+    say(log, "read %s failed\n", in_path);
     return PACK_ERR_MALFORMED;
   }
   st.entries.resize(count);
   st.rects.resize(count);
+  if (log.entry_problems != nullptr) log.entry_problems->assign(count, std::string());
   for (uint32_t i = 0; i < count; ++i) {
     PackEntry& e = st.entries[i];
     e = read_pack_entry(table.data() + size_t{i} * PACK_ENTRY_SIZE);
     uint8_t rect[ENTRY_RECT_SIZE];
     if (st.in_file.read_at(e.offset, rect) != sizeof rect) {
-      std::printf("truncated pack: entry %s at offset %u lies past the end of %s\n",
-                  entry_name_text(e).text, e.offset, in_path);
+      if (log.entry_problems != nullptr && !st.in_file.read_error) {
+        (*log.entry_problems)[i] = "its EntryRect at offset " + std::to_string(e.offset) +
+                                   " lies past the end of the file";
+        continue;
+      }
+      say(log, "truncated pack: entry %s at offset %u lies past the end of %s\n",
+          entry_name_text(e).text, e.offset, in_path);
       return PACK_ERR_MALFORMED;
     }
     st.rects[i] = read_entry_rect(rect);
@@ -62,13 +97,18 @@ int load_input(PackState& st, const char* in_path, bool recompute_len) {
                      ENTRY_RECT_SIZE;
       e.len = len > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(len);
     } else if (e.len < ENTRY_RECT_SIZE) {
-      std::printf("bad pack: entry %s has length %u, less than its 4-byte rectangle\n",
-                  entry_name_text(e).text, e.len);
+      if (log.entry_problems != nullptr) {
+        (*log.entry_problems)[i] = "its length " + std::to_string(e.len) +
+                                   " is less than its 4-byte rectangle";
+        continue;
+      }
+      say(log, "bad pack: entry %s has length %u, less than its 4-byte rectangle\n",
+          entry_name_text(e).text, e.len);
       return PACK_ERR_MALFORMED;
     }
   }
   if (st.in_file.read_error) {
-    std::printf("read %s failed\n", in_path);
+    say(log, "read %s failed\n", in_path);
     return PACK_ERR_MALFORMED;
   }
   return PACK_OK;
@@ -78,7 +118,7 @@ int load_input(PackState& st, const char* in_path, bool recompute_len) {
 
 int pack_open(PackState& st, const char* in_path, const char* out_path, bool recompute_len) {
   if (in_path != nullptr) {
-    int rc = load_input(st, in_path, recompute_len);
+    int rc = load_input(st, in_path, recompute_len, LoadLog{});
     if (rc != PACK_OK) return rc;
   }
   // Only now, with the input loaded: a bad input never creates or empties
@@ -92,6 +132,12 @@ int pack_open_output(PackState& st, const char* out_path) {
     return PACK_ERR_OPEN;
   }
   return PACK_OK;
+}
+
+int pack_load(PackState& st, const char* in_path, bool recompute_len, std::string& message,
+              std::vector<std::string>* entry_problems) {
+  message.clear();
+  return load_input(st, in_path, recompute_len, LoadLog{&message, entry_problems});
 }
 
 int pack_close(PackState& st) {

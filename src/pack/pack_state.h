@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "pack/pack_format.h"
@@ -37,6 +38,16 @@ int pack_open(PackState& st, const char* in_path, const char* out_path, bool rec
 // The output half of pack_open, for a command that checks the output path
 // against the loaded input first.
 int pack_open_output(PackState& st, const char* out_path);
+
+// The loading of pack_open for callers with their own messages: nothing is
+// printed, a failure's line (without line end) goes to `message`, and no
+// output file is opened. With entry_problems, an entry whose EntryRect lies
+// past the end of the file or whose stored len is below 4 does not fail the
+// load: entry_problems gets one text per entry (empty for a sound one) and
+// such an entry keeps a 0 x 0 rectangle. Release with pack_close or by
+// destroying the state; pack_close prints its size line.
+int pack_load(PackState& st, const char* in_path, bool recompute_len, std::string& message,
+              std::vector<std::string>* entry_problems = nullptr);
 
 // Prints the closing size line and releases everything; an output that was
 // not committed is discarded. Returns 0.

@@ -1,0 +1,57 @@
+// The files that `morvane-tool export` writes: a file name for every entry
+// name, and a folder that nothing is written outside of.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+
+// The file stem for an entry name (its bytes up to the first NUL). Kept as
+// it is, except: '%', '/', control bytes (0x00-0x1F, 0x7F, and the bytes
+// of the C1 controls U+0080-U+009F) and bytes that are not part of
+// well-formed UTF-8 (no overlong forms, surrogates or code points above
+// U+10FFFF) become "%XX" (two upper-case hex
+// digits); the names "." and ".." become "%2E" and "%2E%2E"; the empty name
+// becomes "%00". So a stem never holds '/', is never "." or "..", and two
+// different names never share one.
+std::string escape_entry_name(std::string_view name);
+
+// The name a stem stands for (a "%-N" repeat suffix is dropped); false when
+// the stem is not one that escape_entry_name or ExportNames gives.
+bool unescape_entry_name(std::string_view stem, std::string& name);
+
+// Gives every entry its file name: the escaped stem and the extension; the
+// N-th entry (N >= 2) whose file name is already taken gets "%-N" before the
+// extension ("icon.png", "icon%-2.png").
+class ExportNames {
+ public:
+  std::string take(std::string_view name, std::string_view extension);
+
+ private:
+  std::set<std::string> used_;
+  std::map<std::string, unsigned> repeats_;  // next N for a file name
+};
+
+// The export folder, held open: every file is created inside it by a name
+// without '/', as a new temporary file that is then renamed into place, so a
+// symbolic link or any other file already there is replaced, never followed
+// or written through, and no half-written file is ever visible.
+class ExportDir {
+ public:
+  ExportDir() = default;
+  ExportDir(const ExportDir&) = delete;
+  ExportDir& operator=(const ExportDir&) = delete;
+  ~ExportDir();
+
+  // Opens the folder, creating it (one level) when it does not exist.
+  bool open(const std::string& path, std::string& error);
+  // name: one path component, not "." or "..".
+  bool write_file(const std::string& name, std::span<const uint8_t> bytes, std::string& error);
+
+ private:
+  int fd_ = -1;
+  uint32_t counter_ = 0;
+};

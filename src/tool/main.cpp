@@ -1,0 +1,60 @@
+// morvane-tool: subcommands over packs (info, verify, export, create).
+// Exit status: the subcommand's 0 or 1; 2 for any usage error.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <string>
+
+#include "morvane_version.h"
+#include "tool/tool_commands.h"
+
+namespace {
+constexpr int kUsageError = 2;
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Inspect, verify, export and build morvane resource packs.", "morvane-tool"};
+  app.set_version_flag("--version", MORVANE_VERSION, "Print the version and exit");
+  app.require_subcommand(1);
+  app.footer("Exit status: 0 done, 1 something failed, 2 usage error. See morvane-tool(1).");
+
+  std::string pack, against, dir, manifest, out;
+  bool json = false;
+
+  CLI::App* info = app.add_subcommand("info", "List the header and every entry of a pack");
+  info->add_flag("--json", json, "One JSON document instead of a table");
+  info->add_option("PACK", pack, "The pack to list")->required();
+
+  CLI::App* verify = app.add_subcommand("verify", "Decode every entry as morvane -d would, writing nothing");
+  verify->add_option("PACK", pack, "The pack to check")->required();
+  verify->add_option("--against", against, "The raw pack that PACK was compressed from: compare every entry")
+      ->option_text("SOURCE");
+
+  CLI::App* exp = app.add_subcommand("export", "Write every entry as a PNG or JPEG file, with manifest.json");
+  exp->add_option("PACK", pack, "The pack to export")->required();
+  exp->add_option("DIR", dir, "The folder to write into")->required();
+
+  CLI::App* create = app.add_subcommand("create", "Build a raw pack from PNG and JPEG files listed in a manifest");
+  create->add_option("MANIFEST", manifest, "The JSON manifest")->required();
+  create->add_option("OUT", out, "The pack to write")->required();
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help and --version end here with status 0; every parse error is a
+    // usage error, whatever code the parser gives it.
+    return app.exit(e) == 0 ? 0 : kUsageError;
+  }
+
+  int status = kUsageError;
+  if (*info) {
+    status = tool_info(pack, json);
+  } else if (*verify) {
+    status = tool_verify(pack, against);
+  } else if (*exp) {
+    status = tool_export(pack, dir);
+  } else if (*create) {
+    status = tool_create(manifest, out);
+  }
+  std::fflush(stdout);
+  return status;
+}

@@ -1,0 +1,47 @@
+// The JSON manifest that `morvane-tool create` builds a pack from and
+// `morvane-tool export` writes. docs/manifest.md describes it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pack/pack_format.h"
+
+inline constexpr TileHint MANIFEST_DEFAULT_TILE{64, 64};
+
+struct ManifestEntry {
+  // The bytes of the 8-byte name field, trailing NULs dropped: "name" in the
+  // JSON, or "name_hex" when they are not UTF-8 text without a NUL.
+  std::string name;
+  uint8_t type = 0;
+  std::string file;    // relative to the manifest's folder; empty: none
+  std::string format;  // empty: the default of the type's bytes per pixel
+  std::optional<TileHint> tile;
+  // An image without pixels (width or height 0) has no file, only a size;
+  // a JPEG entry's size overrides its frame header's.
+  std::optional<EntryRect> size;
+};
+
+struct Manifest {
+  bool tiled = false;
+  // CODEC_KIND; "codec" names it ("rle" 1, "lz4" 2, "stored" 3) or gives
+  // the byte. When absent: 2 for tiled packs, 0 otherwise.
+  uint8_t codec_kind = 0;
+  std::vector<ManifestEntry> entries;
+};
+
+// Reads and checks a manifest: field names, their JSON types and ranges,
+// names of at most 8 bytes, known formats whose bytes per pixel match the
+// type, fields that do not fit the entry's type. On failure returns false
+// and one line in `error` that names the entry (its number from 1 and its
+// name) and the field.
+bool parse_manifest(std::string_view text, Manifest& out, std::string& error);
+
+// The manifest as JSON text, one entry per line.
+std::string manifest_json(const Manifest& m);
+
+// "entry 3 (icon)": for messages, with the name escaped as a file stem.
+std::string manifest_entry_label(size_t index, const ManifestEntry& e);

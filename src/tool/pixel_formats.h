@@ -1,0 +1,45 @@
+// The pixel formats through which morvane-tool turns pack pixels into PNG
+// pictures and back. The codecs never look inside a pixel; only these
+// conversions do. docs/manifest.md has the table.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+// What a picture read from a PNG file says about its colours, for a8.
+struct PictureKind {
+  bool has_alpha = false;  // an alpha channel or a tRNS chunk
+  bool grey = false;       // a greyscale colour type
+};
+
+struct PixelFormatInfo {
+  std::string_view name;
+  int bytes;     // bytes per pixel in a pack
+  int channels;  // samples per pixel of the exported PNG: 1 grey, 3 RGB, 4 RGBA
+  // One pixel from 8-bit RGBA, and back to the samples of its PNG.
+  void (*encode)(const uint8_t* rgba, PictureKind kind, uint8_t* out);
+  void (*decode)(const uint8_t* in, uint8_t* samples);
+};
+
+// The format of that name, or nullptr.
+const PixelFormatInfo* find_pixel_format(std::string_view name);
+// a8, rgb565, rgb888 or argb8888 for 1..4 bytes per pixel; nullptr otherwise.
+const PixelFormatInfo* default_pixel_format(int bytes_per_pixel);
+// Every known format, for messages: "a8, rgb565, ...".
+std::string_view pixel_format_names();
+
+// Channel conversions: 8 bits to `bits` rounding to nearest, and back by
+// replicating the high bits.
+uint8_t narrow_channel(uint8_t v, int bits);
+uint8_t widen_channel(uint8_t v, int bits);
+// The rounded luma 0.299 R + 0.587 G + 0.114 B.
+uint8_t luma(uint8_t r, uint8_t g, uint8_t b);
+
+// pixels: count pixels of f.bytes each -> count x f.channels PNG samples.
+std::vector<uint8_t> pixels_to_samples(const PixelFormatInfo& f, std::span<const uint8_t> pixels);
+// rgba: 4 samples per pixel -> pixels of f.bytes each.
+std::vector<uint8_t> rgba_to_pixels(const PixelFormatInfo& f, std::span<const uint8_t> rgba,
+                                    PictureKind kind);

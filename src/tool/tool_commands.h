@@ -1,0 +1,12 @@
+// The subcommands of morvane-tool. Each prints its results on standard output
+// and its failures, one line each, on standard error, and returns the exit
+// status: 0 when everything was done, 1 when anything failed.
+#pragma once
+
+#include <string>
+
+int tool_info(const std::string& pack_path, bool json);
+// against: the raw pack that was compressed, or empty for none.
+int tool_verify(const std::string& pack_path, const std::string& against);
+int tool_export(const std::string& pack_path, const std::string& dir);
+int tool_create(const std::string& manifest_path, const std::string& out_path);

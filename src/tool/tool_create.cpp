@@ -1,0 +1,167 @@
+// morvane-tool create MANIFEST OUT: a raw pack from PNG and JPEG files.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pack/pack_io.h"
+#include "tool/image_files.h"
+#include "tool/manifest.h"
+#include "tool/tool_commands.h"
+#include "tool/tool_files.h"
+
+namespace {
+
+// A manifest is text; no sane one comes near this.
+constexpr uint64_t kManifestLimit = uint64_t{64} << 20;
+// PNG files are read whole; one that decodes to at most 16 MiB of pixels
+// stays far below this unless it is padded with chunks.
+constexpr uint64_t kPngFileLimit = uint64_t{256} << 20;
+
+struct BuiltEntry {
+  EntryRect rect;
+  std::optional<TileHint> hint;
+  std::vector<uint8_t> payload;  // after the EntryRect and the hint
+};
+
+std::string field_error(const char* field, const std::string& text) {
+  return std::string("field \"") + field + "\": " + text;
+}
+
+bool build_image(const Manifest& m, const ManifestEntry& me, const std::string& path, BuiltEntry& out,
+                 std::string& why) {
+  PackEntry probe;
+  probe.type = me.type;
+  const int bpp = entry_bytes_per_pixel(probe);
+  const PixelFormatInfo* f = me.format.empty() ? default_pixel_format(bpp) : find_pixel_format(me.format);
+  if (m.tiled) out.hint = me.tile.value_or(MANIFEST_DEFAULT_TILE);
+  if (me.file.empty()) {  // an image without pixels
+    out.rect = *me.size;
+    return true;
+  }
+  std::vector<uint8_t> file;
+  std::string err;
+  uint32_t w = 0, h = 0;
+  if (!read_whole_file(path, kPngFileLimit, file, err) || !png_size(file, w, h, err)) {
+    why = field_error("file", err);
+    return false;
+  }
+  const uint64_t len = ENTRY_RECT_SIZE + (out.hint ? TILE_HINT_SIZE : 0) + uint64_t{w} * h * uint64_t(bpp);
+  if (len > PACK_MAX_LEN) {
+    why = field_error("file", std::to_string(w) + " x " + std::to_string(h) + " pixels of " +
+                                  std::string(f->name) + " make an entry of " + std::to_string(len) +
+                                  " bytes; its 24-bit len holds at most 16777215");
+    return false;
+  }
+  Picture pic;
+  if (!read_png(file, uint64_t{w} * h, pic, err)) {
+    why = field_error("file", err);
+    return false;
+  }
+  out.rect = {static_cast<uint16_t>(w), static_cast<uint16_t>(h)};
+  out.payload = rgba_to_pixels(*f, pic.rgba, pic.kind);
+  return true;
+}
+
+bool build_jpeg(const ManifestEntry& me, const std::string& path, BuiltEntry& out, std::string& why) {
+  std::string err;
+  uint16_t w = 0, h = 0;
+  if (!read_whole_file(path, PACK_MAX_PAYLOAD, out.payload, err) || !jpeg_size(out.payload, w, h, err)) {
+    why = field_error("file", err);
+    return false;
+  }
+  out.rect = me.size.value_or(EntryRect{w, h});
+  return true;
+}
+
+std::string folder_of(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+int tool_create(const std::string& manifest_path, const std::string& out_path) {
+  std::vector<uint8_t> text;
+  std::string err;
+  Manifest m;
+  if (!read_whole_file(manifest_path, kManifestLimit, text, err)) {
+    std::fprintf(stderr, "%s\n", err.c_str());
+    return 1;
+  }
+  if (!parse_manifest({reinterpret_cast<const char*>(text.data()), text.size()}, m, err)) {
+    std::fprintf(stderr, "%s: %s\n", manifest_path.c_str(), err.c_str());
+    return 1;
+  }
+  OutputFile out;
+  if (!out.open(out_path.c_str())) {
+    std::fprintf(stderr, "cannot create %s: %s\n", out_path.c_str(), std::strerror(errno));
+    return 1;
+  }
+  const std::string base = folder_of(manifest_path);
+  const size_t count = m.entries.size();
+  std::vector<uint8_t> head(PACK_HEADER_SIZE + count * PACK_ENTRY_SIZE);
+  store_le32(head.data(), PACK_MAGIC);
+  store_le16(head.data() + 4, static_cast<uint16_t>(count));
+  head[TILED_FLAG] = m.tiled ? 1 : 0;
+  head[CODEC_KIND] = m.codec_kind;
+  out.write(head);
+
+  // Every entry is checked, so one run reports every fault; the output is
+  // kept only when none was found.
+  int failures = 0;
+  uint64_t position = head.size();
+  for (size_t i = 0; i < count; ++i) {
+    const ManifestEntry& me = m.entries[i];
+    const std::string path = me.file.empty() || me.file[0] == '/' ? me.file : base + "/" + me.file;
+    BuiltEntry b;
+    std::string why;
+    bool ok = me.type == TYPE_JPEG ? build_jpeg(me, path, b, why) : build_image(m, me, path, b, why);
+    const uint64_t len = ENTRY_RECT_SIZE + (b.hint ? TILE_HINT_SIZE : 0) + b.payload.size();
+    if (ok && len > PACK_MAX_LEN) {
+      ok = false;
+      why = field_error("file", std::to_string(len) + " bytes with its rectangle; an entry's 24-bit len holds at most 16777215");
+    }
+    if (ok && position + len + pack_padding(len) > uint64_t(PACK_MAX_FILE_SIZE)) {
+      ok = false;
+      why = field_error("file", "the pack would pass 2 GiB (2147483647 bytes) with this entry");
+    }
+    if (!ok) {
+      std::fprintf(stderr, "%s: %s: %s\n", manifest_path.c_str(), manifest_entry_label(i, me).c_str(), why.c_str());
+      ++failures;
+      continue;
+    }
+    PackEntry e;
+    e.offset = static_cast<uint32_t>(position);
+    e.len = static_cast<uint32_t>(len);
+    e.type = me.type;
+    std::copy(me.name.begin(), me.name.end(), e.name.begin());
+    write_pack_entry(e, head.data() + PACK_HEADER_SIZE + i * PACK_ENTRY_SIZE);
+    uint8_t prefix[ENTRY_RECT_SIZE + TILE_HINT_SIZE];
+    write_entry_rect(b.rect, prefix);
+    if (b.hint) {
+      store_le16(prefix + 4, b.hint->hint_width);
+      store_le16(prefix + 6, b.hint->hint_height);
+    }
+    out.write({prefix, b.hint ? sizeof prefix : ENTRY_RECT_SIZE});
+    out.write(b.payload);
+    out.write_zeros(pack_padding(len));
+    position += len + pack_padding(len);
+  }
+  if (failures > 0) {
+    out.discard();
+    std::fprintf(stderr, "%s not written: %d of %zu entries failed\n", out_path.c_str(), failures, count);
+    return 1;
+  }
+  out.write_at(PACK_HEADER_SIZE, {head.data() + PACK_HEADER_SIZE, count * PACK_ENTRY_SIZE});
+  if (!out.commit()) {
+    std::fprintf(stderr, "cannot write %s: %s\n", out_path.c_str(), std::strerror(out.error()));
+    return 1;
+  }
+  std::printf("%s: %zu entries, %llu bytes\n", out_path.c_str(), count, static_cast<unsigned long long>(position));
+  return 0;
+}

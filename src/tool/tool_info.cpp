@@ -1,0 +1,373 @@
+#include "tool/tool_info.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <nlohmann/json.hpp>
+#include <span>
+
+#include "commands/convert_entry.h"
+#include "tool/tool_commands.h"
+#include "tool/tool_pack.h"
+
+namespace {
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) {
+  char line[512];
+  va_list ap;
+  va_start(ap, fmt);
+  int n = std::vsnprintf(line, sizeof line, fmt, ap);
+  va_end(ap);
+  return n > 0 ? std::string(line, std::min<size_t>(static_cast<size_t>(n), sizeof line - 1)) : std::string();
+}
+
+const char* block_codec_name(uint32_t magic) {
+  switch (magic) {
+    case TILE_MAGIC_LZ4: return "lz4";
+    case TILE_MAGIC_RLE: return "rle";
+    case TILE_MAGIC_RAW: return "raw";
+    default: return nullptr;
+  }
+}
+
+const char* codec_kind_name(uint8_t kind) {
+  switch (kind) {
+    case CODEC_KIND_RLE: return "rle";
+    case CODEC_KIND_LZ4: return "lz4";
+    case CODEC_KIND_STORED: return "stored";
+    default: return nullptr;
+  }
+}
+
+std::string magic_text(uint32_t magic) {
+  uint8_t b[4];
+  store_le32(b, magic);
+  return tool_display_name({reinterpret_cast<const char*>(b), 4});
+}
+
+void set_error(EntryInfo& x, std::string why) {
+  if (x.error.empty()) x.error = std::move(why);
+}
+
+// The block's header and TileRef table. `head` is the start of the block,
+// block_size the bytes of it that the file holds. Mirrors what the region
+// decoder refuses, without decoding a tile.
+void inspect_block(std::span<const uint8_t> head, uint64_t block_size, EntryInfo& x) {
+  if (head.size() < TILE_HEADER_SIZE) {
+    set_error(x, "tiled block shorter than its 16-byte header");
+    return;
+  }
+  TileBlockInfo b;
+  b.header = read_tile_image(head.data());
+  const TileImage& t = b.header;
+  const bool bpp_ok = t.bytes_per_pixel >= 1 && t.bytes_per_pixel <= 4;
+  x.bytes_per_pixel = bpp_ok ? t.bytes_per_pixel : 0;
+  x.raw_size = uint64_t{x.rect.width} * x.rect.height * x.bytes_per_pixel;
+  if (block_codec_name(t.magic) == nullptr)
+    set_error(x, "block names no codec (magic \"" + magic_text(t.magic) + "\")");
+  if (t.width != x.rect.width || t.height != x.rect.height)
+    set_error(x, format("block is %ux%u, the entry's rectangle %ux%u", t.width, t.height, x.rect.width,
+                        x.rect.height));
+  if (!bpp_ok) set_error(x, format("block has %u bytes per pixel, not 1 to 4", t.bytes_per_pixel));
+  const uint64_t body = block_size - TILE_HEADER_SIZE;
+
+  if (t.magic == TILE_MAGIC_RAW) {
+    const uint64_t pixels = uint64_t{t.width} * t.height * t.bytes_per_pixel;
+    b.across = b.down = (t.width != 0 && t.height != 0) ? 1 : 0;
+    b.min_tile_len = b.max_tile_len = static_cast<uint32_t>(std::min<uint64_t>(pixels, UINT32_MAX));
+    b.tile_bytes = pixels;
+    if (body < pixels) set_error(x, "untiled pixels run past the end of the block");
+  } else if (block_codec_name(t.magic) != nullptr) {
+    if (t.width == 0 || t.height == 0) {
+      if (t.tile_count != 0) set_error(x, format("empty image with %u tiles", t.tile_count));
+    } else if (t.tile_width == 0 || t.tile_height == 0) {
+      set_error(x, "tile side 0");
+    } else {
+      if (uint64_t{t.tile_width} * t.tile_height * t.bytes_per_pixel > TILE_BUFFER_SIZE)
+        set_error(x, format("tile of %ux%u pixels larger than 1 MiB", t.tile_width, t.tile_height));
+      b.across = (uint32_t{t.width} + t.tile_width - 1) / t.tile_width;
+      b.down = (uint32_t{t.height} + t.tile_height - 1) / t.tile_height;
+      if (uint64_t{b.across} * b.down != t.tile_count)
+        set_error(x, format("tile_count %u, the grid has %u tiles", t.tile_count, b.across * b.down));
+    }
+    const uint64_t refs = std::min<uint64_t>(t.tile_count, (head.size() - TILE_HEADER_SIZE) / TILE_REF_SIZE);
+    if (refs < t.tile_count) set_error(x, "tile table runs past the end of the block");
+    for (uint64_t k = 0; k < refs; ++k) {
+      TileRef r = read_tile_ref(head.data() + TILE_HEADER_SIZE + k * TILE_REF_SIZE);
+      if (r.len == 0 || r.offset > block_size || r.len > block_size - r.offset)
+        set_error(x, format("tile %u lies outside the block (offset %u, len %u)", static_cast<unsigned>(k),
+                            r.offset, r.len));
+      b.min_tile_len = std::min(b.min_tile_len.value_or(UINT32_MAX), r.len);
+      b.max_tile_len = std::max(b.max_tile_len.value_or(0), r.len);
+      b.tile_bytes += r.len;
+    }
+  }
+  x.block = b;
+}
+
+// Whether a type-39 entry of a tiled pack still holds its block: a codec's
+// magic and the entry's size in the header. Otherwise it holds pixels when
+// its length is the image at 1 to 4 bytes per pixel.
+bool looks_like_block(std::span<const uint8_t> head, const EntryRect& rect, uint64_t n) {
+  if (head.size() >= TILE_HEADER_SIZE) {
+    TileImage t = read_tile_image(head.data());
+    if (block_codec_name(t.magic) != nullptr && t.width == rect.width && t.height == rect.height) return true;
+  }
+  const uint64_t area = uint64_t{rect.width} * rect.height;
+  if (area == 0) return n != 0;
+  return !(n % area == 0 && n / area >= 1 && n / area <= 4);
+}
+
+std::string past_end(uint64_t need, uint64_t have) {
+  return format("data runs past the end of the file: %llu bytes after the EntryRect, the file holds %llu",
+                static_cast<unsigned long long>(need), static_cast<unsigned long long>(have));
+}
+
+EntryInfo inspect_entry(ToolPack& pack, size_t i, bool tiled, bool& read_failed) {
+  EntryInfo x;
+  x.entry = pack.st.entries[i];
+  x.rect = pack.st.rects[i];
+  const PackEntry& e = x.entry;
+  const uint64_t area = uint64_t{x.rect.width} * x.rect.height;
+  const bool loaded = pack.problems[i].empty();
+  const uint64_t n = loaded ? e.len - uint64_t{4} : 0;
+  const uint64_t pos = entry_payload_pos(e);
+  const uint64_t avail = pack.st.in_file.available(pos);
+
+  x.bytes_per_pixel = entry_bytes_per_pixel(e);
+  if (e.type == TYPE_JPEG) {
+    x.kind = EntryKind::jpeg;
+    x.bytes_per_pixel = 0;
+  } else if (tiled) {
+    x.kind = e.type == TYPE_TILED ? EntryKind::tiled_block : EntryKind::raw_hinted;
+    if (e.type == TYPE_TILED && loaded) {
+      std::vector<uint8_t> head = tool_pack_read(pack, pos, std::min<uint64_t>(n, TILE_HEADER_SIZE), read_failed);
+      if (!looks_like_block(head, x.rect, n)) {
+        x.kind = EntryKind::tiled_pixels;
+        x.bytes_per_pixel = area != 0 ? static_cast<int>(n / area) : 0;
+      }
+    }
+  } else if (raw_type(e.type) != e.type) {
+    x.kind = EntryKind::lz4;
+  } else if (compressed_type(e.type) != e.type) {
+    x.kind = EntryKind::raw;
+  } else {
+    // A code without an LZ4 form keeps it when compressed: the length tells.
+    x.kind = n == area * x.bytes_per_pixel ? EntryKind::raw : EntryKind::lz4;
+  }
+  // A block's pixel size is in its own header, read below.
+  if (x.kind == EntryKind::tiled_block) x.bytes_per_pixel = 0;
+  x.raw_size = area * x.bytes_per_pixel;
+  if (!loaded) {
+    x.error = pack.problems[i];
+    return x;
+  }
+
+  switch (x.kind) {
+    case EntryKind::raw:
+      if (avail < x.raw_size) set_error(x, past_end(x.raw_size, avail));
+      break;
+    case EntryKind::raw_hinted: {
+      std::vector<uint8_t> hint = tool_pack_read(pack, pos, TILE_HINT_SIZE, read_failed);
+      if (hint.size() == TILE_HINT_SIZE) x.hint = read_tile_hint(hint.data());
+      if (avail < TILE_HINT_SIZE + x.raw_size) set_error(x, past_end(TILE_HINT_SIZE + x.raw_size, avail));
+      break;
+    }
+    case EntryKind::tiled_block: {
+      if (n > avail) set_error(x, past_end(n, avail));
+      std::vector<uint8_t> head = tool_pack_read(pack, pos, std::min<uint64_t>(n, TILE_HEADER_SIZE), read_failed);
+      uint64_t want = head.size();
+      if (head.size() == TILE_HEADER_SIZE) {
+        TileImage t = read_tile_image(head.data());
+        // The header and the TileRef table; the payloads are not read.
+        want = t.magic == TILE_MAGIC_RAW ? TILE_HEADER_SIZE : TILE_HEADER_SIZE + uint64_t{TILE_REF_SIZE} * t.tile_count;
+      }
+      std::vector<uint8_t> block = tool_pack_read(pack, pos, std::min(n, want), read_failed);
+      inspect_block(block, std::min(n, avail), x);
+      break;
+    }
+    case EntryKind::lz4:
+    case EntryKind::jpeg:
+    case EntryKind::tiled_pixels:
+      if (n > avail) set_error(x, past_end(n, avail));
+      break;
+  }
+  return x;
+}
+
+}  // namespace
+
+const char* entry_kind_name(EntryKind k) {
+  switch (k) {
+    case EntryKind::raw: return "raw";
+    case EntryKind::raw_hinted: return "raw_hinted";
+    case EntryKind::lz4: return "lz4";
+    case EntryKind::jpeg: return "jpeg";
+    case EntryKind::tiled_block: return "tiled_block";
+    case EntryKind::tiled_pixels: return "tiled_pixels";
+  }
+  return "";
+}
+
+const char* entry_kind_text(EntryKind k) {
+  switch (k) {
+    case EntryKind::raw: return "raw pixels";
+    case EntryKind::raw_hinted: return "raw + hint";
+    case EntryKind::lz4: return "LZ4";
+    case EntryKind::jpeg: return "JPEG";
+    case EntryKind::tiled_block: return "tiled block";
+    case EntryKind::tiled_pixels: return "tiled pixels";
+  }
+  return "";
+}
+
+int inspect_pack(const std::string& path, PackInfo& info, std::string& message) {
+  ToolPack pack;
+  int rc = tool_pack_load(pack, path, false, message);
+  if (rc != PACK_OK) return rc;
+  info.size = pack.st.in_size;
+  info.header = pack.st.header;
+  const bool tiled = info.header.bytes[TILED_FLAG] != 0;
+  bool read_failed = false;
+  info.entries.clear();
+  for (size_t i = 0; i < pack.st.entries.size() && !read_failed; ++i)
+    info.entries.push_back(inspect_entry(pack, i, tiled, read_failed));
+  if (read_failed) {
+    message = "read " + path + " failed";
+    return PACK_ERR_MALFORMED;
+  }
+  return PACK_OK;
+}
+
+namespace {
+
+// Stored payload against the raw pixel array; none for JPEG data or an
+// empty image.
+std::optional<double> entry_ratio(const EntryInfo& x) {
+  if (x.kind == EntryKind::jpeg || x.raw_size == 0 || x.entry.len < ENTRY_RECT_SIZE) return std::nullopt;
+  return static_cast<double>(x.entry.len - ENTRY_RECT_SIZE) / static_cast<double>(x.raw_size);
+}
+
+std::string block_line(const TileBlockInfo& b) {
+  const TileImage& t = b.header;
+  const char* codec = block_codec_name(t.magic);
+  std::string line = format("block \"%s\" (%s), %ux%u, ", magic_text(t.magic).c_str(), codec ? codec : "unknown",
+                            t.width, t.height);
+  if (t.magic == TILE_MAGIC_RAW) {
+    line += "untiled";
+  } else {
+    line += format("%ux%u tiles, tile_count %u", t.tile_width, t.tile_height, t.tile_count);
+    if (b.across != 0) line += format(" (%u x %u)", b.across, b.down);
+  }
+  line += format(", pixel format %u (%u byte%s per pixel)", t.pixel_format, t.bytes_per_pixel,
+                 t.bytes_per_pixel == 1 ? "" : "s");
+  if (b.min_tile_len)
+    line += format(", tile payloads %u to %u bytes", *b.min_tile_len, b.max_tile_len.value_or(0));
+  return line;
+}
+
+}  // namespace
+
+std::string info_table(const PackInfo& info) {
+  const uint8_t flag = info.header.bytes[TILED_FLAG];
+  const uint8_t kind = info.header.bytes[CODEC_KIND];
+  const char* kind_name = codec_kind_name(kind);
+  std::string out = format("%lld bytes, %zu entries, TILED_FLAG %u (%s), CODEC_KIND %u (%s)\n",
+                           static_cast<long long>(info.size), info.entries.size(), flag,
+                           flag != 0 ? "tiled" : "whole-entry", kind, kind_name ? kind_name : "none");
+  if (info.entries.empty()) return out;
+  out += format("%5s  %-8s %4s  %-12s %5s %6s %10s %8s %3s %10s %7s\n", "#", "name", "type", "kind", "width",
+                "height", "offset", "len", "bpp", "raw_size", "ratio");
+  for (size_t i = 0; i < info.entries.size(); ++i) {
+    const EntryInfo& x = info.entries[i];
+    std::optional<double> ratio = entry_ratio(x);
+    out += format("%5zu  %-8s %4u  %-12s %5u %6u %10u %8u %3s %10s %7s\n", i,
+                  tool_display_name(entry_name(x.entry)).c_str(), x.entry.type, entry_kind_text(x.kind),
+                  x.rect.width, x.rect.height, x.entry.offset, x.entry.len,
+                  x.bytes_per_pixel ? std::to_string(x.bytes_per_pixel).c_str() : "-",
+                  x.kind != EntryKind::jpeg ? std::to_string(x.raw_size).c_str() : "-",
+                  ratio ? format("%.1f%%", *ratio * 100).c_str() : "-");
+    if (x.hint) out += format("%7s tile hint %ux%u\n", "", x.hint->hint_width, x.hint->hint_height);
+    if (x.block) out += format("%7s %s\n", "", block_line(*x.block).c_str());
+    if (!x.error.empty()) out += format("%7s error: %s\n", "", x.error.c_str());
+  }
+  return out;
+}
+
+std::string info_json(const PackInfo& info) {
+  using nlohmann::ordered_json;
+  const uint8_t kind = info.header.bytes[CODEC_KIND];
+  const char* kind_name = codec_kind_name(kind);
+  ordered_json doc;
+  doc["size"] = info.size;
+  doc["entry_count"] = info.entries.size();
+  doc["tiled"] = info.header.bytes[TILED_FLAG] != 0;
+  doc["tiled_flag"] = info.header.bytes[TILED_FLAG];
+  doc["codec_kind"] = kind;
+  doc["codec"] = kind_name ? ordered_json(kind_name) : ordered_json(nullptr);
+  ordered_json entries = ordered_json::array();
+  for (size_t i = 0; i < info.entries.size(); ++i) {
+    const EntryInfo& x = info.entries[i];
+    const std::string_view name = entry_name(x.entry);
+    std::optional<double> ratio = entry_ratio(x);
+    ordered_json j;
+    j["index"] = i;
+    j["name"] = tool_utf8_name(name);
+    j["name_hex"] = tool_hex(name);
+    j["type"] = x.entry.type;
+    j["kind"] = entry_kind_name(x.kind);
+    j["width"] = x.rect.width;
+    j["height"] = x.rect.height;
+    j["offset"] = x.entry.offset;
+    j["len"] = x.entry.len;
+    j["bytes_per_pixel"] = x.bytes_per_pixel ? ordered_json(x.bytes_per_pixel) : ordered_json(nullptr);
+    j["raw_size"] = x.kind != EntryKind::jpeg ? ordered_json(x.raw_size) : ordered_json(nullptr);
+    j["ratio"] = ratio ? ordered_json(*ratio) : ordered_json(nullptr);
+    if (x.hint) j["tile_hint"] = {{"width", x.hint->hint_width}, {"height", x.hint->hint_height}};
+    if (x.block) {
+      const TileBlockInfo& b = *x.block;
+      const TileImage& t = b.header;
+      const char* codec = block_codec_name(t.magic);
+      ordered_json jb;
+      jb["magic"] = magic_text(t.magic);
+      jb["codec"] = codec ? ordered_json(codec) : ordered_json(nullptr);
+      jb["width"] = t.width;
+      jb["height"] = t.height;
+      jb["tile_width"] = t.tile_width;
+      jb["tile_height"] = t.tile_height;
+      jb["tiles_across"] = b.across;
+      jb["tiles_down"] = b.down;
+      jb["tile_count"] = t.tile_count;
+      jb["pixel_format"] = t.pixel_format;
+      jb["bytes_per_pixel"] = t.bytes_per_pixel;
+      jb["min_tile_len"] = b.min_tile_len ? ordered_json(*b.min_tile_len) : ordered_json(nullptr);
+      jb["max_tile_len"] = b.max_tile_len ? ordered_json(*b.max_tile_len) : ordered_json(nullptr);
+      jb["tile_bytes"] = b.tile_bytes;
+      j["block"] = std::move(jb);
+    }
+    if (!x.error.empty()) j["error"] = x.error;
+    entries.push_back(std::move(j));
+  }
+  doc["entries"] = std::move(entries);
+  // Every string is well-formed UTF-8 already; replace is only a backstop.
+  return doc.dump(2, ' ', false, ordered_json::error_handler_t::replace);
+}
+
+int run_info(const std::string& path, bool json, std::FILE* out, std::FILE* err) {
+  PackInfo info;
+  std::string message;
+  if (inspect_pack(path, info, message) != PACK_OK) {
+    // Some of the loader's lines name the file, some do not.
+    if (message.find(path) == std::string::npos) message = path + ": " + message;
+    std::fprintf(err, "info: %s\n", message.c_str());
+    return 1;
+  }
+  std::string text = json ? info_json(info) + "\n" : info_table(info);
+  if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0) {
+    std::fprintf(err, "info: writing the listing failed\n");
+    return 1;
+  }
+  return 0;
+}
+
+int tool_info(const std::string& pack_path, bool json) { return run_info(pack_path, json, stdout, stderr); }

@@ -1,0 +1,64 @@
+// morvane-tool info: what a pack holds, entry by entry, as a table or as
+// JSON (schema in docs/tool.md). Reads the header, the table, the rectangles
+// and, of each entry, only what its kind needs; nothing is decoded.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pack/pack_format.h"
+#include "tile/tile_image.h"
+
+// What an entry's payload is, as far as the header, the type and the bytes
+// tell.
+enum class EntryKind {
+  raw,           // raw pixel array
+  raw_hinted,    // raw pixel array after a TileHint (a tiled source pack)
+  lz4,           // whole-entry LZ4 data
+  jpeg,          // JPEG data, copied by every conversion
+  tiled_block,   // TileImage block
+  tiled_pixels,  // pixels decoded from a tiled block (type 39 after -d)
+};
+const char* entry_kind_name(EntryKind k);  // "raw", "raw_hinted", ...
+const char* entry_kind_text(EntryKind k);  // "raw pixels", "raw + hint", ...
+
+struct TileBlockInfo {
+  TileImage header;
+  uint32_t across = 0;         // tile columns; 1 for the untiled form
+  uint32_t down = 0;
+  // Tile payload lengths over the TileRefs the block holds; the pixel bytes
+  // for the untiled form. Absent when no TileRef could be read.
+  std::optional<uint32_t> min_tile_len, max_tile_len;
+  uint64_t tile_bytes = 0;     // sum of the payload lengths
+};
+
+struct EntryInfo {
+  PackEntry entry;
+  EntryRect rect;
+  EntryKind kind = EntryKind::raw;
+  int bytes_per_pixel = 0;     // 0: none (JPEG) or not known
+  uint64_t raw_size = 0;       // bytes_per_pixel x width x height
+  std::optional<TileHint> hint;
+  std::optional<TileBlockInfo> block;
+  std::string error;           // empty for a sound entry
+};
+
+struct PackInfo {
+  int64_t size = 0;            // bytes in the file
+  PackHeader header;
+  std::vector<EntryInfo> entries;
+};
+
+// 0, or a PACK_ERR_ code with the reason (no line end) in message when the
+// pack cannot be loaded. A malformed entry only sets its own error.
+int inspect_pack(const std::string& path, PackInfo& info, std::string& message);
+
+std::string info_table(const PackInfo& info);
+std::string info_json(const PackInfo& info);
+
+// The subcommand with its output streams: 0, or 1 when the pack cannot be
+// loaded.
+int run_info(const std::string& path, bool json, std::FILE* out, std::FILE* err);

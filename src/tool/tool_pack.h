@@ -1,0 +1,39 @@
+// What info and verify share: a pack loaded without morvane's messages, and
+// entry names turned into text that is safe to print or to put into JSON.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pack/pack_state.h"
+
+// A loaded pack. An entry that the table names but the file cannot back (its
+// EntryRect past the end, a stored len below 4) does not fail the load: its
+// problem is kept here, one text per entry, empty for a sound one.
+struct ToolPack {
+  PackState st;
+  std::vector<std::string> problems;
+};
+
+// 0, or a PACK_ERR_ code with the reason (one line, no line end) in message.
+int tool_pack_load(ToolPack& pack, const std::string& path, bool recompute_len, std::string& message);
+
+// Up to `size` bytes at pos: fewer at the end of the file. read_failed is set
+// on a read error.
+std::vector<uint8_t> tool_pack_read(ToolPack& pack, uint64_t pos, uint64_t size, bool& read_failed);
+
+bool tool_is_utf8(std::string_view bytes);
+
+// For lines of text: printable ASCII and well-formed UTF-8 as they are, a
+// backslash as "\\", and every other byte (controls, DEL, C1 controls, bytes
+// that are not UTF-8) as "\xHH".
+std::string tool_display_name(std::string_view bytes);
+
+// For JSON strings: the bytes when they are well-formed UTF-8; otherwise each
+// byte outside a well-formed sequence becomes U+FFFD.
+std::string tool_utf8_name(std::string_view bytes);
+
+// Two lower-case hexadecimal digits per byte.
+std::string tool_hex(std::string_view bytes);
