@@ -18,3 +18,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 # Short runs of every fuzz target; any finding fails the run.
 sh scripts/fuzz.sh 20
+
+# The tile codec built for 32-bit ARM and run under qemu-arm, and the
+# decoder's code size for a Cortex-M4.
+sh scripts/cross_test.sh
