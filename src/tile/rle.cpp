@@ -198,21 +198,26 @@ struct Chunks {
 inline void store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, 8); }
 
 // The pixel at p repeated: for 1-, 2- and 4-byte pixels one word of 8 bytes,
-// for 3-byte pixels three words (24 bytes, 8 pixels). Reads 4 bytes from p.
+// for 3-byte pixels three words (24 bytes, 8 pixels). Reads BPP bytes from
+// p, 4 for 3-byte pixels.
 template <int BPP>
 struct RunPattern {
   uint64_t w[BPP == 3 ? 3 : 1];
 
   explicit RunPattern(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
     if constexpr (BPP == 1) {
-      w[0] = (v & 0xFFu) * 0x0101010101010101ull;
+      w[0] = p[0] * 0x0101010101010101ull;
     } else if constexpr (BPP == 2) {
-      w[0] = (v & 0xFFFFu) * 0x0001000100010001ull;
+      uint16_t v;
+      std::memcpy(&v, p, 2);
+      w[0] = v * 0x0001000100010001ull;
     } else if constexpr (BPP == 4) {
+      uint32_t v;
+      std::memcpy(&v, p, 4);
       w[0] = v * 0x0000000100000001ull;
     } else if constexpr (std::endian::native == std::endian::little) {
+      uint32_t v;
+      std::memcpy(&v, p, 4);
       // Byte k of the pattern is pixel byte k mod 3; words 1 and 2 are word 0
       // moved on by 2 and 1 bytes, their top bytes taken from its bottom.
       const uint64_t x = v & 0xFFFFFFu;
@@ -283,10 +288,24 @@ int32_t decode_into(const uint8_t* src, uint8_t* dst, size_t src_len, size_t cap
   uint8_t* d = dst;
   // The pixel budget, in bytes: whole pixels only.
   uint8_t* const dend = dst + capacity / BPP * BPP;
-  while (send - s > static_cast<ptrdiff_t>(C::kLiteral) && dend - d >= static_cast<ptrdiff_t>(C::kWrite)) {
+  // The fast loop's bounds: a header before slast, the output at dlast or
+  // before it.
+  const bool fast = src_len > C::kLiteral && dend - dst >= static_cast<ptrdiff_t>(C::kWrite);
+  const uint8_t* const slast = fast ? send - C::kLiteral : src;
+  uint8_t* const dlast = fast ? dend - C::kWrite : dst;
+  while (s < slast && d <= dlast) {
     const size_t header = *s;
-    if (header >= 0x80) {
-      const size_t bytes = (header - 0x80) * BPP;
+    // Every packet with one pixel in the stream, a run or a literal of one
+    // pixel (the commonest packets), is filled from that pixel and takes
+    // 1 + BPP stream bytes: one way for both, and the next header's place
+    // does not wait for this one's count. A literal of 2 or more pixels goes
+    // the other way.
+    if (static_cast<uint8_t>(header - 2) >= 126) {
+      if (header == 0) {  // an empty literal, never written by the encoder
+        ++s;
+        continue;
+      }
+      const size_t bytes = (header & 0x7F) * BPP;
       const RunPattern<BPP> p(s + 1);
       p.put(d);
       if (bytes > C::kRun) {
