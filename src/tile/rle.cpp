@@ -261,7 +261,10 @@ uint8_t* decode_exact(const uint8_t* s, const uint8_t* send, uint8_t* d, uint8_t
       // A run whose pixel the stream does not hold produces nothing.
       if (avail < bpp) break;
       if (bytes > room) bytes = room;
-      if constexpr (BPP == 1) {
+      if (room >= Chunks<BPP>::kRun && bytes <= Chunks<BPP>::kRun && (BPP != 3 || avail >= 4)) {
+        // Near the end of the stream but not of the budget: one chunk.
+        RunPattern<BPP>(s).put(d);
+      } else if constexpr (BPP == 1) {
         std::memset(d, *s, bytes);
       } else {
         for (size_t i = 0; i < bytes; i += bpp) std::memcpy(d + i, s, bpp);
@@ -271,7 +274,12 @@ uint8_t* decode_exact(const uint8_t* s, const uint8_t* send, uint8_t* d, uint8_t
     } else {
       const size_t have = bytes <= avail ? bytes : avail / bpp * bpp;
       const size_t take = have <= room ? have : room;
-      std::memcpy(d, s, take);
+      // The last literals are short: bytes one by one rather than a call.
+      if (take <= 16) {
+        for (size_t i = 0; i < take; ++i) d[i] = s[i];
+      } else {
+        std::memcpy(d, s, take);
+      }
       d += take;
       if (bytes > avail) break;
       s += bytes;
