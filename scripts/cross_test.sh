@@ -57,7 +57,10 @@ roots=$(arm-none-eabi-nm -g --defined-only "$out"/*.o |
   awk '$3 ~ /decode_tile_region|decode_rle_pixels|tile_cache_forget/ { printf " -u %s", $3 }')
 # shellcheck disable=SC2086
 arm-none-eabi-ld -r --gc-sections $roots -o "$out/decoder.o" "$out/rle.o" "$out/tile_decode.o" "$out/tile_format.o"
-echo "undefined: $(arm-none-eabi-nm -u "$out/decoder.o" | awk '{ print $2 }' | tr '\n' ' ')"
+# The external symbols its code refers to.
+defined=$(arm-none-eabi-nm --defined-only "$out/decoder.o" | awk '{ print $3 }')
+echo "external: $(arm-none-eabi-objdump -r "$out/decoder.o" | awk '/R_ARM/ && $3 !~ /^\./ { print $3 }' | sort -u |
+  grep -vxF "$defined" | tr '\n' ' ')"
 # bss holds the 1 MiB tile cache slot.
 arm-none-eabi-size "$out/decoder.o"
 text=$(arm-none-eabi-size "$out/decoder.o" | awk 'NR == 2 { print $1 }')
