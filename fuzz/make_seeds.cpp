@@ -89,6 +89,17 @@ int main(int argc, char** argv) {
     stream.resize(static_cast<size_t>(encode_rle_pixels(img.data(), stream.data(), 240, 720, 2)));
     seed("fuzz_rle_decode", "stream-" + std::to_string(codec), with_prefix({1, 0xE0, 0x01}, stream));
   }
+  // Streams of every pixel size with long literals and runs, the capacity
+  // one pixel short of the whole.
+  for (int bpp = 1; bpp <= 4; ++bpp) {
+    const std::vector<uint8_t> pixels = make_image(ImageKind::Glyphs, 40, 20, bpp, 7);
+    std::vector<uint8_t> stream(static_cast<size_t>((1 + bpp) * 800));
+    stream.resize(static_cast<size_t>(encode_rle_pixels(pixels.data(), stream.data(), 800,
+                                                        static_cast<uint32_t>(stream.size()), static_cast<uint32_t>(bpp))));
+    const int cap = 800 * bpp - bpp;
+    seed("fuzz_rle_decode", "glyphs-" + std::to_string(bpp),
+         with_prefix({static_cast<uint8_t>(bpp - 1), static_cast<uint8_t>(cap), static_cast<uint8_t>(cap >> 8)}, stream));
+  }
   for (uint8_t format = 1; format <= 6; ++format) {
     for (uint8_t codec : {1, 2, 3}) {
       seed("fuzz_roundtrip", "image-" + std::to_string(format) + std::to_string(codec),

@@ -23,3 +23,7 @@ sh scripts/fuzz.sh 20
 # Install into a temporary prefix, build the examples against it, check the
 # man pages and the Debian packages.
 sh scripts/install_check.sh
+
+# The tile codec built for 32-bit ARM and run under qemu-arm, and the
+# decoder's code size for a Cortex-M4.
+sh scripts/cross_test.sh

@@ -1,0 +1,22 @@
+# The tile codec's tests alone, against morvane_tile and nothing from the
+# other folders: what a cross build (scripts/cross_test.sh) runs on the
+# target. GoogleTest is built from Debian's sources for the target.
+set(GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(${GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+# Its own sources are not held to this project's warning flags.
+target_compile_options(gtest PRIVATE -w)
+target_compile_options(gtest_main PRIVATE -w)
+
+enable_testing()
+add_executable(morvane_tile_tests
+  tests/rle_test.cpp
+  tests/tile_decode_test.cpp
+  tests/tile_encode_test.cpp
+  tests/tile_codec_test.cpp
+  tests/support/image_gen.cpp)
+target_include_directories(morvane_tile_tests PRIVATE tests)
+target_link_libraries(morvane_tile_tests PRIVATE morvane_tile gtest_main)
+# Run through CMAKE_CROSSCOMPILING_EMULATOR when there is one.
+add_test(NAME tile_tests COMMAND morvane_tile_tests)
