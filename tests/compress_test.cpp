@@ -353,8 +353,18 @@ TEST(ThreadCountTest, ParsesOnlyPositiveDecimals) {
 // Sets an environment variable for the tool runs of one scope.
 struct ScopedEnv {
   std::string name;
-  ScopedEnv(const char* n, const std::string& value) : name(n) { setenv(n, value.c_str(), 1); }
-  ~ScopedEnv() { unsetenv(name.c_str()); }
+  std::optional<std::string> before;
+  ScopedEnv(const char* n, const std::string& value) : name(n) {
+    if (const char* v = std::getenv(n)) before = v;
+    setenv(n, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (before) {
+      setenv(name.c_str(), before->c_str(), 1);
+    } else {
+      unsetenv(name.c_str());
+    }
+  }
 };
 
 // Small images of every raw type, a JPEG, entries that are kept, "PIC16" and,
