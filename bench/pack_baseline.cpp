@@ -5,14 +5,24 @@
 //                with codec kind K (1 run-length, 2 LZ4 HC)
 //   unwhole      LZ4 decoding of every entry of a whole-entry compressed pack
 //   untiled      whole-image region decoding of every block of a tiled pack
+//   entries      compress_entry of every entry on one thread, in the pack's own
+//                mode, its CPU time taken one by one: the longest, the total, and the wall
+//                time that P threads would take (a model of the compress
+//                pipeline: entries handed out in table order, at most 2 x P
+//                in flight, the LZ4 tiles of large tiled images split into
+//                jobs that idle threads take first)
 // Prints the seconds spent and the bytes produced; checks what it decodes.
 #include <lz4.h>
 
+#include <time.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "commands/convert_entry.h"
 #include "support/pack_writer.h"
@@ -44,14 +54,89 @@ uint64_t code_tiles(const uint8_t* pixels, int w, int h, TileSize t, int bpp, in
   return total;
 }
 
+double thread_seconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+struct EntryTime {
+  double seconds;
+  size_t jobs;  // 1, or the tile jobs it is split into
+};
+
+// Wall time of the entries on p threads, by the model above.
+double pipeline_seconds(const std::vector<EntryTime>& entries, size_t p) {
+  std::vector<double> free_at(p, 0.0), written(entries.size(), 0.0);
+  const size_t window = 2 * p;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const size_t w = static_cast<size_t>(std::min_element(free_at.begin(), free_at.end()) - free_at.begin());
+    // Read once the entry a window before it is out.
+    const double start = std::max(free_at[w], i >= window ? written[i - window] : 0.0);
+    double finish = start + entries[i].seconds;
+    if (entries[i].jobs > 1) {
+      // Its worker and every thread that frees up take its jobs.
+      std::vector<double> at = free_at;
+      at[w] = start;
+      const double job = entries[i].seconds / static_cast<double>(entries[i].jobs);
+      for (size_t j = 0; j < entries[i].jobs; ++j) {
+        double& t = *std::min_element(at.begin(), at.end());
+        t = std::max(t, start) + job;
+        finish = j == 0 ? t : std::max(finish, t);
+      }
+      for (size_t k = 0; k < p; ++k)
+        if (k != w && at[k] > free_at[k]) free_at[k] = at[k];
+    }
+    free_at[w] = finish;
+    written[i] = std::max(finish, i > 0 ? written[i - 1] : 0.0);
+  }
+  return entries.empty() ? 0.0 : written.back();
+}
+
+int time_entries(const ParsedPack& pack) {
+  const bool tiled = pack.header.bytes[TILED_FLAG] != 0;
+  const uint8_t codec = pack.header.bytes[CODEC_KIND];
+  std::vector<EntryTime> times;
+  double total = 0.0, longest = 0.0;
+  std::string longest_name;
+  for (size_t i = 0; i < pack.entries.size(); ++i) {
+    PackEntry e = pack.entries[i];
+    if (e.type != TYPE_JPEG) e.len = static_cast<uint32_t>(entry_bytes_per_pixel(e) * pack.rects[i].width *
+                                                           pack.rects[i].height + 4);
+    const std::vector<uint8_t>& p = pack.payloads[i];
+    const uint64_t n = e.len - uint64_t{4};
+    const std::span<const uint8_t> data(p.data(), std::min<size_t>(p.size(), compress_read_size(e, tiled)));
+    // CPU time: what the entry costs, whatever else the machine runs.
+    const double t0 = thread_seconds();
+    EntryResult r = compress_entry(e, pack.rects[i], data, tiled, codec);
+    const double s = thread_seconds() - t0;
+    if (r.failed) std::abort();
+    const bool split = tiled && codec == CODEC_KIND_LZ4 && e.type != TYPE_JPEG && n >= SPLIT_MIN_BYTES;
+    times.push_back({s, split ? static_cast<size_t>((n + 65535) / 65536) : 1});
+    total += s;
+    if (s > longest) {
+      longest = s;
+      longest_name = entry_name_text(e).text;
+    }
+  }
+  std::printf("entries: %zu, total %.3f s, longest %.3f s (%s)\n", times.size(), total, longest,
+              longest_name.c_str());
+  for (size_t p : {1, 2, 4, 8, 16}) {
+    const double wall = pipeline_seconds(times, p);
+    std::printf("  %2zu threads: %.3f s, speed-up %.2f\n", p, wall, wall > 0 ? total / wall : 0.0);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::printf("usage: pack_baseline whole|tiled K|unwhole|untiled PACK\n");
+    std::printf("usage: pack_baseline whole|tiled K|unwhole|untiled|entries PACK\n");
     return 2;
   }
   const std::string mode = argv[1];
+  if (mode == "entries") return time_entries(parse_pack(read_file(argv[2])));
   const int codec = mode == "tiled" ? std::atoi(argv[2]) : 0;
   ParsedPack pack = parse_pack(read_file(argv[mode == "tiled" ? 3 : 2]));
   const bool hinted = pack.header.bytes[TILED_FLAG] != 0;

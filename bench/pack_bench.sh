@@ -1,6 +1,7 @@
 #!/bin/sh
 # Times morvane on a pack of real images against the bare codec work and the
-# lz4 command, in one run: bench/pack_bench.sh [FOLDER]
+# lz4 command, and compression on one thread against every core, in one run:
+# bench/pack_bench.sh [FOLDER]
 # FOLDER is any folder of PNG and JPEG files (a manifest is made on the fly
 # and the packs are built by morvane-tool create: PNGs with alpha become
 # argb8888 entries (type 11), greyscale ones a8 (30), the others rgb565 (1);
@@ -93,41 +94,76 @@ open(sys.argv[1] + ".pixels", "wb").write(out)
 PY
 fi
 
-# wall seconds and peak RSS (KiB) of a command
+# wall seconds, CPU seconds (user + sys) and peak RSS (KiB) of a command, run
+# with MORVANE_THREADS set to $1 ("" leaves it unset: the default count)
 measure() {
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null
-  cat "$work/time"
+  t=$1
+  shift
+  if [ -n "$t" ]; then
+    env MORVANE_THREADS="$t" /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null
+  else
+    env -u MORVANE_THREADS /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null
+  fi
+  awk '{printf "%s %.2f %s\n", $1, $2 + $3, $4}' "$work/time"
 }
 ratio() { python3 -c "import sys; a,b=float(sys.argv[1]),float(sys.argv[2]); print(f'{a/b:.2f}' if b else 'n/a')" "$1" "$2"; }
 bare() { "$base" "$@" | sed -E 's/.*: ([0-9.]+) s.*/\1/'; }
+cpus=$(nproc)
+
+# morvane -c on one thread, two, and the default count (every processor the
+# process may run on); every count must write the one-thread bytes.
+threads() {
+  label=$1 pack=$2
+  set -- $(measure 1 "$exe" -c "$pack" "$work/one.packz")
+  one_t=$1 one_c=$2 one_r=$3
+  set -- $(measure 2 "$exe" -c "$pack" "$work/two.packz")
+  two_t=$1 two_c=$2 two_r=$3
+  set -- $(measure "" "$exe" -c "$pack" "$work/all.packz")
+  all_t=$1 all_c=$2 all_r=$3
+  cmp "$work/one.packz" "$work/two.packz" && cmp "$work/one.packz" "$work/all.packz"
+  echo "$label: 1 thread ${one_t}s (CPU ${one_c}s, peak RSS ${one_r} KiB)," \
+       "2 threads ${two_t}s (CPU ${two_c}s, ${two_r} KiB)," \
+       "default $cpus ${all_t}s (CPU ${all_c}s, ${all_r} KiB);" \
+       "default/1: wall $(ratio "$all_t" "$one_t"), CPU $(ratio "$all_c" "$one_c"); same bytes"
+}
 
 echo "== compress"
-set -- $(measure "$exe" -c "$work/whole.pack" "$work/whole.packz")
-w_t=$1; w_rss=$2; w_bare=$(bare whole "$work/whole.pack")
-set -- $(measure lz4 -12 -q -f "$work/whole.pack.pixels" "$work/pixels.lz4")
-l_t=$1
-echo "whole-entry: morvane ${w_t}s (peak RSS ${w_rss} KiB), bare HC ${w_bare}s, lz4 -12 ${l_t}s;" \
+set -- $(measure "" "$exe" -c "$work/whole.pack" "$work/whole.packz")
+w_t=$1; w_rss=$3; w_bare=$(bare whole "$work/whole.pack")
+set -- $(measure "" lz4 -12 -q -f "$work/whole.pack.pixels" "$work/pixels.lz4")
+l_t=$1; l_c=$2
+echo "whole-entry: morvane ${w_t}s (peak RSS ${w_rss} KiB), bare HC ${w_bare}s, lz4 -12 ${l_t}s (CPU ${l_c}s);" \
      "morvane/bare $(ratio "$w_t" "$w_bare"), morvane/lz4 $(ratio "$w_t" "$l_t")"
-set -- $(measure "$exe" -c "$work/lz4.pack" "$work/lz4.packz")
-t_t=$1; t_rss=$2; t_bare=$(bare tiled 2 "$work/lz4.pack")
+set -- $(measure "" "$exe" -c "$work/lz4.pack" "$work/lz4.packz")
+t_t=$1; t_rss=$3; t_bare=$(bare tiled 2 "$work/lz4.pack")
 echo "tiled LZ4:   morvane ${t_t}s (peak RSS ${t_rss} KiB), bare per-tile HC ${t_bare}s; morvane/bare $(ratio "$t_t" "$t_bare")"
-set -- $(measure "$exe" -c "$work/rle.pack" "$work/rle.packz")
-r_t=$1; r_rss=$2; r_bare=$(bare tiled 1 "$work/rle.pack")
-set -- $(measure cp "$work/rle.pack" "$work/copy.pack")
+set -- $(measure "" "$exe" -c "$work/rle.pack" "$work/rle.packz")
+r_t=$1; r_rss=$3; r_bare=$(bare tiled 1 "$work/rle.pack")
+set -- $(measure "" cp "$work/rle.pack" "$work/copy.pack")
 c_t=$1
 echo "tiled RLE:   morvane ${r_t}s (peak RSS ${r_rss} KiB), bare per-tile run-length ${r_bare}s, copy ${c_t}s;" \
      "morvane/(bare+copy) $(ratio "$r_t" "$(python3 -c "print($r_bare+$c_t)")")"
 ls -l "$work"/*.packz "$work/pixels.lz4" | awk '{print "  " $5 " " $9}'
 
+echo "== compress on every core ($cpus here)"
+threads "whole-entry" "$work/whole.pack"
+threads "tiled LZ4  " "$work/lz4.pack"
+echo "lz4 -12 on the same pixel bytes: ${l_t}s (one thread)"
+echo "per entry, one thread, and the modelled wall time on P threads:"
+for k in whole lz4; do
+  echo " $k:"
+  "$base" entries "$work/$k.pack" | sed 's/^/  /'
+done
+
 echo "== decompress"
-set -- $(measure "$exe" -d "$work/whole.packz" "$work/whole.out")
-dw_t=$1; dw_rss=$2
-set -- $(measure lz4 -d -q -f "$work/pixels.lz4" "$work/pixels.out")
+set -- $(measure "" "$exe" -d "$work/whole.packz" "$work/whole.out")
+dw_t=$1; dw_rss=$3
+set -- $(measure "" lz4 -d -q -f "$work/pixels.lz4" "$work/pixels.out")
 dl_t=$1
 echo "whole-entry: morvane ${dw_t}s (peak RSS ${dw_rss} KiB), bare $(bare unwhole "$work/whole.packz")s, lz4 -d ${dl_t}s;" \
      "morvane/lz4 $(ratio "$dw_t" "$dl_t")"
 cmp "$work/whole.pack" "$work/whole.out" && echo "  whole-entry round trip: identical pack"
 for k in lz4 rle; do
-  set -- $(measure "$exe" -d "$work/$k.packz" "$work/$k.out")
-  echo "tiled $k: morvane ${1}s (peak RSS ${2} KiB), bare $(bare untiled "$work/$k.packz")s"
+  set -- $(measure "" "$exe" -d "$work/$k.packz" "$work/$k.out")
+  echo "tiled $k: morvane ${1}s (peak RSS ${3} KiB), bare $(bare untiled "$work/$k.packz")s"
 done

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 struct FuzzFiles {
   std::string dir, in, out;
@@ -28,6 +29,18 @@ struct FuzzFiles {
     FILE* f = std::fopen(in.c_str(), "wb");
     if (f == nullptr || std::fwrite(data, 1, size, f) != size || std::fclose(f) != 0) std::abort();
     std::remove(out.c_str());
+  }
+
+  // The output file's bytes; empty when there is none.
+  std::vector<uint8_t> read_output() const {
+    std::vector<uint8_t> bytes;
+    if (FILE* f = std::fopen(out.c_str(), "rb")) {
+      uint8_t buf[1 << 16];
+      size_t got;
+      while ((got = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + got);
+      std::fclose(f);
+    }
+    return bytes;
   }
 };
 

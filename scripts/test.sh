@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds and runs every test: a normal build, an AddressSanitizer +
-# UndefinedBehaviorSanitizer build, and short runs of the fuzz targets.
+# UndefinedBehaviorSanitizer build, a ThreadSanitizer build of the compress
+# tests, and short runs of the fuzz targets.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/setup.sh
@@ -16,6 +17,14 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMORVANE_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+# ThreadSanitizer: the compress tests (the only threaded code), on 4 threads
+# where a test does not set its own count.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_TSAN=ON \
+  -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+cmake --build build-tsan -j "$jobs" --target morvane morvane_tests
+MORVANE_THREADS=4 TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
+  build-tsan/tests/morvane_tests --gtest_filter='*Compress*:*ThreadCount*:*TileEncodeAssemble*'
 
 # Short runs of every fuzz target; any finding fails the run.
 sh scripts/fuzz.sh 20

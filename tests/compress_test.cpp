@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <lz4.h>
 
+#include <cstdlib>
+
 #include "commands/convert_entry.h"
+#include "commands/pack_convert.h"
 #include "support/pack_writer.h"
 #include "support/run_tool.h"
 #include "tile/tile_image.h"
@@ -478,5 +481,151 @@ TEST(CompressTest, FailedWritesCommitNothing) {
   EXPECT_EQ(read_file(dir.file("out.pack")), (std::vector<uint8_t>{'o', 'l', 'd'}));
   EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.pack", "out.pack"}));
 }
+
+// ---- Threads -------------------------------------------------------------------
+
+TEST(ThreadCountTest, ParsesOnlyPositiveDecimals) {
+  const std::pair<const char*, int> cases[] = {
+      {"1", 1},    {"2", 2},     {"8", 8},     {"007", 7},   {"64", 64},          {"65", 64},
+      {"1000", 64}, {"2147483647", 64}, {nullptr, 5}, {"", 5}, {"0", 5}, {"00", 5}, {"-1", 5}, {"+2", 5},
+      {" 2", 5},   {"2 ", 5},    {"2x", 5},    {"x2", 5},    {"1.5", 5},          {"0x10", 5},
+      {"2147483648", 5},          {"99999999999999999999", 5},
+  };
+  for (auto [value, want] : cases) EXPECT_EQ(parse_thread_count(value, 5), want) << (value ? value : "null");
+  EXPECT_GE(default_thread_count(), 1);
+  EXPECT_LE(default_thread_count(), MAX_CONVERT_THREADS);
+}
+
+// Sets an environment variable for the tool runs of one scope.
+struct ScopedEnv {
+  std::string name;
+  std::optional<std::string> before;
+  ScopedEnv(const char* n, const std::string& value) : name(n) {
+    if (const char* v = std::getenv(n)) before = v;
+    setenv(n, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (before) {
+      setenv(name.c_str(), before->c_str(), 1);
+    } else {
+      unsetenv(name.c_str());
+    }
+  }
+};
+
+// Small images of every raw type, a JPEG, entries that are kept, "PIC16" and,
+// when huge_w is not 0, an image large enough that its tiles are coded side
+// by side.
+TestPack mixed_pack(uint8_t tiled, uint8_t codec, uint16_t huge_w, int small) {
+  TestPack p;
+  p.tiled_flag = tiled;
+  p.codec_kind = codec;
+  std::optional<TileHint> hint;
+  if (tiled) hint = TileHint{16, 16};
+  const uint8_t types[] = {1, 11, 30, 32, 36};
+  const ImageKind kinds[] = {ImageKind::Gradient, ImageKind::Flat, ImageKind::Glyphs, ImageKind::Noise};
+  for (int i = 0; i < small; ++i) {
+    p.entries.push_back(image_entry("s" + std::to_string(i), types[i % 5], static_cast<uint16_t>(3 + (i * 7) % 41),
+                                    static_cast<uint16_t>(2 + (i * 5) % 29), kinds[i % 4], uint32_t(i), hint));
+    if (i == small / 3) p.entries.push_back(jpeg_entry("photo", 64, 48, 301, 9));
+    if (i == small / 2) p.entries.push_back(image_entry("PIC16", 1, 20, 10, ImageKind::Gradient, 10, hint));
+  }
+  if (huge_w != 0) {
+    p.entries.insert(p.entries.begin() + small / 4,
+                     image_entry("huge", 1, huge_w, 400, ImageKind::Flat, 11, tiled ? TileHint{32, 32} : hint));
+  }
+  // Kept: a compressed code has no tiled pixel format; a rectangle too large
+  // for any entry is kept in both modes.
+  p.entries.push_back(image_entry("packed", 14, 8, 8, ImageKind::Flat, 12, hint));
+  TestEntry big;
+  big.name = "toobig";
+  big.type = 11;
+  big.width = 65535;
+  big.height = 65535;
+  big.payload = {1, 2, 3, 4, 5, 6};
+  p.entries.insert(p.entries.begin() + 3, big);
+  return p;
+}
+
+struct ThreadRun {
+  ToolRun tool;
+  std::vector<uint8_t> output, dump;
+  std::vector<std::string> files;
+};
+
+ThreadRun compress_on(const TempDir& dir, int threads, long file_limit) {
+  ScopedEnv env("MORVANE_THREADS", std::to_string(threads));
+  std::remove(dir.file("PIC16_orgin.rgb32").c_str());
+  write_file(dir.file("out.pack"), {'o', 'l', 'd'});
+  ThreadRun r;
+  r.tool = run_tool(MORVANE_EXE, {"-c", "in.pack", "out.pack"}, dir.path, file_limit);
+  r.output = read_file(dir.file("out.pack"));
+  r.dump = read_file(dir.file("PIC16_orgin.rgb32"));
+  r.files = dir.list();
+  return r;
+}
+
+struct ThreadCase {
+  const char* what;
+  uint8_t tiled, codec;
+  uint16_t huge_w;
+  int small;
+  long file_limit;  // > 0: writes fail part-way
+};
+
+void PrintTo(const ThreadCase& c, std::ostream* os) { *os << c.what; }
+
+class CompressThreadsTest : public ::testing::TestWithParam<ThreadCase> {};
+
+// Every thread count gives the output file, standard output, exit status and
+// dump file of one thread, to the byte.
+TEST_P(CompressThreadsTest, SameBytesAsOneThread) {
+  const ThreadCase& c = GetParam();
+  TempDir dir;
+  const TestPack pack = mixed_pack(c.tiled, c.codec, c.huge_w, c.small);
+  write_file(dir.file("in.pack"), build_pack(pack));
+  const ThreadRun one = compress_on(dir, 1, c.file_limit);
+  // Kept entries end the run with 1, a failed write too.
+  EXPECT_EQ(one.tool.status, 1);
+  EXPECT_NE(one.tool.output.find("toobig: image too large for a pack entry; entry kept unchanged\r\n"),
+            std::string::npos);
+  if (c.file_limit > 0) {
+    EXPECT_NE(one.tool.output.find("write out.pack failed"), std::string::npos) << one.tool.output;
+    // Part-way: the first entries are out, the last never printed.
+    EXPECT_NE(one.tool.output.find("\ns0 "), std::string::npos) << one.tool.output;
+    EXPECT_EQ(one.tool.output.find("\ns" + std::to_string(c.small - 1) + " "), std::string::npos) << one.tool.output;
+    EXPECT_EQ(one.tool.output.find("compress: "), one.tool.output.rfind("compress: "));
+    EXPECT_EQ(one.output, (std::vector<uint8_t>{'o', 'l', 'd'}));
+    EXPECT_EQ(one.files, (std::vector<std::string>{"in.pack", "out.pack"}));
+  } else {
+    ParsedPack out = parse_pack(one.output);
+    ASSERT_EQ(out.entries.size(), pack.entries.size());
+    for (size_t i = 0; i < pack.entries.size(); ++i) {
+      const TestEntry& e = pack.entries[i];
+      if (e.name != "huge" || !c.tiled) continue;
+      std::vector<uint8_t> pixels(e.payload.begin() + 4, e.payload.end());
+      TileSize t = choose_tile_size(e.width, e.height, 32, 32);
+      EXPECT_EQ(out.payloads[i], tiled_of(pixels, e.width, e.height, t, 1, c.codec));
+    }
+    EXPECT_EQ(one.dump.empty(), !c.tiled);
+  }
+  for (int threads : {2, 3, 8}) {
+    const ThreadRun many = compress_on(dir, threads, c.file_limit);
+    EXPECT_EQ(many.tool.status, one.tool.status) << threads;
+    EXPECT_EQ(many.tool.output, one.tool.output) << threads;
+    EXPECT_TRUE(many.output == one.output) << threads;
+    EXPECT_TRUE(many.dump == one.dump) << threads;
+    EXPECT_EQ(many.files, one.files) << threads;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CompressThreadsTest,
+    ::testing::Values(ThreadCase{"whole", 0, 0, 0, 60, 0}, ThreadCase{"whole_huge", 0, 0, 320, 12, 0},
+                      ThreadCase{"rle", 1, 1, 700, 40, 0}, ThreadCase{"lz4", 1, 2, 700, 40, 0},
+                      ThreadCase{"stored", 1, 3, 700, 40, 0}, ThreadCase{"lz4_small", 1, 2, 0, 60, 0},
+                      ThreadCase{"whole_write_fails", 0, 0, 320, 30, 60000},
+                      ThreadCase{"lz4_write_fails", 1, 2, 700, 30, 30000}),
+    [](const ::testing::TestParamInfo<ThreadCase>& info) { return std::string(info.param.what); });
 
 }  // namespace

@@ -559,6 +559,72 @@ TEST(TileEncodeBoundTest, BoundIsAlwaysEnough) {
   }
 }
 
+// ---- Tiles coded beforehand -------------------------------------------------------
+
+// encode_tile codes each tile as the codec does on its own; assemble_tile_image
+// from those payloads gives, for every capacity, the block, result and message
+// that the encoder gives: the payload is copied where the room left is at
+// least the tile's bound, and the tile coded in place with the real room
+// where it is not (a tight capacity, the last tiles of a block that fails).
+TEST(TileEncodeAssembleTest, PrecodedTilesGiveTheEncodersBlock) {
+  struct Case {
+    const char* what;
+    int codec, w, h, tw, th, format;
+    Bytes img;
+  };
+  const Case cases[] = {
+      {"lz4 flat", CODEC_KIND_LZ4, 70, 45, 16, 16, 1, make_image(ImageKind::Flat, 70, 45, 2, 1)},
+      {"lz4 noise", CODEC_KIND_LZ4, 64, 32, 16, 16, 1, make_random_bytes(64 * 32 * 2, 7)},
+      {"rle glyphs", CODEC_KIND_RLE, 50, 40, 16, 8, 5, make_image(ImageKind::Glyphs, 50, 40, 1, 2)},
+      {"rle pairs", CODEC_KIND_RLE, 32, 16, 8, 8, 4, pairs(32 * 16, 4, 3)},
+  };
+  for (const Case& c : cases) {
+    const uint64_t bound = tile_image_bound(c.w, c.h, c.tw, c.th, c.format, c.codec);
+    std::vector<Bytes> tiles;
+    for (uint32_t i = 0;; ++i) {
+      const uint32_t room = tile_payload_bound(c.w, c.h, c.tw, c.th, c.format, c.codec, i);
+      if (room == 0) break;
+      Bytes t(room);
+      t.resize(encode_tile(c.img, t, c.w, c.h, c.tw, c.th, static_cast<uint8_t>(c.format),
+                           static_cast<uint8_t>(c.codec), i));
+      const int bpp = pixel_format_bytes(c.format);
+      const int x = int(i) % ((c.w + c.tw - 1) / c.tw) * c.tw, y = int(i) / ((c.w + c.tw - 1) / c.tw) * c.th;
+      EXPECT_EQ(t, code_alone(crop(c.img, c.w, bpp, x, y, std::min(c.tw, c.w - x), std::min(c.th, c.h - y)), bpp,
+                              c.codec))
+          << c.what << " tile " << i;
+      tiles.push_back(t);
+    }
+    ASSERT_EQ(tiles.size(), size_t((c.w + c.tw - 1) / c.tw) * size_t((c.h + c.th - 1) / c.th)) << c.what;
+    const Encoded whole = encode_bounded(c.img, c.w, c.h, c.tw, c.th, c.format, c.codec);
+    size_t tiled = 16 + 8 * tiles.size();
+    for (const Bytes& t : tiles) tiled += t.size();
+    std::vector<std::span<const uint8_t>> coded(tiles.begin(), tiles.end());
+    for (size_t capacity : {size_t(bound), tiled + 40, tiled, tiled - 1, tiled / 2, 16 + 8 * tiles.size()}) {
+      SCOPED_TRACE(testing::Message() << c.what << ", capacity " << capacity);
+      const Encoded want = encode(c.img, capacity, c.w, c.h, c.tw, c.th, c.format, c.codec);
+      Encoded got{0, Bytes(capacity, kFill), {}};
+      testing::internal::CaptureStdout();
+      got.result = assemble_tile_image(c.img, got.block, c.w, c.h, c.tw, c.th, static_cast<uint8_t>(c.format),
+                                       static_cast<uint8_t>(c.codec), coded);
+      got.out = testing::internal::GetCapturedStdout();
+      EXPECT_EQ(got.result, want.result);
+      EXPECT_EQ(got.out, want.out);
+      EXPECT_EQ(got.block, want.block);
+      if (capacity == bound) {
+        EXPECT_EQ(got.block, whole.block);
+      }
+    }
+  }
+  // Refused calls and an index past the last tile code nothing.
+  Bytes t(64, kFill);
+  EXPECT_EQ(tile_payload_bound(8, 8, 4, 4, 1, CODEC_KIND_LZ4, 4), 0u);
+  EXPECT_EQ(tile_payload_bound(8, 8, 4, 4, 1, CODEC_KIND_STORED, 0), 0u);
+  EXPECT_EQ(tile_payload_bound(8, 8, 4, 4, 1, CODEC_KIND_RLE, 3), 3u * 16);
+  EXPECT_EQ(encode_tile(Bytes(127), t, 8, 8, 4, 4, 1, CODEC_KIND_RLE, 0), 0u);
+  EXPECT_EQ(encode_tile(Bytes(128), t, 8, 8, 0, 4, 1, CODEC_KIND_RLE, 0), 0u);
+  EXPECT_EQ(t, Bytes(64, kFill));
+}
+
 // ---- Round trips -----------------------------------------------------------------------
 
 // Every tile decoded with its codec and put back in its place gives the image;

@@ -36,16 +36,18 @@ int compress_pack(const char* in_path, const char* out_path) {
     tiled = h.bytes[TILED_FLAG] != 0;
     codec_kind = h.bytes[CODEC_KIND];
   };
+  cmd.threads = convert_thread_count();
   cmd.read_size = [&](const PackEntry& e) { return compress_read_size(e, tiled); };
+  cmd.inspects = [&](const PackEntry& e) {
+    return tiled && e.type != TYPE_JPEG && !is_compressed_type(e.type) && entry_name(e) == "PIC16";
+  };
   cmd.inspect = [&](const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data) {
     const uint64_t n = e.len - uint64_t{4};
-    if (!tiled || e.type == TYPE_JPEG || is_compressed_type(e.type) || entry_name(e) != "PIC16" ||
-        data.size() < TILE_HINT_SIZE + n)
-      return true;
+    if (data.size() < TILE_HINT_SIZE + n) return true;
     return dump_pic16(e, rect, data.subspan(TILE_HINT_SIZE, n));
   };
-  cmd.convert = [&](const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data) {
-    return compress_entry(e, rect, data, tiled, codec_kind);
+  cmd.convert = [&](const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data, const JobRunner& jobs) {
+    return compress_entry(e, rect, data, tiled, codec_kind, &jobs);
   };
   return convert_pack(cmd, in_path, out_path);
 }

@@ -64,7 +64,7 @@ EntryResult compress_whole(const PackEntry& e, std::span<const uint8_t> data) {
 }
 
 EntryResult compress_tiled(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
-                           uint8_t codec_kind) {
+                           uint8_t codec_kind, const JobRunner* jobs) {
   const uint64_t n = e.len - uint64_t{4};
   const int pixel_format = pixel_format_for_type(e.type);
   const int bpp = pixel_format_bytes(pixel_format);
@@ -100,9 +100,9 @@ EntryResult compress_tiled(const PackEntry& e, const EntryRect& rect, std::span<
   uint64_t bound = tile_image_bound(rect.width, rect.height, tile.tile_width, tile.tile_height,
                                     pixel_format, codec_kind);
   std::vector<uint8_t> dst(bound);
-  int32_t out = encode_tile_image(data.subspan(TILE_HINT_SIZE, n), dst, rect.width, rect.height,
-                                  tile.tile_width, tile.tile_height,
-                                  static_cast<uint8_t>(pixel_format), codec_kind);
+  int32_t out = encode_tile_image_jobs(jobs, data.subspan(TILE_HINT_SIZE, n), dst, rect.width, rect.height,
+                                       tile.tile_width, tile.tile_height, static_cast<uint8_t>(pixel_format),
+                                       codec_kind);
   if (out < 0) return keep_entry(e, data, "tiled encoding failed");
   if (!fits_entry(static_cast<size_t>(out)))
     return keep_entry(e, data, "tiled block does not fit a pack entry");
@@ -190,10 +190,10 @@ uint64_t compress_read_size(const PackEntry& e, bool tiled) {
 }
 
 EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
-                           bool tiled, uint8_t codec_kind) {
+                           bool tiled, uint8_t codec_kind, const JobRunner* jobs) {
   const uint64_t n = e.len - uint64_t{4};
   if (is_compressed_type(e.type)) return copy_compressed(e, data);
-  if (e.type != TYPE_JPEG) return tiled ? compress_tiled(e, rect, data, codec_kind) : compress_whole(e, data);
+  if (e.type != TYPE_JPEG) return tiled ? compress_tiled(e, rect, data, codec_kind, jobs) : compress_whole(e, data);
   if (data.size() < n) return keep_entry(e, data, "JPEG data runs past the end of the input");
   EntryResult r;
   r.type = e.type;

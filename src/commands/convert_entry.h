@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/tile_jobs.h"
 #include "pack/pack_format.h"
 
 struct EntryResult {
@@ -43,8 +44,9 @@ inline uint64_t decompress_read_size(const PackEntry& e) { return e.len - uint64
 // `data` is what the input holds of the bytes that compress_read_size asked
 // for (fewer at the end of the input). An entry that cannot be converted
 // comes back failed, with `data` unchanged and its type kept. Entries of a
-// compressed code (is_compressed_type) are copied as stored.
+// compressed code (is_compressed_type) are copied as stored. With `jobs`, the
+// tiles of a large image may be coded side by side; the result is the same.
 EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
-                           bool tiled, uint8_t codec_kind);
+                           bool tiled, uint8_t codec_kind, const JobRunner* jobs = nullptr);
 EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect,
                              std::span<const uint8_t> data, bool tiled);

@@ -4,8 +4,9 @@
 
 namespace {
 // LZ4_compress_HC would allocate and initialise a fresh state on every call;
-// one static state gives the same output without that.
-LZ4_streamHC_t g_hc_state;
+// one state per thread gives the same output without that, and lets threads
+// compress side by side. The state is reset on every call.
+thread_local LZ4_streamHC_t g_hc_state;
 }  // namespace
 
 int32_t lz4_hc_compress(const uint8_t* src, uint8_t* dst, int32_t src_len, int32_t capacity) {

@@ -18,7 +18,9 @@
 namespace {
 
 // Each tile's pixels are gathered here, rows packed, before they are coded.
-alignas(16) uint8_t g_staging[TILE_BUFFER_SIZE];
+// One per thread, so images (and tiles of one image) can be coded side by
+// side; only threads that encode ever touch their copy.
+alignas(16) thread_local uint8_t g_staging[TILE_BUFFER_SIZE];
 
 // Block sizes are returned as int32_t, so a larger block buffer is used only
 // up to this many bytes.
@@ -40,6 +42,42 @@ uint32_t magic_for(int codec_kind) {
 // `nominal` pixels: only the last one can be shorter.
 uint32_t tile_side(uint32_t index, uint32_t nominal, uint32_t extent) {
   return std::min(nominal, extent - index * nominal);
+}
+
+// The room with which a w x h tile never fails: LZ4's worst case, or one
+// run-length packet header per pixel. A tile is at most 1 MiB, so this fits.
+uint32_t tile_worst(uint64_t w, uint64_t h, uint64_t bpp, int codec_kind) {
+  if (codec_kind == CODEC_KIND_LZ4) return static_cast<uint32_t>(LZ4_compressBound(static_cast<int>(w * h * bpp)));
+  return static_cast<uint32_t>((1 + bpp) * w * h);
+}
+
+// The pixels of the w x h tile at (x0, y0), rows packed: in src itself when
+// the tile is as wide as the image, else gathered into the staging buffer.
+const uint8_t* gather_tile(const uint8_t* src, uint32_t w_img, uint32_t bpp, uint32_t x0, uint32_t y0, uint32_t w,
+                           uint32_t h) {
+  const size_t image_row = size_t{w_img} * bpp;
+  if (w == w_img) return src + y0 * image_row;
+  const size_t tile_row = size_t{w} * bpp;
+  const uint8_t* from = src + y0 * image_row + size_t{x0} * bpp;
+  for (uint32_t k = 0; k < h; ++k) std::memcpy(g_staging + k * tile_row, from + k * image_row, tile_row);
+  return g_staging;
+}
+
+// The tile grid of a call that tile_image_check accepted, for a non-empty image.
+struct Grid {
+  uint32_t w_img, h_img, tw, th, bpp, across, down;
+};
+
+Grid grid_of(int32_t width, int32_t height, int32_t tile_width, int32_t tile_height, int pixel_format) {
+  Grid g;
+  g.w_img = static_cast<uint32_t>(width);
+  g.h_img = static_cast<uint32_t>(height);
+  g.tw = static_cast<uint32_t>(tile_width);
+  g.th = static_cast<uint32_t>(tile_height);
+  g.bpp = static_cast<uint32_t>(pixel_format_bytes(pixel_format));
+  g.across = static_cast<uint32_t>(div_up(g.w_img, g.tw));
+  g.down = static_cast<uint32_t>(div_up(g.h_img, g.th));
+  return g;
 }
 
 // The header of the untiled form and the raw image behind it; the caller has
@@ -113,17 +151,44 @@ uint64_t tile_image_bound(int32_t width, int32_t height, int32_t tile_width, int
       const uint64_t h = tile_side(r, uint32_t(tile_height), uint32_t(height));
       for (uint32_t c = 0; c < across; ++c) {
         const uint64_t w = tile_side(c, uint32_t(tile_width), uint32_t(width));
-        // A tile is at most 1 MiB, so its bytes fit LZ4's int.
-        tiled += codec_kind == CODEC_KIND_LZ4 ? uint64_t(LZ4_compressBound(static_cast<int>(w * h * bpp)))
-                                              : (1 + bpp) * w * h;
+        tiled += tile_worst(w, h, bpp, codec_kind);
       }
     }
   }
   return std::max(tiled, untiled);
 }
 
+uint32_t tile_payload_bound(int32_t width, int32_t height, int32_t tile_width, int32_t tile_height, int pixel_format,
+                            int codec_kind, uint32_t index) {
+  if (tile_image_check(width, height, tile_width, tile_height, pixel_format, codec_kind) != 0) return 0;
+  if (codec_kind == CODEC_KIND_STORED || width == 0 || height == 0) return 0;
+  const Grid g = grid_of(width, height, tile_width, tile_height, pixel_format);
+  if (index >= g.across * g.down) return 0;
+  return tile_worst(tile_side(index % g.across, g.tw, g.w_img), tile_side(index / g.across, g.th, g.h_img), g.bpp,
+                    codec_kind);
+}
+
+uint32_t encode_tile(std::span<const uint8_t> src, std::span<uint8_t> dst, int32_t width, int32_t height,
+                     int32_t tile_width, int32_t tile_height, uint8_t pixel_format, uint8_t codec_kind,
+                     uint32_t index) {
+  if (tile_payload_bound(width, height, tile_width, tile_height, pixel_format, codec_kind, index) == 0) return 0;
+  const Grid g = grid_of(width, height, tile_width, tile_height, pixel_format);
+  if (src.size() < uint64_t{g.w_img} * g.h_img * g.bpp) return 0;
+  const uint32_t r = index / g.across, c = index % g.across;
+  const uint32_t w = tile_side(c, g.tw, g.w_img), h = tile_side(r, g.th, g.h_img);
+  const uint8_t* pixels = gather_tile(src.data(), g.w_img, g.bpp, c * g.tw, r * g.th, w, h);
+  const uint32_t room = static_cast<uint32_t>(std::min<uint64_t>(dst.size(), BLOCK_SIZE_LIMIT));
+  return code_tile(pixels, w, h, g.bpp, dst.data(), room, codec_kind);
+}
+
 int32_t encode_tile_image(std::span<const uint8_t> src, std::span<uint8_t> block, int32_t width, int32_t height,
                           int32_t tile_width, int32_t tile_height, uint8_t pixel_format, uint8_t codec_kind) {
+  return assemble_tile_image(src, block, width, height, tile_width, tile_height, pixel_format, codec_kind, {});
+}
+
+int32_t assemble_tile_image(std::span<const uint8_t> src, std::span<uint8_t> block, int32_t width, int32_t height,
+                            int32_t tile_width, int32_t tile_height, uint8_t pixel_format, uint8_t codec_kind,
+                            std::span<const std::span<const uint8_t>> coded) {
   if (tile_image_check(width, height, tile_width, tile_height, pixel_format, codec_kind) != 0) return TILE_ERR_FAILED;
   const uint32_t bpp = static_cast<uint32_t>(pixel_format_bytes(pixel_format));
   const uint64_t raw = uint64_t(width) * uint64_t(height) * bpp;
@@ -161,7 +226,6 @@ int32_t encode_tile_image(std::span<const uint8_t> src, std::span<uint8_t> block
   if (capacity < table_end) return TILE_ERR_FAILED;
   write_tile_image(t, block.data());  // tile_count stays 0 until every tile is in
 
-  const size_t image_row = size_t{w_img} * bpp;
   uint64_t pos = table_end;  // where the next payload goes
   uint64_t sum = 0;          // payload bytes so far
   uint32_t index = 0;
@@ -171,17 +235,22 @@ int32_t encode_tile_image(std::span<const uint8_t> src, std::span<uint8_t> block
     for (uint32_t c = 0; c < across; ++c, ++index) {
       const uint32_t x0 = c * tw;
       const uint32_t w = tile_side(c, tw, w_img);
-      const uint8_t* pixels = g_staging;
-      if (w == w_img) {
-        // A tile as wide as the image is already packed in src.
-        pixels = src.data() + y0 * image_row;
-      } else {
-        const size_t tile_row = size_t{w} * bpp;
-        const uint8_t* from = src.data() + y0 * image_row + size_t{x0} * bpp;
-        for (uint32_t k = 0; k < h; ++k) std::memcpy(g_staging + k * tile_row, from + k * image_row, tile_row);
-      }
       const uint32_t room = static_cast<uint32_t>(capacity - pos);
-      const uint32_t len = code_tile(pixels, w, h, bpp, block.data() + pos, room, codec_kind);
+      const uint32_t worst = tile_worst(w, h, bpp, codec_kind);
+      uint32_t len = 0;
+      // With at least its worst case as room a tile codes to the same bytes
+      // whatever the room (LZ4_compress_HC checks the room only below
+      // LZ4_compressBound; the run-length stream is whole at (1 + bpp) bytes
+      // a pixel), so a payload coded beforehand with that room is what
+      // coding it here would give. With less room the codec must see the
+      // real room, so the tile is coded here.
+      if (index < coded.size() && !coded[index].empty() && coded[index].size() <= worst && room >= worst) {
+        len = static_cast<uint32_t>(coded[index].size());
+        std::memcpy(block.data() + pos, coded[index].data(), len);
+      } else {
+        const uint8_t* pixels = gather_tile(src.data(), w_img, bpp, x0, y0, w, h);
+        len = code_tile(pixels, w, h, bpp, block.data() + pos, room, codec_kind);
+      }
       if (len == 0) {
         std::printf("Failed to compress the data\n");
         return TILE_ERR_FAILED;

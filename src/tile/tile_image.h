@@ -2,10 +2,13 @@
 //
 // This is the part of morvane that a device embeds (the library morvane_tile,
 // installed as morvane::tile with this header as <morvane/tile_image.h>, C++20;
-// C programs use <morvane/tile.h>): nothing here opens files or allocates
-// memory. Two process-wide buffers of TILE_BUFFER_SIZE bytes (the encoder's
-// staging buffer and the cache slot's pixels) and one LZ4 HC state live in
-// static storage, so the encoder and the region decoder are not reentrant.
+// C programs use <morvane/tile.h>): nothing here opens files, allocates memory
+// or starts threads. The encoder's staging buffer (TILE_BUFFER_SIZE bytes) and
+// its LZ4 HC state are thread-local, one per thread that encodes, so the
+// encoder may run on several threads at once (never reentered on one). The
+// region decoder's cache slot (TILE_BUFFER_SIZE bytes of pixels) is one
+// process-wide static, so the decoder is not reentrant and runs on one thread
+// at a time.
 // Byte layouts are in docs/format.md.
 #pragma once
 
@@ -124,6 +127,37 @@ int32_t encode_tile_image(std::span<const uint8_t> src, std::span<uint8_t> block
                           int32_t height, int32_t tile_width, int32_t tile_height,
                           uint8_t pixel_format, uint8_t codec_kind);
 
+// Coding the tiles of one image side by side: each tile coded on its own by
+// encode_tile with tile_payload_bound bytes of room, on any thread, then the
+// block assembled in tile order by assemble_tile_image.
+
+// The room with which tile `index` (in tile order) never fails, and codes to
+// the same bytes as with any larger room: LZ4_compressBound of its pixel
+// bytes for codec kind 2, (1 + bytes per pixel) x its pixels for kind 1.
+// 0 for a refused call, an empty image, codec kind 3 or an index past the
+// last tile.
+uint32_t tile_payload_bound(int32_t width, int32_t height, int32_t tile_width, int32_t tile_height,
+                            int pixel_format, int codec_kind, uint32_t index);
+
+// Codes tile `index` alone into dst (its room: dst.size()) and returns the
+// stored length, 0 when it does not fit or the call is refused (as by
+// tile_payload_bound, or src shorter than the image). Gathers through the
+// calling thread's staging buffer; prints nothing.
+uint32_t encode_tile(std::span<const uint8_t> src, std::span<uint8_t> dst, int32_t width, int32_t height,
+                     int32_t tile_width, int32_t tile_height, uint8_t pixel_format, uint8_t codec_kind,
+                     uint32_t index);
+
+// encode_tile_image, given payloads coded beforehand: coded[i], when not
+// empty, is tile i as encode_tile wrote it with tile_payload_bound bytes of
+// room. It is copied wherever the room left for tile i is at least that
+// bound; every other tile (and every tile past coded.size()) is coded here,
+// with the room left, as encode_tile_image does. So the block, the result,
+// the untiled fallback and the failure message are those of
+// encode_tile_image for the same call.
+int32_t assemble_tile_image(std::span<const uint8_t> src, std::span<uint8_t> block, int32_t width,
+                            int32_t height, int32_t tile_width, int32_t tile_height, uint8_t pixel_format,
+                            uint8_t codec_kind, std::span<const std::span<const uint8_t>> coded);
+
 // ---- Run-length pixel codec -------------------------------------------------
 
 // Codes pixel_count pixels of bpp (1..4; any other gives 0) bytes into
@@ -189,6 +223,7 @@ uint8_t intersect_rects(RegionRect* result, const RegionRect& a, const RegionRec
 
 // ---- LZ4 block helpers --------------------------------------------------------
 
-// LZ4_compress_HC at level 12 through one static state, so no call allocates.
+// LZ4_compress_HC at level 12 through the calling thread's state, so no call
+// allocates.
 // Returns the compressed size, 0 when it does not fit in capacity.
 int32_t lz4_hc_compress(const uint8_t* src, uint8_t* dst, int32_t src_len, int32_t capacity);
