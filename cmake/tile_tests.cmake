@@ -15,6 +15,7 @@ add_executable(morvane_tile_tests
   tests/tile_decode_test.cpp
   tests/tile_encode_test.cpp
   tests/tile_codec_test.cpp
+  tests/tile_c_calls.c
   tests/support/image_gen.cpp)
 target_include_directories(morvane_tile_tests PRIVATE tests)
 target_link_libraries(morvane_tile_tests PRIVATE morvane_tile gtest_main)
