@@ -186,12 +186,14 @@ int32_t encode_any(const uint8_t* src, uint8_t* dst, uint32_t pixel_count, uint3
 
 template <int BPP>
 struct Chunks {
-  // Literal bytes moved at once: 16 covers nearly every literal of 1- and
-  // 2-byte pixels, 32 most of the wider ones.
-  static constexpr size_t kLiteral = BPP <= 2 ? 16 : 32;
+  // Literal bytes moved at once: 16 covers nearly every literal of 1-byte
+  // pixels, 32 most of the wider ones. A packet longer than one chunk takes
+  // a branch that is often mispredicted, which costs more than a wider copy.
+  static constexpr size_t kLiteral = BPP == 1 ? 16 : 32;
   // Run bytes stored at once: whole pixels, so that a chunk can start at any
-  // pixel of the run; for 3-byte pixels two periods of the 24-byte pattern.
-  static constexpr size_t kRun = BPP == 3 ? 48 : 32;
+  // pixel of the run; for 3-byte pixels two periods of the 24-byte pattern,
+  // for 2-byte pixels 64 bytes, which few runs pass.
+  static constexpr size_t kRun = BPP == 3 ? 48 : BPP == 2 ? 64 : 32;
   static constexpr size_t kWrite = kLiteral > kRun ? kLiteral : kRun;
 };
 
@@ -242,7 +244,7 @@ struct RunPattern {
         store64(d + i + 16, w[2]);
       }
     } else {
-      for (size_t i = 0; i < 32; i += 8) store64(d + i, w[0]);
+      for (size_t i = 0; i < Chunks<BPP>::kRun; i += 8) store64(d + i, w[0]);
     }
   }
 };
