@@ -125,7 +125,7 @@ EntryResult copy_compressed(const PackEntry& e, std::span<const uint8_t> data) {
   r.data.assign(data.begin(), data.end());
   r.type = e.type;
   const uint32_t magic = n >= 4 ? load_le32(data.data()) : 0;
-  const bool block = magic == TILE_MAGIC_LZ4 || magic == TILE_MAGIC_RLE || magic == TILE_MAGIC_RAW;
+  const bool block = is_tile_magic(magic);
   if (e.type == TYPE_TILED && !block) {
     r.failed = true;
     append_line(r.text, "%s: type 39 data is not a tiled block and cannot be tiled again; copied as stored\r\n",

@@ -7,13 +7,6 @@ namespace {
 
 uint64_t area(const EntryRect& r) { return uint64_t{r.width} * r.height; }
 
-bool is_tile_block(const EntryRect& rect, std::span<const uint8_t> payload) {
-  if (payload.size() < TILE_HEADER_SIZE) return false;
-  TileImage t = read_tile_image(payload.data());
-  const bool magic = t.magic == TILE_MAGIC_LZ4 || t.magic == TILE_MAGIC_RLE || t.magic == TILE_MAGIC_RAW;
-  return magic && t.width == rect.width && t.height == rect.height;
-}
-
 // decompress_entry in `tiled` mode, accepted only when it gives the whole
 // pixel array of bpp bytes per pixel.
 int decode_with(bool tiled, const PackEntry& e, const EntryRect& rect,
@@ -91,6 +84,12 @@ int whole_pack_pixels(const PackEntry& e, const EntryRect& rect, std::span<const
 }
 
 }  // namespace
+
+bool is_tile_block(const EntryRect& rect, std::span<const uint8_t> payload) {
+  if (payload.size() < TILE_HEADER_SIZE) return false;
+  TileImage t = read_tile_image(payload.data());
+  return is_tile_magic(t.magic) && t.width == rect.width && t.height == rect.height;
+}
 
 uint8_t raw_type_for_pixels(int pixel_format, int bytes_per_pixel) {
   static const uint8_t kRawTypes[] = {1, 11, 30, 32, 34, 36};

@@ -59,6 +59,10 @@ struct EntryPixels {
 int entry_pixels(bool tiled, const PackEntry& e, const EntryRect& rect,
                  std::span<const uint8_t> payload, EntryPixels& out);
 
+// Whether an entry's payload holds a tiled image block of its own size: a
+// block magic and the EntryRect's width and height in the block header.
+bool is_tile_block(const EntryRect& rect, std::span<const uint8_t> payload);
+
 // One line of text for an entry_pixels result.
 const char* entry_pixels_error_text(int code);
 

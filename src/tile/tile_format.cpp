@@ -70,7 +70,7 @@ int32_t tile_image_read(std::span<const uint8_t> block, TileImage* info) {
   *info = TileImage{};
   if (block.size() < TILE_HEADER_SIZE) return TILE_ERR_HEADER;
   const TileImage t = read_tile_image(block.data());
-  if (t.magic != TILE_MAGIC_LZ4 && t.magic != TILE_MAGIC_RLE && t.magic != TILE_MAGIC_RAW) return TILE_ERR_MAGIC;
+  if (!is_tile_magic(t.magic)) return TILE_ERR_MAGIC;
   const uint32_t bpp = t.bytes_per_pixel;
   if (bpp < 1 || bpp > 4) return TILE_ERR_HEADER;
 

@@ -33,6 +33,10 @@ inline constexpr uint32_t TILE_MAX_COUNT = 65535;
 inline constexpr uint32_t TILE_MAGIC_LZ4 = 0x4C5A3443;  // "C4ZL"
 inline constexpr uint32_t TILE_MAGIC_RLE = 0x524C4543;  // "CELR"
 inline constexpr uint32_t TILE_MAGIC_RAW = 0x52415743;  // "CWAR"
+// True for the magic of one of the three block forms.
+inline constexpr bool is_tile_magic(uint32_t magic) {
+  return magic == TILE_MAGIC_LZ4 || magic == TILE_MAGIC_RLE || magic == TILE_MAGIC_RAW;
+}
 
 // CODEC_KIND values of a pack header.
 inline constexpr uint8_t CODEC_KIND_RLE = 1;

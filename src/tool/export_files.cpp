@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "tool/tool_pack.h"
+
 namespace {
 
 const char kHex[] = "0123456789ABCDEF";
@@ -23,32 +25,6 @@ int hex_value(char c) {
   return -1;
 }
 
-// Length of the well-formed UTF-8 sequence at s[i], or 0.
-size_t utf8_sequence(std::string_view s, size_t i) {
-  const uint8_t b = static_cast<uint8_t>(s[i]);
-  if (b < 0x80) return 1;
-  size_t n;
-  uint8_t lo = 0x80, hi = 0xBF;  // bounds of the second byte
-  if (b >= 0xC2 && b <= 0xDF) n = 2;
-  else if (b >= 0xE0 && b <= 0xEF) {
-    n = 3;
-    if (b == 0xE0) lo = 0xA0;  // overlong
-    if (b == 0xED) hi = 0x9F;  // surrogates
-  } else if (b >= 0xF0 && b <= 0xF4) {
-    n = 4;
-    if (b == 0xF0) lo = 0x90;  // overlong
-    if (b == 0xF4) hi = 0x8F;  // above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    const uint8_t c = static_cast<uint8_t>(s[i + k]);
-    if (k == 1 ? (c < lo || c > hi) : (c < 0x80 || c > 0xBF)) return 0;
-  }
-  return n;
-}
-
 std::string errno_text(const char* what, const std::string& name, int err) {
   return std::string(what) + " " + name + ": " + std::strerror(err);
 }
@@ -63,7 +39,7 @@ std::string escape_entry_name(std::string_view name) {
   std::string out;
   for (size_t i = 0; i < name.size();) {
     const uint8_t b = static_cast<uint8_t>(name[i]);
-    size_t n = utf8_sequence(name, i);
+    size_t n = tool_utf8_sequence(name, i);
     // C1 controls (U+0080..U+009F) are C2 80..C2 9F.
     const bool c1 = n == 2 && b == 0xC2 && static_cast<uint8_t>(name[i + 1]) < 0xA0;
     if (n == 0 || c1 || b < 0x20 || b == 0x7F || b == '%' || b == '/') {

@@ -5,51 +5,28 @@
 #include <vector>
 
 #include "commands/entry_pixels.h"
-#include "pack/pack_io.h"
 #include "tool/export_files.h"
 #include "tool/image_files.h"
 #include "tool/manifest.h"
 #include "tool/tool_commands.h"
+#include "tool/tool_pack.h"
 
 namespace {
 
-struct LoadedPack {
-  PackHeader header;
-  std::vector<PackEntry> entries;
-};
-
-bool load_pack(InputFile& in, const std::string& path, LoadedPack& p) {
-  if (!in.open(path.c_str())) {
-    std::fprintf(stderr, "cannot open %s\n", path.c_str());
-    return false;
-  }
-  if (in.read_at(0, p.header.bytes) != PACK_HEADER_SIZE || pack_magic(p.header) != PACK_MAGIC) {
-    std::fprintf(stderr, "%s: not a pack (no \"RES\\x19\" header)\n", path.c_str());
-    return false;
-  }
-  const size_t count = pack_entry_count(p.header);
-  std::vector<uint8_t> table(count * PACK_ENTRY_SIZE);
-  if (in.read_at(PACK_HEADER_SIZE, table) != table.size()) {
-    std::fprintf(stderr, "%s: the table of %zu entries runs past the end of the file\n", path.c_str(), count);
-    return false;
-  }
-  for (size_t i = 0; i < count; ++i) p.entries.push_back(read_pack_entry(table.data() + i * PACK_ENTRY_SIZE));
-  return true;
-}
-
 // One entry into its file and manifest record; false with the reason.
-bool export_entry(InputFile& in, bool tiled, const PackEntry& e, ExportDir& dir, ExportNames& names,
-                  ManifestEntry& me, std::string& why) {
-  uint8_t rect_bytes[ENTRY_RECT_SIZE];
-  if (e.len < ENTRY_RECT_SIZE || in.available(e.offset) < e.len ||
-      in.read_at(e.offset, rect_bytes) != ENTRY_RECT_SIZE) {
+bool export_entry(ToolPack& pack, size_t i, ExportDir& dir, ExportNames& names, ManifestEntry& me,
+                  std::string& why) {
+  const PackEntry& e = pack.st.entries[i];
+  const EntryRect& rect = pack.st.rects[i];
+  const bool tiled = pack.st.header.bytes[TILED_FLAG] != 0;
+  if (!pack.problems[i].empty() || pack.st.in_file.available(e.offset) < e.len) {
     why = "its data (offset " + std::to_string(e.offset) + ", len " + std::to_string(e.len) +
           ") lies outside the file";
     return false;
   }
-  const EntryRect rect = read_entry_rect(rect_bytes);
-  std::vector<uint8_t> payload(e.len - ENTRY_RECT_SIZE);
-  if (in.read_at(uint64_t{e.offset} + ENTRY_RECT_SIZE, payload) != payload.size()) {
+  bool read_failed = false;
+  std::vector<uint8_t> payload = tool_pack_read(pack, entry_payload_pos(e), e.len - ENTRY_RECT_SIZE, read_failed);
+  if (read_failed) {
     why = "read failed";
     return false;
   }
@@ -99,9 +76,14 @@ bool export_entry(InputFile& in, bool tiled, const PackEntry& e, ExportDir& dir,
 }  // namespace
 
 int tool_export(const std::string& pack_path, const std::string& dir_path) {
-  InputFile in;
-  LoadedPack pack;
-  if (!load_pack(in, pack_path, pack)) return 1;
+  ToolPack pack;
+  std::string message;
+  if (tool_pack_load(pack, pack_path, false, message) != PACK_OK) {
+    if (message.find(pack_path) == std::string::npos) message = pack_path + ": " + message;
+    std::fprintf(stderr, "export: %s\n", message.c_str());
+    return 1;
+  }
+  const std::vector<PackEntry>& entries = pack.st.entries;
   ExportDir dir;
   std::string err;
   if (!dir.open(dir_path, err)) {
@@ -109,18 +91,18 @@ int tool_export(const std::string& pack_path, const std::string& dir_path) {
     return 1;
   }
   Manifest m;
-  m.tiled = pack.header.bytes[TILED_FLAG] != 0;
-  m.codec_kind = pack.header.bytes[CODEC_KIND];
+  m.tiled = pack.st.header.bytes[TILED_FLAG] != 0;
+  m.codec_kind = pack.st.header.bytes[CODEC_KIND];
   ExportNames names;
   int failures = 0;
-  for (size_t i = 0; i < pack.entries.size(); ++i) {
-    const PackEntry& e = pack.entries[i];
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const PackEntry& e = entries[i];
     ManifestEntry me;
     me.type = e.type;
     me.name.assign(e.name.begin(), e.name.end());
     while (!me.name.empty() && me.name.back() == '\0') me.name.pop_back();
     std::string why;
-    if (!export_entry(in, m.tiled, e, dir, names, me, why)) {
+    if (!export_entry(pack, i, dir, names, me, why)) {
       // Its record stays (without a file unless one was written), so that
       // create refuses the manifest rather than build a pack without it.
       std::fprintf(stderr, "%s: %s: %s\n", pack_path.c_str(), manifest_entry_label(i, me).c_str(), why.c_str());
@@ -134,9 +116,9 @@ int tool_export(const std::string& pack_path, const std::string& dir_path) {
     return 1;
   }
   if (failures > 0) {
-    std::fprintf(stderr, "%s: %d of %zu entries not exported\n", pack_path.c_str(), failures, pack.entries.size());
+    std::fprintf(stderr, "%s: %d of %zu entries not exported\n", pack_path.c_str(), failures, entries.size());
     return 1;
   }
-  std::printf("%s: %zu entries exported to %s\n", pack_path.c_str(), pack.entries.size(), dir_path.c_str());
+  std::printf("%s: %zu entries exported to %s\n", pack_path.c_str(), entries.size(), dir_path.c_str());
   return 0;
 }

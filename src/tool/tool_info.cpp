@@ -6,6 +6,7 @@
 #include <span>
 
 #include "commands/convert_entry.h"
+#include "commands/entry_pixels.h"
 #include "tool/tool_commands.h"
 #include "tool/tool_pack.h"
 
@@ -109,10 +110,7 @@ void inspect_block(std::span<const uint8_t> head, uint64_t block_size, EntryInfo
 // magic and the entry's size in the header. Otherwise it holds pixels when
 // its length is the image at 1 to 4 bytes per pixel.
 bool looks_like_block(std::span<const uint8_t> head, const EntryRect& rect, uint64_t n) {
-  if (head.size() >= TILE_HEADER_SIZE) {
-    TileImage t = read_tile_image(head.data());
-    if (block_codec_name(t.magic) != nullptr && t.width == rect.width && t.height == rect.height) return true;
-  }
+  if (is_tile_block(rect, head)) return true;
   const uint64_t area = uint64_t{rect.width} * rect.height;
   if (area == 0) return n != 0;
   return !(n % area == 0 && n / area >= 1 && n / area <= 4);

@@ -4,9 +4,15 @@
 
 namespace {
 
-// Length of the well-formed UTF-8 sequence at s[i], or 0: no overlong forms,
-// no surrogates, nothing above U+10FFFF.
-size_t utf8_sequence(std::string_view s, size_t i) {
+void append_hex_byte(std::string& out, uint8_t v) {
+  static const char digits[] = "0123456789abcdef";
+  out += digits[v >> 4];
+  out += digits[v & 15];
+}
+
+}  // namespace
+
+size_t tool_utf8_sequence(std::string_view s, size_t i) {
   const auto b = [&](size_t k) { return static_cast<uint8_t>(s[k]); };
   const uint8_t c = b(i);
   if (c < 0x80) return 1;
@@ -32,14 +38,6 @@ size_t utf8_sequence(std::string_view s, size_t i) {
   return len;
 }
 
-void append_hex_byte(std::string& out, uint8_t v) {
-  static const char digits[] = "0123456789abcdef";
-  out += digits[v >> 4];
-  out += digits[v & 15];
-}
-
-}  // namespace
-
 int tool_pack_load(ToolPack& pack, const std::string& path, bool recompute_len, std::string& message) {
   return pack_load(pack.st, path.c_str(), recompute_len, message, &pack.problems);
 }
@@ -55,7 +53,7 @@ std::vector<uint8_t> tool_pack_read(ToolPack& pack, uint64_t pos, uint64_t size,
 
 bool tool_is_utf8(std::string_view bytes) {
   for (size_t i = 0; i < bytes.size();) {
-    size_t n = utf8_sequence(bytes, i);
+    size_t n = tool_utf8_sequence(bytes, i);
     if (n == 0) return false;
     i += n;
   }
@@ -66,7 +64,7 @@ std::string tool_display_name(std::string_view bytes) {
   std::string out;
   for (size_t i = 0; i < bytes.size();) {
     const uint8_t c = static_cast<uint8_t>(bytes[i]);
-    size_t n = utf8_sequence(bytes, i);
+    size_t n = tool_utf8_sequence(bytes, i);
     // U+0080..U+009F are controls too: C2 80..C2 9F.
     const bool c1 = n == 2 && c == 0xC2 && static_cast<uint8_t>(bytes[i + 1]) < 0xA0;
     if (c == '\\') {
@@ -87,7 +85,7 @@ std::string tool_display_name(std::string_view bytes) {
 std::string tool_utf8_name(std::string_view bytes) {
   std::string out;
   for (size_t i = 0; i < bytes.size();) {
-    size_t n = utf8_sequence(bytes, i);
+    size_t n = tool_utf8_sequence(bytes, i);
     if (n == 0) {
       out += "\xEF\xBF\xBD";
       i += 1;

@@ -24,6 +24,9 @@ int tool_pack_load(ToolPack& pack, const std::string& path, bool recompute_len, 
 // on a read error.
 std::vector<uint8_t> tool_pack_read(ToolPack& pack, uint64_t pos, uint64_t size, bool& read_failed);
 
+// Length of the well-formed UTF-8 sequence at bytes[i], or 0: no overlong
+// forms, no surrogates, nothing above U+10FFFF.
+size_t tool_utf8_sequence(std::string_view bytes, size_t i);
 bool tool_is_utf8(std::string_view bytes);
 
 // For lines of text: printable ASCII and well-formed UTF-8 as they are, a
