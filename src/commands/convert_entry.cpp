@@ -32,6 +32,7 @@ EntryResult keep_entry(const PackEntry& e, std::span<const uint8_t> data, const 
   r.data.assign(data.begin(), data.end());
   r.type = e.type;
   r.failed = true;
+  r.why = why;
   append_line(r.text, "%s: %s; entry kept unchanged\r\n", entry_name_text(e).text, why);
   return r;
 }
@@ -128,8 +129,8 @@ EntryResult copy_compressed(const PackEntry& e, std::span<const uint8_t> data) {
   const bool block = is_tile_magic(magic);
   if (e.type == TYPE_TILED && !block) {
     r.failed = true;
-    append_line(r.text, "%s: type 39 data is not a tiled block and cannot be tiled again; copied as stored\r\n",
-                entry_name_text(e).text);
+    r.why = "type 39 data is not a tiled block and cannot be tiled again";
+    append_line(r.text, "%s: %s; copied as stored\r\n", entry_name_text(e).text, r.why.c_str());
   } else {
     append_line(r.text, "%s: already compressed (type %d); copied as stored\r\n", entry_name_text(e).text, e.type);
   }

@@ -16,6 +16,7 @@ struct EntryResult {
   std::vector<uint8_t> data;  // what follows the EntryRect in the output
   uint8_t type = 0;
   std::string text;           // lines for standard output, in order
+  std::string why;            // when failed: the reason, without the entry's name
   bool failed = false;        // the entry was kept as stored
 };
 

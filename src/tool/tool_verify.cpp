@@ -9,20 +9,6 @@
 
 namespace {
 
-// decompress_entry tells why it kept an entry in its last line,
-// "<name>: <why>; entry kept unchanged\r\n"; the reason alone is wanted.
-std::string failure_reason(const EntryResult& r, const PackEntry& e) {
-  std::string line = r.text;
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  line = line.substr(std::min(line.size(), line.find_last_of('\n') + 1));
-  const std::string prefix = std::string(entry_name(e)) + ": ";
-  if (line.compare(0, prefix.size(), prefix) == 0) line.erase(0, prefix.size());
-  const std::string suffix = "; entry kept unchanged";
-  if (line.size() >= suffix.size() && line.compare(line.size() - suffix.size(), suffix.size(), suffix) == 0)
-    line.erase(line.size() - suffix.size());
-  return line.empty() ? "does not decode" : line;
-}
-
 struct Verifier {
   ToolPack pack;
   ToolPack source;
@@ -139,7 +125,7 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
         EntryResult r = decompress_entry(e, rect, data, v.tiled);
         data = {};
         if (r.failed) {
-          why.push_back(failure_reason(r, e));
+          why.push_back(r.why.empty() ? "does not decode" : r.why);
         } else {
           out_size += ENTRY_RECT_SIZE + r.data.size() + pack_padding(r.data.size());
           if (r.data.size() > PACK_MAX_PAYLOAD) {
