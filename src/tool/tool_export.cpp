@@ -78,11 +78,8 @@ bool export_entry(ToolPack& pack, size_t i, ExportDir& dir, ExportNames& names, 
 int tool_export(const std::string& pack_path, const std::string& dir_path) {
   ToolPack pack;
   std::string message;
-  if (tool_pack_load(pack, pack_path, false, message) != PACK_OK) {
-    if (message.find(pack_path) == std::string::npos) message = pack_path + ": " + message;
-    std::fprintf(stderr, "export: %s\n", message.c_str());
-    return 1;
-  }
+  if (tool_pack_load(pack, pack_path, false, message) != PACK_OK)
+    return tool_load_failed(stderr, "export", pack_path, message);
   const std::vector<PackEntry>& entries = pack.st.entries;
   ExportDir dir;
   std::string err;

@@ -354,12 +354,7 @@ std::string info_json(const PackInfo& info) {
 int run_info(const std::string& path, bool json, std::FILE* out, std::FILE* err) {
   PackInfo info;
   std::string message;
-  if (inspect_pack(path, info, message) != PACK_OK) {
-    // Some of the loader's lines name the file, some do not.
-    if (message.find(path) == std::string::npos) message = path + ": " + message;
-    std::fprintf(err, "info: %s\n", message.c_str());
-    return 1;
-  }
+  if (inspect_pack(path, info, message) != PACK_OK) return tool_load_failed(err, "info", path, message);
   std::string text = json ? info_json(info) + "\n" : info_table(info);
   if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0) {
     std::fprintf(err, "info: writing the listing failed\n");

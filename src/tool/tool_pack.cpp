@@ -42,6 +42,13 @@ int tool_pack_load(ToolPack& pack, const std::string& path, bool recompute_len, 
   return pack_load(pack.st, path.c_str(), recompute_len, message, &pack.problems);
 }
 
+int tool_load_failed(std::FILE* err, const char* command, const std::string& path, const std::string& message) {
+  // Some of the loader's lines name the file, some do not.
+  const std::string line = message.find(path) == std::string::npos ? path + ": " + message : message;
+  std::fprintf(err, "%s: %s\n", command, line.c_str());
+  return 1;
+}
+
 std::vector<uint8_t> tool_pack_read(ToolPack& pack, uint64_t pos, uint64_t size, bool& read_failed) {
   std::vector<uint8_t> data(std::min(size, pack.st.in_file.available(pos)));
   if (!data.empty() && pack.st.in_file.read_at(pos, data) != data.size()) {

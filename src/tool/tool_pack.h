@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,6 +20,11 @@ struct ToolPack {
 
 // 0, or a PACK_ERR_ code with the reason (one line, no line end) in message.
 int tool_pack_load(ToolPack& pack, const std::string& path, bool recompute_len, std::string& message);
+
+// Prints "<command>: <message>" on err for a pack that did not load, with
+// the path in front when the loader's line does not name the file; returns 1,
+// the exit status.
+int tool_load_failed(std::FILE* err, const char* command, const std::string& path, const std::string& message);
 
 // Up to `size` bytes at pos: fewer at the end of the file. read_failed is set
 // on a read error.

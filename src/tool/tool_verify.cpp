@@ -77,11 +77,7 @@ struct Verifier {
 int run_verify(const std::string& pack_path, const std::string& against, std::FILE* out, std::FILE* err) {
   Verifier v;
   std::string message;
-  auto load_failed = [&](const std::string& path) {
-    if (message.find(path) == std::string::npos) message = path + ": " + message;
-    std::fprintf(err, "verify: %s\n", message.c_str());
-    return 1;
-  };
+  auto load_failed = [&](const std::string& path) { return tool_load_failed(err, "verify", path, message); };
   if (tool_pack_load(v.pack, pack_path, false, message) != PACK_OK) return load_failed(pack_path);
   v.has_source = !against.empty();
   // As the compress command loads it: image lengths from the rectangles.
