@@ -1,5 +1,9 @@
 #include "tool/pixel_formats.h"
 
+#include <string>
+
+#include "tile/byte_order.h"
+
 namespace {
 
 uint16_t pack565(const uint8_t* rgba) {
@@ -7,11 +11,7 @@ uint16_t pack565(const uint8_t* rgba) {
                                narrow_channel(rgba[2], 5));
 }
 
-void put16(uint8_t* out, unsigned v) {
-  out[0] = static_cast<uint8_t>(v);
-  out[1] = static_cast<uint8_t>(v >> 8);
-}
-unsigned get16(const uint8_t* in) { return in[0] | (in[1] << 8); }
+void put16(uint8_t* out, unsigned v) { store_le16(out, static_cast<uint16_t>(v)); }
 
 void rgb_from565(unsigned v, uint8_t* samples) {
   samples[0] = widen_channel(static_cast<uint8_t>((v >> 11) & 31), 5);
@@ -27,7 +27,7 @@ void encode_a8(const uint8_t* p, PictureKind k, uint8_t* out) {
 void decode_a8(const uint8_t* in, uint8_t* s) { s[0] = in[0]; }
 
 void encode_rgb565(const uint8_t* p, PictureKind, uint8_t* out) { put16(out, pack565(p)); }
-void decode_rgb565(const uint8_t* in, uint8_t* s) { rgb_from565(get16(in), s); }
+void decode_rgb565(const uint8_t* in, uint8_t* s) { rgb_from565(load_le16(in), s); }
 
 void encode_rgb888(const uint8_t* p, PictureKind, uint8_t* out) {
   out[0] = p[2];
@@ -55,7 +55,7 @@ void encode_argb1555(const uint8_t* p, PictureKind, uint8_t* out) {
                  (narrow_channel(p[1], 5) << 5) | narrow_channel(p[2], 5));
 }
 void decode_argb1555(const uint8_t* in, uint8_t* s) {
-  unsigned v = get16(in);
+  unsigned v = load_le16(in);
   s[0] = widen_channel(static_cast<uint8_t>((v >> 10) & 31), 5);
   s[1] = widen_channel(static_cast<uint8_t>((v >> 5) & 31), 5);
   s[2] = widen_channel(static_cast<uint8_t>(v & 31), 5);
@@ -68,7 +68,7 @@ void encode_argb4444(const uint8_t* p, PictureKind, uint8_t* out) {
                  (narrow_channel(p[1], 4) << 4) | narrow_channel(p[2], 4));
 }
 void decode_argb4444(const uint8_t* in, uint8_t* s) {
-  unsigned v = get16(in);
+  unsigned v = load_le16(in);
   for (int c = 0; c < 3; ++c) s[c] = widen_channel(static_cast<uint8_t>((v >> (8 - 4 * c)) & 15), 4);
   s[3] = widen_channel(static_cast<uint8_t>(v >> 12), 4);
 }
@@ -79,7 +79,7 @@ void encode_argb8565(const uint8_t* p, PictureKind, uint8_t* out) {
   out[2] = p[3];
 }
 void decode_argb8565(const uint8_t* in, uint8_t* s) {
-  rgb_from565(get16(in), s);
+  rgb_from565(load_le16(in), s);
   s[3] = in[2];
 }
 
@@ -123,7 +123,12 @@ const PixelFormatInfo* default_pixel_format(int bytes_per_pixel) {
 }
 
 std::string_view pixel_format_names() {
-  return "a8, rgb565, rgb888, argb8888, argb1555, argb4444, argb8565";
+  static const std::string names = [] {
+    std::string list;
+    for (const PixelFormatInfo& f : kFormats) list += (list.empty() ? "" : ", ") + std::string(f.name);
+    return list;
+  }();
+  return names;
 }
 
 std::vector<uint8_t> pixels_to_samples(const PixelFormatInfo& f, std::span<const uint8_t> pixels) {
