@@ -17,16 +17,6 @@ struct CodecName {
 };
 constexpr CodecName kCodecs[] = {{"rle", 1}, {"lz4", 2}, {"stored", 3}};
 
-std::string to_hex(std::string_view bytes) {
-  static const char hex[] = "0123456789abcdef";
-  std::string out;
-  for (char c : bytes) {
-    out += hex[static_cast<uint8_t>(c) >> 4];
-    out += hex[static_cast<uint8_t>(c) & 15];
-  }
-  return out;
-}
-
 bool from_hex(std::string_view text, std::string& bytes) {
   auto digit = [](char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -236,7 +226,7 @@ std::string manifest_json(const Manifest& m) {
     const ManifestEntry& e = m.entries[i];
     ordered_json j;
     if (name_is_text(e.name)) j["name"] = e.name;
-    else j["name_hex"] = to_hex(e.name);
+    else j["name_hex"] = tool_hex(e.name);
     j["type"] = e.type;
     if (!e.file.empty()) j["file"] = e.file;
     if (!e.format.empty()) j["format"] = e.format;
