@@ -12,24 +12,12 @@ cd "$(dirname "$0")/.."
 start=$(date +%s)
 
 # ---- What it needs --------------------------------------------------------
-sh scripts/setup.sh
-if ! dpkg --print-foreign-architectures | grep -qx armhf; then
-  dpkg --add-architecture armhf
-  added_arch=1
-fi
-need=""
+# liblz4 for the target comes through multiarch.
+dpkg --print-foreign-architectures | grep -qx armhf || dpkg --add-architecture armhf
 # libstdc++-arm-none-eabi-newlib brings the C++ headers
 # (libstdc++-arm-none-eabi-dev) and newlib with it.
-for pkg in g++-arm-linux-gnueabihf qemu-user gcc-arm-none-eabi libstdc++-arm-none-eabi-newlib liblz4-dev:armhf \
-    googletest; do
-  dpkg -s "$pkg" >/dev/null 2>&1 || need="$need $pkg"
-done
-if [ -n "$need" ] || [ -n "${added_arch:-}" ]; then
-  echo "installing:$need"
-  # A mirror caught mid-sync fails one index now and then; the others do.
-  apt-get update -qq || true
-  [ -z "$need" ] || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $need >/dev/null
-fi
+sh scripts/setup.sh g++-arm-linux-gnueabihf qemu-user gcc-arm-none-eabi libstdc++-arm-none-eabi-newlib \
+  liblz4-dev:armhf googletest
 
 # ---- 32-bit ARM Linux, under qemu-arm --------------------------------------
 echo "== arm-linux-gnueabihf: morvane_tile and its tests"
