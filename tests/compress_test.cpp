@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <lz4.h>
 
-#include <cstdlib>
+#include <cstdio>
 
 #include "commands/convert_entry.h"
 #include "commands/pack_convert.h"
@@ -426,16 +426,21 @@ TEST(RecompressTest, MixedPacks) {
   }
 }
 
-TEST(CompressTest, HugeRectangleIsRefusedWithoutAllocating) {
-  TempDir dir;
-  TestPack in;
+// A rectangle too large for any entry, with a few bytes of payload.
+TestEntry huge_rect_entry(const std::string& name) {
   TestEntry e;
-  e.name = "huge";
+  e.name = name;
   e.type = 11;
   e.width = 65535;
   e.height = 65535;
   e.payload = {1, 2, 3, 4, 5, 6};
-  in.entries.push_back(e);
+  return e;
+}
+
+TEST(CompressTest, HugeRectangleIsRefusedWithoutAllocating) {
+  TempDir dir;
+  TestPack in;
+  in.entries.push_back(huge_rect_entry("huge"));
   for (uint8_t tiled : {0, 1}) {
     in.tiled_flag = tiled;
     in.codec_kind = 2;
@@ -447,7 +452,7 @@ TEST(CompressTest, HugeRectangleIsRefusedWithoutAllocating) {
     ParsedPack out = parse_pack(r.output);
     ASSERT_EQ(out.entries.size(), 1u);
     // Everything after the EntryRect that the input holds, its padding too.
-    std::vector<uint8_t> kept = e.payload;
+    std::vector<uint8_t> kept = in.entries[0].payload;
     kept.resize(8, 0);
     EXPECT_EQ(out.payloads[0], kept);
   }
@@ -496,23 +501,6 @@ TEST(ThreadCountTest, ParsesOnlyPositiveDecimals) {
   EXPECT_LE(default_thread_count(), MAX_CONVERT_THREADS);
 }
 
-// Sets an environment variable for the tool runs of one scope.
-struct ScopedEnv {
-  std::string name;
-  std::optional<std::string> before;
-  ScopedEnv(const char* n, const std::string& value) : name(n) {
-    if (const char* v = std::getenv(n)) before = v;
-    setenv(n, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (before) {
-      setenv(name.c_str(), before->c_str(), 1);
-    } else {
-      unsetenv(name.c_str());
-    }
-  }
-};
-
 // Small images of every raw type, a JPEG, entries that are kept, "PIC16" and,
 // when huge_w is not 0, an image large enough that its tiles are coded side
 // by side.
@@ -537,13 +525,7 @@ TestPack mixed_pack(uint8_t tiled, uint8_t codec, uint16_t huge_w, int small) {
   // Kept: a compressed code has no tiled pixel format; a rectangle too large
   // for any entry is kept in both modes.
   p.entries.push_back(image_entry("packed", 14, 8, 8, ImageKind::Flat, 12, hint));
-  TestEntry big;
-  big.name = "toobig";
-  big.type = 11;
-  big.width = 65535;
-  big.height = 65535;
-  big.payload = {1, 2, 3, 4, 5, 6};
-  p.entries.insert(p.entries.begin() + 3, big);
+  p.entries.insert(p.entries.begin() + 3, huge_rect_entry("toobig"));
   return p;
 }
 
@@ -554,11 +536,11 @@ struct ThreadRun {
 };
 
 ThreadRun compress_on(const TempDir& dir, int threads, long file_limit) {
-  ScopedEnv env("MORVANE_THREADS", std::to_string(threads));
   std::remove(dir.file("PIC16_orgin.rgb32").c_str());
   write_file(dir.file("out.pack"), {'o', 'l', 'd'});
   ThreadRun r;
-  r.tool = run_tool(MORVANE_EXE, {"-c", "in.pack", "out.pack"}, dir.path, file_limit);
+  r.tool = run_tool("/usr/bin/env", {"MORVANE_THREADS=" + std::to_string(threads), MORVANE_EXE, "-c", "in.pack",
+                                      "out.pack"}, dir.path, file_limit);
   r.output = read_file(dir.file("out.pack"));
   r.dump = read_file(dir.file("PIC16_orgin.rgb32"));
   r.files = dir.list();
