@@ -511,34 +511,6 @@ TEST(RleDecoderTest, PacketsAroundTheHandoverToTheExactLoop) {
   }
 }
 
-// A tile's stream cut inside a packet, decoded with every capacity from 0 to
-// the whole tile: the pixels of the packets before it and the whole pixels
-// of the cut one that fit.
-TEST(RleDecoderTest, EveryCapacityAroundACutPacket) {
-  for (int32_t bpp = 1; bpp <= 4; ++bpp) {
-    const uint32_t b = static_cast<uint32_t>(bpp);
-    const Bytes pixels = runs_of_near_pixels(32 * 32, b, 600 + b);
-    const Bytes stream = encode(pixels, b);
-    // Cut inside the last packets and one in the middle: the header of the
-    // packet that holds the cut, and one byte past it.
-    std::vector<size_t> starts;
-    for (size_t at = 0; at < stream.size();) {
-      starts.push_back(at);
-      at += 1 + ((stream[at] & 0x80) != 0 ? b : (stream[at] & 0x7Fu) * b);
-    }
-    for (size_t k : {starts.size() / 2, starts.size() - 2, starts.size() - 1}) {
-      for (size_t extra : {size_t{1}, size_t{2}, size_t{b} + 1}) {
-        const size_t len = std::min(starts[k] + extra, stream.size() - 1);
-        const Bytes cut(stream.begin(), stream.begin() + static_cast<ptrdiff_t>(len));
-        for (int32_t cap = 0; cap <= static_cast<int32_t>(pixels.size()) + bpp; ++cap) {
-          ASSERT_EQ(decode(cut, cap, bpp), reference_decode(cut, static_cast<size_t>(cap), b))
-              << "bpp " << bpp << " cut at " << len << " capacity " << cap;
-        }
-      }
-    }
-  }
-}
-
 // ---- Round trips ----------------------------------------------------------------
 
 // Encodes exactly as the reference does, the size query agrees, (1 + bpp) x

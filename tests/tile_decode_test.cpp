@@ -604,15 +604,7 @@ TEST(TileCApiTest, RealBlocksGiveTheSameRegionsAndHeaders) {
       const Bytes img = make_image(ImageKind::Glyphs, 123, 77, bpp, 5);
       const Bytes block = encode(img, 123, 77, 32, 32, bpp, codec);
       const std::string what = "codec " + std::to_string(codec) + " bpp " + std::to_string(bpp);
-      for (const R& r : regions) {
-        expect_same_through_c(block, r.x, r.y, r.w, r.h, size_t(r.w) * r.h * bpp, what);
-        Bytes out(size_t(r.w) * r.h * bpp);
-        EXPECT_EQ(c_decode_tile_region(block.data(), out.data(), int32_t(block.size()), int32_t(out.size()), r.x, r.y,
-                                       r.w, r.h),
-                  r.w * r.h * bpp);
-        EXPECT_EQ(out, crop(img, 123, bpp, r.x, r.y, r.w, r.h)) << what;
-        c_tile_cache_forget(block.data());
-      }
+      for (const R& r : regions) expect_same_through_c(block, r.x, r.y, r.w, r.h, size_t(r.w) * r.h * bpp, what);
       uint32_t f[8];
       ASSERT_EQ(c_tile_image_read(block.data(), int32_t(block.size()), f), 0) << what;
       const bool raw = codec == CODEC_KIND_STORED;
@@ -654,30 +646,6 @@ TEST(TileCApiTest, NullPointersAndNegativeLengthsAreEmptyBuffers) {
   EXPECT_EQ(c_tile_image_read(block.data(), INT32_MIN, f), MORVANE_TILE_ERR_HEADER);
   EXPECT_EQ(c_decode_rle_pixels(nullptr, out.data(), 4, 8, 1), 0);
   c_tile_cache_forget(nullptr);
-}
-
-TEST(TileCApiTest, RunLengthDecoderAndTexts) {
-  // Streams of the run-length format with what they decode to.
-  struct Case {
-    Bytes stream;
-    int32_t capacity, bpp;
-    Bytes want;
-    int32_t whole;  // with no destination
-  };
-  const Case cases[] = {{{0x83, 0x41}, 3, 1, {0x41, 0x41, 0x41}, 3},
-                        {{0x82, 0x41, 0x42}, 4, 2, {0x41, 0x42, 0x41, 0x42}, 4},
-                        {{0x83, 0x41, 0x83, 0x42}, 5, 1, {0x41, 0x41, 0x41, 0x42, 0x42}, 6},
-                        {{0x80, 0x41, 0x02, 0x42, 0x43}, 2, 1, {0x42, 0x43}, 2},
-                        {{0x83, 0x41}, 3, 5, {}, 0}};
-  for (const Case& k : cases) {
-    Bytes out(size_t(k.capacity), 0xEE);
-    const int32_t n = c_decode_rle_pixels(k.stream.data(), out.data(), int32_t(k.stream.size()), k.capacity, k.bpp);
-    ASSERT_EQ(n, int32_t(k.want.size()));
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + n), k.want);
-    EXPECT_EQ(c_decode_rle_pixels(k.stream.data(), nullptr, int32_t(k.stream.size()), 0, k.bpp), k.whole);
-  }
-  for (int32_t code = -60; code <= 1; ++code) EXPECT_STREQ(c_tile_error_text(code), tile_error_text(code)) << code;
-  EXPECT_EQ(morvane_tile_buffer_size(), TILE_BUFFER_SIZE);
 }
 
 // ---- Rectangles ------------------------------------------------------------------
