@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "commands/commands.h"
+#include "pack/pack_state.h"
 #include "morvane_version.h"
 
 namespace {
@@ -17,6 +18,8 @@ int main(int argc, char** argv) {
     std::printf("  morvane -i in-file out-file\r\n");
     std::printf("  morvane -c in-file out-file\r\n");
     std::printf("  morvane -d in-file out-file\r\n");
+    std::fflush(stdout);
+    explain("an option, an input file and an output file are needed");
     return -1;
   }
   const char* option = argv[1];

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 
 #include "tile/tile_image.h"
 
@@ -180,20 +181,55 @@ TileSize choose_tile_size(uint16_t width, uint16_t height, uint16_t tw, uint16_t
   return {tw, th};
 }
 
-uint64_t compress_read_size(const PackEntry& e, bool tiled) {
+bool keeps_code_when_compressed(uint8_t type) {
+  return type != TYPE_JPEG && !is_compressed_type(type) && compressed_type(type) == type;
+}
+
+bool holds_lz4_image(const EntryRect& rect, std::span<const uint8_t> stored) {
+  const uint64_t area = uint64_t{rect.width} * rect.height;
+  if (area == 0 || stored.empty() || stored.size() > PACK_MAX_PAYLOAD) return false;
+  // As decompress_entry decodes it: the data is taken as compressed exactly
+  // when -d gives back an image of it.
+  const uint64_t capacity =
+      std::max<uint64_t>(std::min<uint64_t>(4 * area, PACK_MAX_PAYLOAD), stored.size());
+  // Never read, so never cleared.
+  std::unique_ptr<char[]> out(new char[capacity]);
+  const int got = LZ4_decompress_safe(reinterpret_cast<const char*>(stored.data()), out.get(),
+                                      static_cast<int>(stored.size()), static_cast<int>(capacity));
+  return got > 0 && uint64_t(got) % area == 0 && uint64_t(got) / area <= 4;
+}
+
+uint64_t compress_read_size(const PackEntry& e, bool tiled, std::optional<uint32_t> stored_len) {
   const uint64_t n = e.len - uint64_t{4};
   if (e.type == TYPE_JPEG) return tiled ? e.len : n;
   // Compressed data carries no TileHint: exactly its stored bytes.
   if (is_compressed_type(e.type)) return n;
+  uint64_t want = tiled ? TILE_HINT_SIZE + n : n;
+  const uint32_t stored = stored_len.value_or(e.len);
+  if (!tiled && keeps_code_when_compressed(e.type) && stored > ENTRY_RECT_SIZE)
+    want = std::max<uint64_t>(want, stored - ENTRY_RECT_SIZE);
   // An image too large for a pack entry is only ever kept; one byte more
   // than an entry can hold tells that it cannot even be kept.
-  return std::min<uint64_t>(tiled ? TILE_HINT_SIZE + n : n, uint64_t{PACK_MAX_PAYLOAD} + 1);
+  return std::min<uint64_t>(want, uint64_t{PACK_MAX_PAYLOAD} + 1);
 }
 
 EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
-                           bool tiled, uint8_t codec_kind, const JobRunner* jobs) {
+                           bool tiled, uint8_t codec_kind, const JobRunner* jobs,
+                           std::optional<uint32_t> stored_len) {
   const uint64_t n = e.len - uint64_t{4};
   if (is_compressed_type(e.type)) return copy_compressed(e, data);
+  if (!tiled && keeps_code_when_compressed(e.type)) {
+    // Its code does not say whether -c already compressed it: its stored
+    // bytes do. Raw pixels pass only by a freak, and are then copied, never
+    // lost.
+    PackEntry stored = e;
+    stored.len = stored_len.value_or(e.len);
+    const uint64_t stored_n = stored.len > ENTRY_RECT_SIZE ? stored.len - ENTRY_RECT_SIZE : 0;
+    if (stored_n > 0 && data.size() >= stored_n && holds_lz4_image(rect, data.first(stored_n)))
+      return copy_compressed(stored, data.first(stored_n));
+    // Otherwise the pixel array, which may be shorter than what was read.
+    return compress_whole(e, data.first(std::min<uint64_t>(data.size(), n)));
+  }
   if (e.type != TYPE_JPEG) return tiled ? compress_tiled(e, rect, data, codec_kind, jobs) : compress_whole(e, data);
   if (data.size() < n) return keep_entry(e, data, "JPEG data runs past the end of the input");
   EntryResult r;

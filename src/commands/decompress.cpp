@@ -7,10 +7,10 @@ int decompress_pack(const char* in_path, const char* out_path) {
   cmd.name = "decompress";
   cmd.recompute_len = false;
   cmd.start = [&](const PackHeader& h) { tiled = h.bytes[TILED_FLAG] != 0; };
-  cmd.read_size = [](const PackEntry& e) { return decompress_read_size(e); };
+  cmd.read_size = [](const PackEntry& e, uint32_t) { return decompress_read_size(e); };
   // One thread: the region decoder's tile cache is process-wide.
-  cmd.convert = [&](const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data, const JobRunner&) {
-    return decompress_entry(e, rect, data, tiled);
-  };
+  cmd.convert = [&](const PackEntry& e, uint32_t, const EntryRect& rect, std::span<const uint8_t> data,
+                    const JobRunner&) { return decompress_entry(e, rect, data, tiled); };
+  cmd.nothing_compressed = "not compressed: none of its entries holds compressed data (morvane -c compresses it)";
   return convert_pack(cmd, in_path, out_path);
 }

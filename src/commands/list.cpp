@@ -14,6 +14,7 @@ int list_pack(const char* in_path, const char* out_path) {
   // nothing anyone wants: the pack would be lost.
   if (st.in_file.is_same_file(out_path)) {
     std::printf("dump: %s is the input file; refusing to overwrite it\n", out_path);
+    explain("%s is the input file; the listing would overwrite the pack", out_path);
     pack_close(st);
     return 1;
   }
@@ -37,6 +38,7 @@ int list_pack(const char* in_path, const char* out_path) {
   }
   if (!st.out_file.commit()) {
     std::printf("write %s failed: %s\n", out_path, std::strerror(st.out_file.error()));
+    explain("%s: %s; the output was not written", out_path, std::strerror(st.out_file.error()));
     status = 1;
   }
   pack_close(st);

@@ -3,6 +3,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <condition_variable>
 #include <cstdio>
@@ -22,11 +23,13 @@ std::vector<uint8_t> table_bytes(const std::vector<PackEntry>& entries) {
 
 void report_write_failure(const OutputFile& out, const char* out_path) {
   std::printf("write %s failed: %s\n", out_path, std::strerror(out.error()));
+  explain("%s: %s; the output was not written", out_path, std::strerror(out.error()));
 }
 
 // One entry from its read to its write.
 struct Slot {
   PackEntry entry;            // as loaded; the table's record changes at write
+  uint32_t stored_len = 0;    // the len the input's record holds
   std::vector<uint8_t> data;  // the bytes read; kept to the write only for inspect
   EntryResult result;
   bool read_failed = false;
@@ -40,13 +43,14 @@ bool wants_inspect(const ConvertCommand& cmd, const PackEntry& e) {
 // False on a read error.
 bool read_slot(const ConvertCommand& cmd, PackState& st, size_t i, Slot& s) {
   s.entry = st.entries[i];
+  s.stored_len = st.stored_lens[i];
   const uint64_t pos = entry_payload_pos(s.entry);
-  s.data.resize(std::min(cmd.read_size(s.entry), st.in_file.available(pos)));
+  s.data.resize(std::min(cmd.read_size(s.entry, s.stored_len), st.in_file.available(pos)));
   return st.in_file.read_at(pos, s.data) == s.data.size();
 }
 
 void convert_slot(const ConvertCommand& cmd, const EntryRect& rect, Slot& s, const JobRunner& jobs) {
-  s.result = cmd.convert(s.entry, rect, s.data, jobs);
+  s.result = cmd.convert(s.entry, s.stored_len, rect, s.data, jobs);
   if (!wants_inspect(cmd, s.entry)) s.data = std::vector<uint8_t>();
 }
 
@@ -57,12 +61,18 @@ struct Writer {
   const char* in_path;
   const char* out_path;
   int status = 0;
+  // For the explanation of a failed run.
+  size_t images = 0;            // entries other than JPEG
+  size_t images_converted = 0;  // ... that were not kept
+  size_t compressed_codes = 0;  // ... whose code is a compressed one
+  size_t kept = 0;
 
   // Prints the entry's lines and appends it; false on a failure that stops
   // the run, after its one line.
   bool write(size_t i, Slot& s) {
     if (s.read_failed) {
       std::printf("read %s failed\n", in_path);
+      explain("%s: %s; the output was not written", in_path, std::strerror(EIO));
       return false;
     }
     PackEntry& e = st.entries[i];
@@ -72,11 +82,21 @@ struct Writer {
     std::fputs(r.text.c_str(), stdout);
     // A pipe sees progress entry by entry.
     std::fflush(stdout);
-    if (r.failed) status = 1;
+    if (r.failed) {
+      status = 1;
+      ++kept;
+    }
+    if (s.entry.type != TYPE_JPEG) {
+      ++images;
+      if (!r.failed) ++images_converted;
+      if (is_compressed_type(s.entry.type)) ++compressed_codes;
+    }
     OutputFile& out = st.out_file;
     const uint64_t end = out.position() + ENTRY_RECT_SIZE + r.data.size() + pack_padding(r.data.size());
     if (r.data.size() > PACK_MAX_PAYLOAD || end > uint64_t{PACK_MAX_FILE_SIZE}) {
       std::printf("%s: %zu bytes do not fit in a pack\r\n", entry_name_text(e).text, r.data.size());
+      explain("%s: %zu bytes do not fit in a pack; the output was not written", entry_name_text(e).text,
+              r.data.size());
       return false;
     }
     e.offset = static_cast<uint32_t>(out.position());
@@ -92,6 +112,16 @@ struct Writer {
       return false;
     }
     return true;
+  }
+
+  // Standard output names each kept entry and why; standard error sums up.
+  void explain_kept() const {
+    if (cmd.nothing_compressed != nullptr && images > 0 && images_converted == 0 && compressed_codes == 0) {
+      explain("%s: %s", in_path, cmd.nothing_compressed);
+    } else if (kept > 0) {
+      explain("%zu of %zu entries could not be converted and were kept unchanged (named on standard output)",
+              kept, st.entries.size());
+    }
   }
 };
 
@@ -261,6 +291,7 @@ bool convert_side_by_side(const ConvertCommand& cmd, Writer& w, int threads) {
 
 int convert_pack(const ConvertCommand& cmd, const char* in_path, const char* out_path) {
   PackState st;
+  st.side_file = cmd.side_file;
   if (pack_open(st, in_path, out_path, cmd.recompute_len) != PACK_OK) {
     pack_close(st);
     return 1;
@@ -289,6 +320,7 @@ int convert_pack(const ConvertCommand& cmd, const char* in_path, const char* out
   }
   st.out_size = out_size;
   pack_close(st);
+  w.explain_kept();
   return w.status;
 }
 

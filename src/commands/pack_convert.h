@@ -19,15 +19,26 @@ struct ConvertCommand {
   int threads = 1;
   // Called once the input's header is loaded, before any entry.
   std::function<void(const PackHeader&)> start;
-  // Bytes to read after the EntryRect of an entry.
-  std::function<uint64_t(const PackEntry&)> read_size;
+  // Bytes to read after the EntryRect of an entry. Each callback gets the
+  // entry as loaded and the len its record holds in the input (the two
+  // differ when the command recomputes lens).
+  std::function<uint64_t(const PackEntry&, uint32_t stored_len)> read_size;
   // A pure function of its arguments, called on any thread.
-  std::function<EntryResult(const PackEntry&, const EntryRect&, std::span<const uint8_t>, const JobRunner&)> convert;
+  std::function<EntryResult(const PackEntry&, uint32_t stored_len, const EntryRect&, std::span<const uint8_t>,
+                            const JobRunner&)>
+      convert;
   // For the entries `inspects` picks: runs on the bytes read, on the calling
   // thread, in table order, just before the entry's lines are printed;
   // returns false on a failure it has reported.
   std::function<bool(const PackEntry&)> inspects;
   std::function<bool(const PackEntry&, const EntryRect&, std::span<const uint8_t>)> inspect;
+  // A file the command writes in the current folder: the output never
+  // follows a symbolic link there.
+  const char* side_file = nullptr;
+  // When a run converts none of its image entries and none has a compressed
+  // code, this says on standard error why (the decompress command: the pack
+  // is not compressed); otherwise the run's kept entries are counted there.
+  const char* nothing_compressed = nullptr;
 };
 
 int convert_pack(const ConvertCommand& cmd, const char* in_path, const char* out_path);

@@ -15,20 +15,27 @@
 
 bool InputFile::open(const char* path) {
   close();
+  error = 0;
   file = std::fopen(path, "rb");
-  if (file == nullptr) return false;
+  if (file == nullptr) {
+    error = errno;
+    return false;
+  }
   // A directory opens but cannot be read.
   struct stat st {};
   if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? EISDIR : errno;
     close();
     return false;
   }
   if (std::fseek(file, 0, SEEK_END) != 0) {
+    error = errno;
     close();
     return false;
   }
   long end = std::ftell(file);
   if (end < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+    error = errno;
     close();
     return false;
   }
@@ -65,17 +72,24 @@ size_t InputFile::read_at(uint64_t pos, std::span<uint8_t> dst) {
 namespace {
 
 // An interrupted run (Ctrl-C, kill, a closed terminal) removes its temporary
-// file before it dies. The handler may run on any thread and uses only
-// async-signal-safe calls: it reads a path kept in static storage, written
-// only while the handler is not armed. The spool file of a device output is
-// tmpfile()'s, which has no name to remove.
+// files before it dies: the output's and a side file's may exist at once.
+// The handler may run on any thread and uses only async-signal-safe calls:
+// it reads paths kept in static storage, each written only while its slot
+// is not armed. The spool file of a device output is tmpfile()'s, which has
+// no name to remove.
 constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
-char g_signal_temp_path[PATH_MAX + 1];
-std::atomic<bool> g_signal_temp_armed{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
+constexpr int kCleanupSlots = 4;
+enum : int { kSlotFree, kSlotClaimed, kSlotArmed };
+struct CleanupSlot {
+  char path[PATH_MAX + 1];
+  std::atomic<int> state{kSlotFree};
+};
+CleanupSlot g_cleanup[kCleanupSlots];
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void remove_temp_and_die(int sig) {
-  if (g_signal_temp_armed.load(std::memory_order_acquire)) unlink(g_signal_temp_path);
+  for (CleanupSlot& slot : g_cleanup)
+    if (slot.state.load(std::memory_order_acquire) == kSlotArmed) unlink(slot.path);
   // The default action of the same signal: the caller sees the interruption.
   signal(sig, SIG_DFL);
   raise(sig);
@@ -95,7 +109,7 @@ bool install_signal_cleanup() {
   return true;
 }
 
-// Blocks the cleanup signals in this thread while the temporary file is made
+// Blocks the cleanup signals in this thread while a temporary file is made
 // and armed, so none lands between the two.
 struct CleanupSignalsBlocked {
   sigset_t old;
@@ -108,13 +122,23 @@ struct CleanupSignalsBlocked {
   ~CleanupSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old, nullptr); }
 };
 
-void arm_signal_cleanup(const std::string& path) {
-  if (path.size() > PATH_MAX) return;
-  std::memcpy(g_signal_temp_path, path.c_str(), path.size() + 1);
-  g_signal_temp_armed.store(true, std::memory_order_release);
+// The slot that now removes path on a signal, or -1 when none is free.
+int arm_signal_cleanup(const std::string& path) {
+  if (path.size() > PATH_MAX) return -1;
+  for (int i = 0; i < kCleanupSlots; ++i) {
+    int expected = kSlotFree;
+    if (!g_cleanup[i].state.compare_exchange_strong(expected, kSlotClaimed, std::memory_order_acq_rel)) continue;
+    std::memcpy(g_cleanup[i].path, path.c_str(), path.size() + 1);
+    g_cleanup[i].state.store(kSlotArmed, std::memory_order_release);
+    return i;
+  }
+  return -1;
 }
 
-void disarm_signal_cleanup() { g_signal_temp_armed.store(false, std::memory_order_release); }
+void disarm_signal_cleanup(int& slot) {
+  if (slot >= 0) g_cleanup[slot].state.store(kSlotFree, std::memory_order_release);
+  slot = -1;
+}
 
 // Permission bits a file created by fopen(path, "wb") would get.
 mode_t default_mode() {
@@ -123,23 +147,95 @@ mode_t default_mode() {
   return 0666 & ~mask;
 }
 
+// Splits a path into its folder ("." when it has none) and its last name.
+void split_path(const std::string& path, std::string& dir, std::string& base) {
+  dir = ".";
+  base = path;
+  size_t slash = path.rfind('/');
+  if (slash != std::string::npos) {
+    dir = slash == 0 ? "/" : path.substr(0, slash);
+    base = path.substr(slash + 1);
+  }
+}
+
+// Whether path is the entry `name` of the current folder (the same folder
+// reached by any way, same name).
+bool is_entry_of_cwd(const std::string& path, const char* name) {
+  std::string dir, base;
+  split_path(path, dir, base);
+  if (base != name) return false;
+  struct stat here {}, there {};
+  return stat(".", &here) == 0 && stat(dir.c_str(), &there) == 0 && here.st_dev == there.st_dev &&
+         here.st_ino == there.st_ino;
+}
+
+// Where the output path leads when it meets side_file before the end of its
+// chain of symbolic links: that name; otherwise empty.
+std::string side_file_on_the_way(const char* path, const char* side_file) {
+  std::string p = path;
+  // As many links as the kernel follows before ELOOP.
+  for (int hops = 0; hops <= 40; ++hops) {
+    if (is_entry_of_cwd(p, side_file)) return p;
+    struct stat ls {};
+    if (lstat(p.c_str(), &ls) != 0 || !S_ISLNK(ls.st_mode)) return {};
+    std::vector<char> target(PATH_MAX + 1);
+    ssize_t n = readlink(p.c_str(), target.data(), target.size() - 1);
+    if (n < 0) return {};
+    std::string next(target.data(), static_cast<size_t>(n));
+    if (next.empty()) return {};
+    if (next[0] != '/') {
+      std::string dir, base;
+      split_path(p, dir, base);
+      next = dir + "/" + next;
+    }
+    p = next;
+  }
+  return {};
+}
+
 }  // namespace
 
-bool OutputFile::open(const char* path) {
+bool OutputFile::open(const char* path, OutputLinks links, const char* side_file) {
   static const bool signals_installed = install_signal_cleanup();
   (void)signals_installed;
   discard();
   failed_ = false;
   error_ = 0;
+  std::string replaced;
+  if (links == OutputLinks::Replace) {
+    replaced = path;
+  } else if (side_file != nullptr) {
+    replaced = side_file_on_the_way(path, side_file);
+  }
+  if (replaced.empty()) return open_follow(path);
+  final_path_ = replaced;
+  mode_t mode = default_mode();
+  struct stat st {};
+  if (lstat(replaced.c_str(), &st) == 0) {
+    // A folder cannot be replaced by a file.
+    if (S_ISDIR(st.st_mode)) {
+      error_ = EISDIR;
+      return false;
+    }
+    if (S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
+  }
+  return open_temp(replaced, mode);
+}
+
+bool OutputFile::open_follow(const char* path) {
   final_path_ = path;
   struct stat st {};
   if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
     // A device or a pipe cannot be replaced; it gets the finished output at
     // commit, so a failed run writes nothing to it.
     device_ = std::fopen(path, "wb");
-    if (device_ == nullptr) return false;
+    if (device_ == nullptr) {
+      error_ = errno;
+      return false;
+    }
     file_ = std::tmpfile();
     if (file_ == nullptr) {
+      error_ = errno;
       std::fclose(device_);
       device_ = nullptr;
       return false;
@@ -155,29 +251,37 @@ bool OutputFile::open(const char* path) {
       std::free(real);
     }
   }
-  std::string dir = ".";
-  std::string base = final_path_;
-  size_t slash = final_path_.rfind('/');
-  if (slash != std::string::npos) {
-    dir = slash == 0 ? "/" : final_path_.substr(0, slash);
-    base = final_path_.substr(slash + 1);
-  }
+  return open_temp(final_path_, mode);
+}
+
+// The temporary file beside target, to be renamed over it by commit().
+bool OutputFile::open_temp(const std::string& target, mode_t mode) {
+  std::string dir, base;
+  split_path(target, dir, base);
   std::string temp = dir + "/." + base + ".XXXXXX";
   std::vector<char> name(temp.begin(), temp.end());
   name.push_back('\0');
   {
     CleanupSignalsBlocked blocked;
+    // mkstemp creates the name exclusively (O_CREAT | O_EXCL): never an
+    // existing file or link.
     int fd = mkstemp(name.data());
-    if (fd < 0) return false;
+    if (fd < 0) {
+      error_ = errno;
+      return false;
+    }
     temp_path_ = name.data();
-    arm_signal_cleanup(temp_path_);
+    cleanup_slot_ = arm_signal_cleanup(temp_path_);
     fchmod(fd, mode);
     file_ = fdopen(fd, "wb");
-    if (file_ == nullptr) ::close(fd);
+    if (file_ == nullptr) {
+      error_ = errno;
+      ::close(fd);
+    }
   }
   if (file_ == nullptr) {
     unlink(temp_path_.c_str());
-    disarm_signal_cleanup();
+    disarm_signal_cleanup(cleanup_slot_);
     temp_path_.clear();
     return false;
   }
@@ -254,7 +358,7 @@ bool OutputFile::commit() {
   if (!failed_ && std::rename(temp_path_.c_str(), final_path_.c_str()) != 0) fail(errno);
   // Disarmed only once the name is gone: renamed or removed.
   if (failed_) unlink(temp_path_.c_str());
-  disarm_signal_cleanup();
+  disarm_signal_cleanup(cleanup_slot_);
   temp_path_.clear();
   return !failed_;
 }
@@ -266,7 +370,7 @@ void OutputFile::discard() {
   device_ = nullptr;
   if (!temp_path_.empty()) {
     unlink(temp_path_.c_str());
-    disarm_signal_cleanup();
+    disarm_signal_cleanup(cleanup_slot_);
   }
   temp_path_.clear();
   position_ = 0;

@@ -2,6 +2,8 @@
 // the output written so that a failed run never leaves a half-written file.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <span>
@@ -18,7 +20,7 @@ struct InputFile {
   ~InputFile() { close(); }
 
   // False when the file cannot be opened, is a directory, or its size
-  // cannot be told.
+  // cannot be told; `error` then holds the errno (EISDIR for a directory).
   bool open(const char* path);
   void close();
   // True when path names this open file (the same inode, also through a
@@ -32,6 +34,19 @@ struct InputFile {
     return pos < static_cast<uint64_t>(size) ? static_cast<uint64_t>(size) - pos : 0;
   }
   bool read_error = false;
+  int error = 0;
+};
+
+// What OutputFile::open does with what the output path names now.
+enum class OutputLinks {
+  // A symbolic link is followed and the file it names replaced; a device or
+  // pipe is written at commit. For the output the user names.
+  Follow,
+  // Whatever the path names (a symbolic link, a device, a pipe, a file) is
+  // replaced by the new file; nothing is written through it, and a link's
+  // target stays untouched. For a side file with a fixed name in a folder
+  // others may write to.
+  Replace,
 };
 
 // The output. A regular file (or a path that does not exist yet) is written
@@ -45,8 +60,11 @@ struct OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile() { discard(); }
 
-  // False when the output cannot be created.
-  bool open(const char* path);
+  // False (with error() set) when the output cannot be created. With
+  // Follow, `side_file`, when given, is a name in the current folder that is
+  // never followed: when the path, or a symbolic link on the way from it,
+  // names it, that name itself is replaced as with Replace.
+  bool open(const char* path, OutputLinks links = OutputLinks::Follow, const char* side_file = nullptr);
   bool is_open() const { return file_ != nullptr; }
   // Appends bytes; a failure is remembered and reported by failed().
   void write(std::span<const uint8_t> bytes);
@@ -66,11 +84,14 @@ struct OutputFile {
 
  private:
   void fail(int err);
+  bool open_follow(const char* path);
+  bool open_temp(const std::string& target, mode_t mode);
 
   FILE* file_ = nullptr;
   FILE* device_ = nullptr;    // the non-regular output, written at commit
   std::string temp_path_;     // the temporary file beside a regular output
   std::string final_path_;
+  int cleanup_slot_ = -1;     // the signal handler's slot for temp_path_
   uint64_t position_ = 0;
   bool failed_ = false;
   int error_ = 0;

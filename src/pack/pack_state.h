@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,12 @@ struct PackState {
   PackHeader header;
   bool header_loaded = false;
   std::vector<PackEntry> entries;
+  // The len each entry's record holds in the input, before any recompute.
+  std::vector<uint32_t> stored_lens;
   std::vector<EntryRect> rects;
+  // A file the command writes in the current folder beside the output: the
+  // output never follows a symbolic link there (OutputFile::open).
+  const char* side_file = nullptr;
 };
 
 // Opens and loads in_path (header, entry table, every EntryRect), then opens
@@ -33,7 +39,8 @@ struct PackState {
 // entry that holds raw pixels (neither JPEG nor a compressed code) becomes
 // bytes-per-pixel x width x height + 4; a value above
 // PACK_MAX_LEN is kept as it is (never wrapped) for the command to refuse.
-// Prints one line for each failure. Returns PACK_OK or a PACK_ERR_ code.
+// Prints one line for each failure on standard output, and its reason on
+// standard error (explain). Returns PACK_OK or a PACK_ERR_ code.
 int pack_open(PackState& st, const char* in_path, const char* out_path, bool recompute_len);
 // The output half of pack_open, for a command that checks the output path
 // against the loaded input first.
@@ -52,6 +59,16 @@ int pack_load(PackState& st, const char* in_path, bool recompute_len, std::strin
 // Prints the closing size line and releases everything; an output that was
 // not committed is discarded. Returns 0.
 int pack_close(PackState& st);
+
+// One line on standard error saying why a run fails: "morvane: ", the
+// formatted text and "\n". Standard output, which says what happened in
+// its own fixed words, is not touched. At most MAX_EXPLAIN_LINES lines per
+// process; later ones are dropped. Called on the command's own thread only.
+inline constexpr int MAX_EXPLAIN_LINES = 4;
+void explain(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// The reason an input that does not start with the pack magic is not a pack,
+// from its first bytes: what it looks like when that is cheap to tell.
+std::string not_a_pack_reason(std::span<const uint8_t> head, int64_t size);
 
 // The position of an entry's payload: just after its EntryRect.
 inline uint64_t entry_payload_pos(const PackEntry& e) { return uint64_t{e.offset} + ENTRY_RECT_SIZE; }
