@@ -22,6 +22,7 @@ TEST(CliTest, ShortCommandLinePrintsUsage) {
   for (const auto& args : cases) {
     ToolRun r = morvane(args);
     EXPECT_EQ(r.output, kVersionLine + kUsage);
+    EXPECT_EQ(r.errors, "morvane: an option, an input file and an output file are needed\n");
     EXPECT_EQ(r.status, 255);
   }
 }
@@ -40,6 +41,7 @@ TEST(CliTest, OptionChoosesCommandByWholeString) {
     EXPECT_EQ(r.output, kVersionLine + c.progress + ": " + in + " -> " + out + "\r\n" + "open " + in +
                             " failed\n" + "file size: 0\n")
         << c.option;
+    EXPECT_EQ(r.errors, "morvane: " + in + ": No such file or directory\n") << c.option;
     EXPECT_EQ(r.status, 1) << c.option;
     EXPECT_FALSE(file_exists(out));
   }
@@ -55,25 +57,51 @@ TEST(CliTest, ExtraArgumentsAreIgnored) {
   EXPECT_FALSE(file_exists(dir.file("other")));
 }
 
-TEST(LoadTest, BadMagicPrintsAndLeavesNoOutput) {
-  TempDir dir;
-  write_file(dir.file("in.bin"), {'R', 'E', 'S', 0x18, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9, 9});
-  ToolRun r = morvane({"-i", dir.file("in.bin"), dir.file("out.txt")});
-  EXPECT_EQ(r.output, kVersionLine + "dump: " + dir.file("in.bin") + " -> " + dir.file("out.txt") +
-                          "\r\ncheck magic failed\nfile size: 18\n");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(dir.list(), std::vector<std::string>{"in.bin"});
-}
-
-TEST(LoadTest, DirectoryInputCannotBeOpened) {
-  TempDir dir;
-  mkdir(dir.file("d").c_str(), 0755);
-  for (const char* option : {"-i", "-c", "-d"}) {
-    ToolRun r = morvane({option, dir.file("d"), dir.file("out")});
-    EXPECT_EQ(r.output.substr(r.output.find("\r\n") + 2), "open " + dir.file("d") + " failed\nfile size: 0\n");
-    EXPECT_EQ(r.status, 1);
+// Standard output says what the fixed lines say; standard error says why,
+// with what the input looks like when its first bytes tell.
+TEST(LoadTest, InputsThatAreNoPackExplainThemselves) {
+  const std::string made_by = "morvane: packs are made from PNG and JPEG files with morvane-tool create MANIFEST PACK\n";
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;  // empty with is_dir or missing
+    bool is_dir, missing;
+    const char* stdout_line;
+    std::string errors;  // after "morvane: <path>: "
+  };
+  const std::vector<Case> cases = {
+      {"missing", {}, false, true, "open %s failed\n", "No such file or directory\n"},
+      {"directory", {}, true, false, "open %s failed\n",
+       "Is a directory\nmorvane: a pack is one file, made with morvane-tool create MANIFEST PACK\n"},
+      {"png", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0}, false, false,
+       "check magic failed\n", "not a pack: it looks like a PNG image\n" + made_by},
+      {"jpeg", {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F'}, false, false, "check magic failed\n",
+       "not a pack: it looks like a JPEG image\n" + made_by},
+      {"empty", {}, false, false, "check magic failed\n", "not a pack: the file is empty\n" + made_by},
+      {"other magic", {'R', 'E', 'S', 0x18, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9, 9}, false, false,
+       "check magic failed\n", "not a pack: it does not start with the pack magic \"RES\" 0x19\n" + made_by},
+  };
+  const std::pair<const char*, const char*> options[] = {{"-c", "compress"}, {"-d", "decompress"}, {"-i", "dump"}};
+  for (const Case& c : cases) {
+    for (auto [option, progress] : options) {
+      TempDir dir;
+      const std::string in = dir.file("in"), out = dir.file("out");
+      if (c.is_dir) {
+        mkdir(in.c_str(), 0755);
+      } else if (!c.missing) {
+        write_file(in, c.bytes);
+      }
+      ToolRun r = morvane({option, in, out});
+      char line[512];
+      std::snprintf(line, sizeof line, c.stdout_line, in.c_str());
+      const size_t size = c.is_dir || c.missing ? 0 : c.bytes.size();
+      EXPECT_EQ(r.output, kVersionLine + progress + ": " + in + " -> " + out + "\r\n" + line + "file size: " +
+                              std::to_string(size) + "\n")
+          << c.what << " " << option;
+      EXPECT_EQ(r.errors, "morvane: " + in + ": " + c.errors) << c.what << " " << option;
+      EXPECT_EQ(r.status, 1);
+      EXPECT_FALSE(file_exists(out)) << c.what << " " << option;
+    }
   }
-  EXPECT_EQ(dir.list(), std::vector<std::string>{"d"});
 }
 
 TEST(LoadTest, OutputInMissingDirectory) {
@@ -84,6 +112,7 @@ TEST(LoadTest, OutputInMissingDirectory) {
   ToolRun r = morvane({"-i", dir.file("in.pack"), out});
   EXPECT_EQ(r.output, kVersionLine + "dump: " + dir.file("in.pack") + " -> " + out + "\r\nopen " + out +
                           " failed\nfile size: 16\n");
+  EXPECT_EQ(r.errors, "morvane: " + out + ": No such file or directory\n");
   EXPECT_EQ(r.status, 1);
 }
 
@@ -113,10 +142,67 @@ TEST(LoadTest, TruncatedPacksAreRefused) {
       write_file(dir.file("in.pack"), c.bytes);
       ToolRun r = morvane({option, dir.file("in.pack"), dir.file("out")});
       EXPECT_NE(r.output.find(c.message), std::string::npos) << c.what << "\n" << r.output;
+      EXPECT_NE(r.errors.find(c.message), std::string::npos) << c.what << "\n" << r.errors;
       EXPECT_NE(r.output.find("file size: " + std::to_string(c.bytes.size()) + "\n"), std::string::npos);
       EXPECT_EQ(r.status, 1) << c.what;
       EXPECT_FALSE(file_exists(dir.file("out"))) << c.what;
     }
+  }
+}
+
+// A run that ends with status 0 writes nothing on standard error, in every
+// command and mode, with the "PIC16" dump too.
+TEST(StandardErrorTest, SuccessfulRunsWriteNothing) {
+  for (uint8_t tiled : {0, 1}) {
+    TempDir dir;
+    TestPack p;
+    p.tiled_flag = tiled;
+    p.codec_kind = 2;
+    std::optional<TileHint> hint;
+    if (tiled) hint = TileHint{16, 16};
+    p.entries.push_back(image_entry("PIC16", 1, 20, 10, ImageKind::Gradient, 1, hint));
+    // Code 13 has no tiled form: tiled runs would keep it, with status 1.
+    if (!tiled) p.entries.push_back(image_entry("k13", 13, 9, 7, ImageKind::Noise, 2, hint));
+    p.entries.push_back(jpeg_entry("photo", 16, 16, 40, 3));
+    write_file(dir.file("in.pack"), build_pack(p));
+    const std::vector<std::vector<std::string>> runs = {
+        {"-c", "in.pack", "c.pack"}, {"-c", "c.pack", "cc.pack"}, {"-d", "c.pack", "d.pack"},
+        {"-i", "c.pack", "list.txt"}};
+    for (const auto& args : runs) {
+      ToolRun r = run_tool(MORVANE_EXE, args, dir.path);
+      EXPECT_EQ(r.status, 0) << args[0] << " " << args[1] << r.output;
+      EXPECT_EQ(r.errors, "") << args[0] << " " << args[1];
+    }
+  }
+}
+
+// -d of a pack with nothing compressed in it keeps every entry (status 1)
+// and says on standard error that the pack is not compressed.
+TEST(StandardErrorTest, DecompressingARawPackSaysItIsNotCompressed) {
+  for (uint8_t tiled : {0, 1}) {
+    TempDir dir;
+    TestPack p;
+    p.tiled_flag = tiled;
+    std::optional<TileHint> hint;
+    if (tiled) hint = TileHint{8, 8};
+    p.entries.push_back(image_entry("a", 1, 12, 12, ImageKind::Noise, 1, hint));
+    p.entries.push_back(jpeg_entry("photo", 16, 16, 40, 3));
+    p.entries.push_back(image_entry("b", 30, 9, 9, ImageKind::Noise, 2, hint));
+    write_file(dir.file("in.pack"), build_pack(p));
+    ToolRun r = run_tool(MORVANE_EXE, {"-d", "in.pack", "out.pack"}, dir.path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errors,
+              "morvane: in.pack: not compressed: none of its entries holds compressed data (morvane -c compresses "
+              "it)\n")
+        << int(tiled);
+    // An entry of a compressed code that does not decode is no such pack.
+    p.entries[0].type = tiled ? TYPE_TILED : 14;
+    write_file(dir.file("in.pack"), build_pack(p));
+    r = run_tool(MORVANE_EXE, {"-d", "in.pack", "out.pack"}, dir.path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errors, "morvane: 2 of 3 entries could not be converted and were kept unchanged (named on "
+                        "standard output)\n")
+        << int(tiled);
   }
 }
 

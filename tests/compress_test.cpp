@@ -2,7 +2,10 @@
 // the byte against packs built independently from the codecs.
 #include <gtest/gtest.h>
 #include <lz4.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "commands/convert_entry.h"
@@ -236,6 +239,75 @@ TEST(CompressTiledTest, DumpsPic16Pixels) {
             head(r).size());
 }
 
+// The dump is a new file renamed over its name: whatever was planted there
+// (a symbolic link to someone's file, a dangling link) is replaced and its
+// target left as it was; the pack is written as usual. Named as the output
+// too, the planted link is replaced by the pack. A folder at the name cannot
+// be replaced: the dump is left out with the line of a file that cannot be
+// opened.
+TEST(CompressTiledTest, DumpNeverWritesThroughItsName) {
+  TestPack in;
+  in.tiled_flag = 1;
+  in.codec_kind = 2;
+  in.entries.push_back(image_entry("PIC16", 1, 20, 10, ImageKind::Gradient, 1, TileHint{8, 8}));
+  const std::vector<uint8_t> pixels(in.entries[0].payload.begin() + 4, in.entries[0].payload.end());
+  TempDir plain;
+  const PackRun reference = compress(plain, in);
+  ASSERT_EQ(reference.tool.status, 0);
+  const std::string dump = "PIC16_orgin.rgb32";
+  const std::vector<uint8_t> precious = {'m', 'i', 'n', 'e'};
+  enum class Planted { Link, Dangling, Folder };
+  struct Case {
+    const char* what;
+    Planted planted;
+    bool output_is_dump;
+  };
+  const Case cases[] = {{"link", Planted::Link, false},
+                        {"dangling link", Planted::Dangling, false},
+                        {"folder", Planted::Folder, false},
+                        {"link, also the output", Planted::Link, true}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    write_file(dir.file("precious.txt"), precious);
+    if (c.planted == Planted::Folder) {
+      ASSERT_EQ(mkdir(dir.file(dump).c_str(), 0755), 0);
+    } else {
+      ASSERT_EQ(symlink(c.planted == Planted::Link ? "precious.txt" : "nowhere", dir.file(dump).c_str()), 0);
+    }
+    const std::string out = c.output_is_dump ? dump : "out.pack";
+    write_file(dir.file("in.pack"), reference.input);
+    ToolRun t = run_tool(MORVANE_EXE, {"-c", "in.pack", out}, dir.path);
+    EXPECT_EQ(read_file(dir.file("precious.txt")), precious) << c.what;
+    EXPECT_FALSE(file_exists(dir.file("nowhere"))) << c.what;
+    struct stat st {};
+    ASSERT_EQ(lstat(dir.file(dump).c_str(), &st), 0) << c.what;
+    std::string expected_stdout = reference.tool.output;
+    const std::string plain_head = kVersionLine + "compress: " + reference.in + " -> " + reference.out + "\r\n";
+    expected_stdout.replace(0, plain_head.size(), kVersionLine + "compress: in.pack -> " + out + "\r\n");
+    if (c.planted == Planted::Folder) {
+      EXPECT_EQ(t.status, 1) << c.what;
+      EXPECT_TRUE(S_ISDIR(st.st_mode)) << c.what;
+      const std::string dump_line = "entry->name PIC16 rect->width 20 , rect->height 10 \r\n";
+      expected_stdout.insert(expected_stdout.find(dump_line) + dump_line.size(), "open " + dump + " failed\n");
+      EXPECT_EQ(t.errors, "morvane: " + dump + ": Is a directory\n") << c.what;
+    } else {
+      EXPECT_EQ(t.status, 0) << c.what;
+      EXPECT_TRUE(S_ISREG(st.st_mode)) << c.what;
+      EXPECT_EQ(t.errors, "") << c.what;
+    }
+    EXPECT_EQ(t.output, expected_stdout) << c.what;
+    EXPECT_EQ(read_file(dir.file(out)), reference.output) << c.what;
+    if (!c.output_is_dump && c.planted != Planted::Folder) {
+      EXPECT_EQ(read_file(dir.file(dump)), pixels) << c.what;
+    }
+    // No temporary file is left behind.
+    std::vector<std::string> names = {"in.pack", "precious.txt", dump};
+    if (!c.output_is_dump) names.push_back("out.pack");
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(dir.list(), names) << c.what;
+  }
+}
+
 // Entries that cannot be tiled are kept byte for byte with their type; the
 // run goes on with the others and ends with status 1.
 TEST(CompressTiledTest, RefusedEntriesAreKept) {
@@ -407,6 +479,169 @@ TEST(RecompressTest, MixedPacks) {
     EXPECT_EQ(r.tool.status, 1) << c.what;
     EXPECT_EQ(r.output, build_pack(expected)) << c.what;
     EXPECT_EQ(r.tool.output, head(r) + lines + summary("compress", r.input.size(), r.output.size())) << c.what;
+  }
+}
+
+// Codes without an LZ4 form keep their code when -c compresses them; their
+// stored bytes, not their code, tell a second run that they are compressed.
+// Each run on the previous run's output gives the first output back, to the
+// byte. Tiled mode keeps these codes as stored (no tiled format) every time.
+TEST(RecompressTest, KeptCodesComeBackOnEveryRun) {
+  struct Case {
+    const char* what;
+    uint8_t tiled, codec;
+  };
+  const Case cases[] = {{"whole", 0, 0}, {"rle", 1, 1}, {"lz4", 1, 2}};
+  struct Kept {
+    uint8_t type;
+    ImageKind kind;
+    uint16_t w, h;
+  };
+  const Kept kept[] = {{13, ImageKind::Flat, 64, 64},   {13, ImageKind::Noise, 40, 30},
+                       {5, ImageKind::Gradient, 37, 23}, {5, ImageKind::Noise, 20, 20},
+                       {2, ImageKind::Flat, 50, 10},     {2, ImageKind::Noise, 3, 3},
+                       {200, ImageKind::Glyphs, 33, 17}, {200, ImageKind::Noise, 16, 16}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    TestPack in;
+    in.tiled_flag = c.tiled;
+    in.codec_kind = c.codec;
+    std::optional<TileHint> hint;
+    if (c.tiled) hint = TileHint{16, 16};
+    TestPack expected = in;
+    uint32_t seed = 1;
+    for (const Kept& k : kept) {
+      TestEntry e = image_entry("k" + std::to_string(seed), k.type, k.w, k.h, k.kind, seed, hint);
+      ++seed;
+      in.entries.push_back(e);
+      if (!c.tiled) e.payload = lz4_of(e.payload);
+      expected.entries.push_back(e);
+    }
+    // An entry each mode compresses, to be copied on the later runs.
+    const TestEntry raw = image_entry("raw", 1, 24, 24, ImageKind::Gradient, 99, hint);
+    in.entries.push_back(raw);
+    if (!c.tiled) in.entries.push_back(jpeg_entry("photo", 16, 16, 40, 9));
+    PackRun first = compress(dir, in);
+    EXPECT_EQ(first.tool.status, c.tiled ? 1 : 0) << c.what << first.tool.output;
+    if (!c.tiled) {
+      expected.entries.push_back(raw);
+      expected.entries.back().type = 14;
+      expected.entries.back().payload = lz4_of(raw.payload);
+      expected.entries.push_back(in.entries.back());
+      EXPECT_EQ(first.output, build_pack(expected)) << c.what;
+      EXPECT_TRUE(first.tool.errors.empty()) << first.tool.errors;
+    }
+    std::string copies;
+    const ParsedPack parsed = parse_pack(first.output);
+    for (size_t i = 0; i < parsed.entries.size() && !c.tiled; ++i) {
+      const std::string name = entry_name_text(parsed.entries[i]).text;
+      if (parsed.entries[i].type == TYPE_JPEG) {
+        copies += "entry->name photo len 28  w 16 h 16 \r\n" + progress(name, 40, 40);
+      } else {
+        copies += copied(name, parsed.entries[i].type, parsed.payloads[i].size());
+      }
+    }
+    for (int run = 2; run <= 3; ++run) {
+      write_file(dir.file("again.pack"), first.output);
+      ToolRun t = run_tool(MORVANE_EXE, {"-c", "again.pack", "out.pack"}, dir.path);
+      EXPECT_EQ(t.status, first.tool.status) << c.what << " run " << run;
+      EXPECT_TRUE(read_file(dir.file("out.pack")) == first.output) << c.what << " run " << run;
+      if (!c.tiled) {
+        EXPECT_EQ(t.output, kVersionLine + "compress: again.pack -> out.pack\r\n" + copies +
+                                summary("compress", first.output.size(), first.output.size()))
+            << c.what;
+      }
+    }
+  }
+}
+
+// Kept-code entries whose stored bytes are one LZ4 block of W x H x k bytes
+// (k 1 to 4) are copied, whoever wrote them; any other stored bytes are taken
+// as raw pixels, whatever the stored len says.
+TEST(RecompressTest, KeptCodeLz4FromAnotherTool) {
+  // One hand-made LZ4 block: literal 'A', a 26-byte match at distance 1,
+  // then the 5 literals the format ends with: 32 bytes.
+  const std::vector<uint8_t> block32 = {0x1F, 'A', 0x01, 0x00, 0x07, 0x50, 'B', 'C', 'D', 'E', 'F'};
+  // The same with a 27-byte match: 33 bytes.
+  const std::vector<uint8_t> block33 = {0x1F, 'A', 0x01, 0x00, 0x08, 0x50, 'B', 'C', 'D', 'E', 'F'};
+  auto fast_lz4 = [](const std::vector<uint8_t>& raw) {
+    std::vector<uint8_t> dst(static_cast<size_t>(LZ4_compressBound(static_cast<int>(raw.size()))));
+    int n = LZ4_compress_default(reinterpret_cast<const char*>(raw.data()), reinterpret_cast<char*>(dst.data()),
+                                 static_cast<int>(raw.size()), static_cast<int>(dst.size()));
+    dst.resize(static_cast<size_t>(std::max(n, 0)));
+    return dst;
+  };
+  // `payload` followed by zeros up to `size` bytes, with a stored len
+  // covering `payload` alone.
+  auto entry = [](uint8_t type, uint16_t w, uint16_t h, const std::vector<uint8_t>& payload, size_t size = 0) {
+    TestEntry e;
+    e.name = "e";
+    e.type = type;
+    e.width = w;
+    e.height = h;
+    e.payload = payload;
+    if (size > payload.size()) {
+      e.payload.resize(size, 0);
+      e.len = static_cast<uint32_t>(payload.size() + 4);
+    }
+    return e;
+  };
+  struct Case {
+    const char* what;
+    TestEntry entry;
+    uint8_t out_type;  // 0: copied as stored
+  };
+  std::vector<Case> cases = {
+      {"fixed block, 4x2 x 4 bytes, type 2", entry(2, 4, 2, block32), 0},
+      {"fixed block, 8x2 x 2 bytes, type 200", entry(200, 8, 2, block32), 0},
+      {"fixed block, 32x1 x 1 byte, type 13", entry(13, 32, 1, block32), 0},
+      {"fixed block of 33 bytes, 4x2", entry(2, 4, 2, block33, 16), 2},
+      {"fixed block of 32 bytes, 2x2 (8 per pixel)", entry(5, 2, 2, block32, 12), 5},
+      {"fixed block under type 1", entry(1, 4, 2, block32, 16), 14},
+      {"LZ4 of 40x30 x 4 bytes, type 2", entry(2, 40, 30, fast_lz4(make_image(ImageKind::Flat, 40, 30, 4, 1))), 0},
+      // Longer than the pixel array its code tells: read for its stored len.
+      {"LZ4 of 40x30 x 4 noise bytes, type 13",
+       entry(13, 40, 30, fast_lz4(make_image(ImageKind::Noise, 40, 30, 4, 2))), 0},
+      {"LZ4 of 40x30 x 3 bytes, type 200",
+       entry(200, 40, 30, fast_lz4(make_image(ImageKind::Gradient, 40, 30, 3, 3))), 0},
+  };
+  // Raw pixels of a kept code under a wrong stored len: longer than the
+  // pixels (into the next entry), shorter, or past the end of the file.
+  TestEntry longer = image_entry("e", 13, 10, 10, ImageKind::Flat, 4);
+  longer.len = 400 + 4 + 60;
+  TestEntry shorter = image_entry("e", 5, 10, 10, ImageKind::Gradient, 5);
+  shorter.len = 10;
+  TestEntry past_end = image_entry("e", 2, 10, 10, ImageKind::Noise, 6);
+  past_end.len = 0xFFFF00;
+  cases.push_back({"raw, stored len too long", longer, 13});
+  cases.push_back({"raw, stored len too short", shorter, 5});
+  cases.push_back({"raw, stored len past the end", past_end, 2});
+
+  for (const Case& c : cases) {
+    TempDir dir;
+    TestPack in;
+    in.entries.push_back(c.entry);
+    in.entries.push_back(image_entry("next", 30, 8, 8, ImageKind::Flat, 7));
+    TestPack expected = in;
+    TestEntry& e = expected.entries[0];
+    e.len.reset();
+    std::string line;
+    if (c.out_type == 0) {
+      e.payload.resize(c.entry.len.value_or(static_cast<uint32_t>(c.entry.payload.size() + 4)) - 4);
+      line = copied("e", c.entry.type, e.payload.size());
+    } else {
+      e.type = c.out_type;
+      e.payload = lz4_of(c.entry.payload);
+      line = progress("e", c.entry.payload.size(), e.payload.size());
+    }
+    expected.entries[1].type = 31;
+    expected.entries[1].payload = lz4_of(in.entries[1].payload);
+    PackRun r = compress(dir, in);
+    EXPECT_EQ(r.tool.status, 0) << c.what << r.tool.output;
+    EXPECT_EQ(r.output, build_pack(expected)) << c.what;
+    EXPECT_EQ(r.tool.output, head(r) + line + progress("next", 64, expected.entries[1].payload.size()) +
+                                 summary("compress", r.input.size(), r.output.size()))
+        << c.what;
   }
 }
 

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include "support/pack_writer.h"
 #include "support/run_tool.h"
@@ -44,6 +46,7 @@ TEST(FaultTest, FullDeviceFailsEveryCommand) {
     ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), "/dev/full"});
     EXPECT_EQ(r.status, 1) << option;
     EXPECT_EQ(count_lines_with(r.output, "write /dev/full failed"), 1u) << option << r.output;
+    EXPECT_EQ(r.errors, "morvane: /dev/full: No space left on device; the output was not written\n") << option;
     EXPECT_EQ(read_file(dir.file("in.pack")), input);
   }
 }
@@ -80,6 +83,9 @@ TEST(FaultTest, UnwritableDirectory) {
     ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), out});
     EXPECT_EQ(r.status, 1) << option;
     EXPECT_EQ(count_lines_with(r.output, "open " + out + " failed\n"), 1u) << option << r.output;
+    // The reason from the system: which one depends on who runs the test.
+    const std::string reason = std::strerror(root ? ENOENT : EACCES);
+    EXPECT_EQ(r.errors, "morvane: " + out + ": " + reason + "\n") << option;
     EXPECT_FALSE(file_exists(out));
   }
 }

@@ -66,6 +66,7 @@ struct Writer {
   size_t images_converted = 0;  // ... that were not kept
   size_t compressed_codes = 0;  // ... whose code is a compressed one
   size_t kept = 0;
+  size_t written = 0;
 
   // Prints the entry's lines and appends it; false on a failure that stops
   // the run, after its one line.
@@ -111,6 +112,7 @@ struct Writer {
       report_write_failure(out, out_path);
       return false;
     }
+    ++written;
     return true;
   }
 
@@ -120,7 +122,7 @@ struct Writer {
       explain("%s: %s", in_path, cmd.nothing_compressed);
     } else if (kept > 0) {
       explain("%zu of %zu entries could not be converted and were kept unchanged (named on standard output)",
-              kept, st.entries.size());
+              kept, written);
     }
   }
 };

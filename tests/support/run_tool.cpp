@@ -2,24 +2,31 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 
 ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
                  long file_limit) {
   ToolRun run;
-  int pipefd[2];
-  if (pipe(pipefd) != 0) return run;
+  int out_pipe[2], err_pipe[2];
+  if (pipe(out_pipe) != 0) return run;
+  if (pipe(err_pipe) != 0) {
+    close(out_pipe[0]);
+    close(out_pipe[1]);
+    return run;
+  }
   pid_t pid = fork();
   if (pid == 0) {
-    dup2(pipefd[1], STDOUT_FILENO);
-    close(pipefd[0]);
-    close(pipefd[1]);
+    dup2(out_pipe[1], STDOUT_FILENO);
+    dup2(err_pipe[1], STDERR_FILENO);
+    for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) close(fd);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
     if (file_limit > 0) {
       signal(SIGXFSZ, SIG_IGN);
@@ -33,11 +40,33 @@ ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, c
     execv(exe.c_str(), argv.data());
     _exit(127);
   }
-  close(pipefd[1]);
-  char buf[4096];
-  ssize_t got;
-  while ((got = read(pipefd[0], buf, sizeof buf)) > 0) run.output.append(buf, static_cast<size_t>(got));
-  close(pipefd[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  // Both pipes drained together: a child that fills one while the other is
+  // read would otherwise wait for ever.
+  struct pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+  std::string* sinks[2] = {&run.output, &run.errors};
+  int open_pipes = 2;
+  while (open_pipes > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int k = 0; k < 2; ++k) {
+      if (fds[k].fd < 0 || fds[k].revents == 0) continue;
+      char buf[4096];
+      ssize_t got = read(fds[k].fd, buf, sizeof buf);
+      if (got > 0) {
+        sinks[k]->append(buf, static_cast<size_t>(got));
+      } else if (got == 0 || errno != EINTR) {
+        close(fds[k].fd);
+        fds[k].fd = -1;
+        --open_pipes;
+      }
+    }
+  }
+  for (const pollfd& f : fds)
+    if (f.fd >= 0) close(f.fd);
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
   run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
