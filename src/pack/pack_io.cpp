@@ -217,7 +217,9 @@ bool OutputFile::open(const char* path, OutputLinks links, const char* side_file
       error_ = EISDIR;
       return false;
     }
-    if (S_ISREG(st.st_mode)) mode = st.st_mode & 07777;
+    // A file of ours keeps its permission bits; one planted by someone else
+    // does not choose them.
+    if (S_ISREG(st.st_mode) && st.st_uid == geteuid()) mode = st.st_mode & 0777;
   }
   return open_temp(replaced, mode);
 }
