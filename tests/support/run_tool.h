@@ -7,7 +7,8 @@
 struct ToolRun {
   int status = -1;     // exit status (0..255), or -1 when it did not exit normally
   std::string output;  // standard output, byte for byte
-  std::string errors;  // standard error, byte for byte
+  std::string errors;  // standard error, byte for byte (also copied to the
+                       // caller's, but for morvane's "morvane: " lines)
 };
 
 // Runs `exe args...` in directory cwd (empty: the current one). With
