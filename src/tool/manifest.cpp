@@ -139,8 +139,7 @@ bool parse_entry(const json& j, ManifestEntry& e, std::string& why) {
   return true;
 }
 
-
-// Start of the token names the JSON parser puts after "; expected ".
+// The token names the JSON parser puts after "; expected ".
 constexpr const char* kExpected[] = {"true literal", "false literal", "null literal", "string literal",
                                      "number literal", "'['", "'{'", "']'", "'}'", "':'", "','",
                                      "end of input", "'[', '{', or a literal"};
