@@ -154,3 +154,7 @@ bool ExportDir::write_file(const std::string& name, std::span<const uint8_t> byt
   }
   return true;
 }
+
+bool ExportDir::file_id(const std::string& name, FileId& out) const {
+  return fd_ >= 0 && file_id_at(fd_, name, out);
+}

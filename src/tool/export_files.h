@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "tool/tool_files.h"
+
 // The file stem for an entry name (its bytes up to the first NUL). Kept as
 // it is, except: '%', '/', control bytes (0x00-0x1F, 0x7F, and the bytes
 // of the C1 controls U+0080-U+009F) and bytes that are not part of
@@ -50,6 +52,9 @@ class ExportDir {
   bool open(const std::string& path, std::string& error);
   // name: one path component, not "." or "..".
   bool write_file(const std::string& name, std::span<const uint8_t> bytes, std::string& error);
+  // The file that name inside the folder leads to (links followed); false
+  // when there is none.
+  bool file_id(const std::string& name, FileId& out) const;
 
  private:
   int fd_ = -1;

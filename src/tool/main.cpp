@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   app.footer("Exit status: 0 done, 1 something failed, 2 usage error. See morvane-tool(1).");
 
-  std::string pack, against, dir, manifest, out;
+  std::string pack, against, dir, manifest, out, formats;
   bool json = false;
 
   CLI::App* info = app.add_subcommand("info", "List the header and every entry of a pack");
@@ -32,6 +32,9 @@ int main(int argc, char** argv) {
   CLI::App* exp = app.add_subcommand("export", "Write every entry as a PNG or JPEG file, with manifest.json");
   exp->add_option("PACK", pack, "The pack to export")->required();
   exp->add_option("DIR", dir, "The folder to write into")->required();
+  exp->add_option("--formats", formats,
+                  "The manifest PACK was created from: each entry's pixel format, matched by name")
+      ->option_text("MANIFEST");
 
   CLI::App* create = app.add_subcommand("create", "Build a raw pack from PNG and JPEG files listed in a manifest");
   create->add_option("MANIFEST", manifest, "The JSON manifest")->required();
@@ -51,7 +54,7 @@ int main(int argc, char** argv) {
   } else if (*verify) {
     status = tool_verify(pack, against);
   } else if (*exp) {
-    status = tool_export(pack, dir);
+    status = tool_export(pack, dir, formats);
   } else if (*create) {
     status = tool_create(manifest, out);
   }

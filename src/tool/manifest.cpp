@@ -1,5 +1,6 @@
 #include "tool/manifest.h"
 
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include "tool/export_files.h"
@@ -91,7 +92,7 @@ bool parse_entry(const json& j, ManifestEntry& e, std::string& why) {
     static const char* const kKnown[] = {"name", "name_hex", "type", "file", "format", "tile", "size"};
     bool known = false;
     for (const char* k : kKnown) known = known || it.key() == k;
-    if (!known) return fail(it.key().c_str(), "unknown field");
+    if (!known) return fail(tool_display_name(it.key()).c_str(), "unknown field");
   }
   if (!j.contains("type")) return fail("type", "missing");
   uint64_t type = 0;
@@ -120,7 +121,8 @@ bool parse_entry(const json& j, ManifestEntry& e, std::string& why) {
     e.format = j["format"].get<std::string>();
     const PixelFormatInfo* f = find_pixel_format(e.format);
     if (f == nullptr)
-      return fail("format", "unknown format \"" + e.format + "\" (known: " + std::string(pixel_format_names()) + ")");
+      return fail("format", "unknown format \"" + tool_display_name(e.format) + "\" (known: " +
+                                std::string(pixel_format_names()) + ")");
     PackEntry probe;
     probe.type = e.type;
     if (f->bytes != entry_bytes_per_pixel(probe))
@@ -137,6 +139,42 @@ bool parse_entry(const json& j, ManifestEntry& e, std::string& why) {
   return true;
 }
 
+// The token names the JSON parser puts after "; expected ".
+constexpr const char* kExpected[] = {"true literal", "false literal", "null literal", "string literal",
+                                     "number literal", "'['", "'{'", "']'", "'}'", "':'", "','",
+                                     "end of input", "'[', '{', or a literal"};
+
+// One line for a text that does not parse: what it looks like when it is a
+// picture or a pack, else the parser's reason without the bytes it quotes
+// ("last read: '...'", "parsing '...'"), since those are the file's own;
+// the rest is the parser's own text.
+std::string not_json_text(std::string_view text, std::string what) {
+  const auto starts = [&](std::string_view magic) { return text.substr(0, magic.size()) == magic; };
+  const char* looks = nullptr;
+  if (starts("\x89PNG\r\n\x1a\n")) looks = "a PNG picture";
+  else if (starts("\xff\xd8\xff")) looks = "a JPEG picture";
+  else if (text.size() >= 4 && load_le32(reinterpret_cast<const uint8_t*>(text.data())) == PACK_MAGIC)
+    looks = "a pack";
+  if (looks != nullptr)
+    return std::string("not JSON but ") + looks + "; a manifest is JSON text that lists the pictures of a pack";
+  // "[json.exception.parse_error.101] parse error at line 2, column 5: ...";
+  // a number too large for a double comes as out_of_range.406.
+  size_t start = what.find("] ");
+  if (start != std::string::npos) what.erase(0, start + 2);
+  const size_t quoted = std::min(what.find("; last read: '"), what.find(" parsing '"));
+  if (quoted != std::string::npos) {
+    std::string expected;
+    const size_t at = what.rfind("'; expected ");
+    if (at != std::string::npos && at >= quoted) {
+      const std::string name = what.substr(at + 12);
+      for (const char* known : kExpected)
+        if (name == known) expected = "; expected " + name;
+    }
+    what = what.substr(0, quoted) + expected;
+  }
+  return "not valid JSON: " + what;
+}
+
 }  // namespace
 
 std::string manifest_entry_label(size_t index, const ManifestEntry& e) {
@@ -148,11 +186,7 @@ bool parse_manifest(std::string_view text, Manifest& out, std::string& error) {
   try {
     doc = json::parse(text);
   } catch (const json::exception& e) {
-    // "[json.exception.parse_error.101] parse error at line 2, column 5: ...";
-    // a number too large for a double comes as out_of_range.406.
-    std::string what = e.what();
-    size_t start = what.find("] ");
-    error = "not valid JSON: " + (start == std::string::npos ? what : what.substr(start + 2));
+    error = not_json_text(text, e.what());
     return false;
   }
   if (!doc.is_object()) {
@@ -162,7 +196,7 @@ bool parse_manifest(std::string_view text, Manifest& out, std::string& error) {
   out = Manifest{};
   for (auto it = doc.begin(); it != doc.end(); ++it) {
     if (it.key() != "tiled" && it.key() != "codec" && it.key() != "entries") {
-      error = "field \"" + it.key() + "\": unknown field";
+      error = "field \"" + tool_display_name(it.key()) + "\": unknown field";
       return false;
     }
   }

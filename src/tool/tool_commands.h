@@ -8,5 +8,7 @@
 int tool_info(const std::string& pack_path, bool json);
 // against: the raw pack that was compressed, or empty for none.
 int tool_verify(const std::string& pack_path, const std::string& against);
-int tool_export(const std::string& pack_path, const std::string& dir);
+// formats: the manifest the pack was created from, for the pixel formats of
+// its entries, or empty for none.
+int tool_export(const std::string& pack_path, const std::string& dir, const std::string& formats = "");
 int tool_create(const std::string& manifest_path, const std::string& out_path);

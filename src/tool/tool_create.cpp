@@ -15,8 +15,6 @@
 
 namespace {
 
-// A manifest is text; no sane one comes near this.
-constexpr uint64_t kManifestLimit = uint64_t{64} << 20;
 // PNG files are read whole; one that decodes to at most 16 MiB of pixels
 // stays far below this unless it is padded with chunks.
 constexpr uint64_t kPngFileLimit = uint64_t{256} << 20;
@@ -83,26 +81,49 @@ std::string folder_of(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The entry's file: relative to the manifest's folder, or absolute.
+std::string entry_path(const std::string& base, const ManifestEntry& me) {
+  return me.file.empty() || me.file[0] == '/' ? me.file : base + "/" + me.file;
+}
+
+// An OUT that is the manifest or a file it lists (the same file, also
+// through a link): one line naming it, true.
+bool writes_over_an_input(const Manifest& m, const std::string& manifest_path, const std::string& base,
+                          const std::string& out_path) {
+  FileId out, in;
+  if (!file_id(out_path, out)) return false;  // nothing there yet
+  if (file_id(manifest_path, in) && in == out) {
+    std::fprintf(stderr, "create: %s is the manifest; refusing to overwrite it\n", out_path.c_str());
+    return true;
+  }
+  for (size_t i = 0; i < m.entries.size(); ++i) {
+    const std::string path = entry_path(base, m.entries[i]);
+    if (!path.empty() && file_id(path, in) && in == out) {
+      std::fprintf(stderr, "create: %s is the file of %s in %s; refusing to overwrite it\n", out_path.c_str(),
+                   manifest_entry_label(i, m.entries[i]).c_str(), manifest_path.c_str());
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 int tool_create(const std::string& manifest_path, const std::string& out_path) {
-  std::vector<uint8_t> text;
   std::string err;
   Manifest m;
-  if (!read_whole_file(manifest_path, kManifestLimit, text, err)) {
+  if (!read_manifest(manifest_path, m, err)) {
     std::fprintf(stderr, "%s\n", err.c_str());
     return 1;
   }
-  if (!parse_manifest({reinterpret_cast<const char*>(text.data()), text.size()}, m, err)) {
-    std::fprintf(stderr, "%s: %s\n", manifest_path.c_str(), err.c_str());
-    return 1;
-  }
+  const std::string base = folder_of(manifest_path);
+  // Before the output is opened: nothing is touched.
+  if (writes_over_an_input(m, manifest_path, base, out_path)) return 1;
   OutputFile out;
   if (!out.open(out_path.c_str())) {
     std::fprintf(stderr, "cannot create %s: %s\n", out_path.c_str(), std::strerror(errno));
     return 1;
   }
-  const std::string base = folder_of(manifest_path);
   const size_t count = m.entries.size();
   std::vector<uint8_t> head(PACK_HEADER_SIZE + count * PACK_ENTRY_SIZE);
   store_le32(head.data(), PACK_MAGIC);
@@ -117,7 +138,7 @@ int tool_create(const std::string& manifest_path, const std::string& out_path) {
   uint64_t position = head.size();
   for (size_t i = 0; i < count; ++i) {
     const ManifestEntry& me = m.entries[i];
-    const std::string path = me.file.empty() || me.file[0] == '/' ? me.file : base + "/" + me.file;
+    const std::string path = entry_path(base, me);
     BuiltEntry b;
     std::string why;
     bool ok = me.type == TYPE_JPEG ? build_jpeg(me, path, b, why) : build_image(m, me, path, b, why);

@@ -1,21 +1,24 @@
-// morvane-tool export PACK DIR: every entry as a PNG or JPEG file, and the
-// manifest that `create` rebuilds the pack's raw form from.
+// morvane-tool export [--formats MANIFEST] PACK DIR: every entry as a PNG or
+// JPEG file, and the manifest that `create` rebuilds the pack's raw form from.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "commands/entry_pixels.h"
 #include "tool/export_files.h"
+#include "tool/export_formats.h"
 #include "tool/image_files.h"
 #include "tool/manifest.h"
 #include "tool/tool_commands.h"
+#include "tool/tool_files.h"
 #include "tool/tool_pack.h"
 
 namespace {
 
-// One entry into its file and manifest record; false with the reason.
-bool export_entry(ToolPack& pack, size_t i, ExportDir& dir, ExportNames& names, ManifestEntry& me,
-                  std::string& why) {
+// One entry into its file (named beforehand) and manifest record; false with
+// the reason. assumed: a PNG was written in an assumed format.
+bool export_entry(ToolPack& pack, size_t i, const ManifestEntry* from, const std::string& file, ExportDir& dir,
+                  ManifestEntry& me, bool& assumed, std::string& why) {
   const PackEntry& e = pack.st.entries[i];
   const EntryRect& rect = pack.st.rects[i];
   const bool tiled = pack.st.header.bytes[TILED_FLAG] != 0;
@@ -38,17 +41,15 @@ bool export_entry(ToolPack& pack, size_t i, ExportDir& dir, ExportNames& names, 
   }
   me.type = px.raw_type;
   std::vector<uint8_t> file_bytes;
-  std::string ext = ".png";
   std::string jpeg_error;
   if (px.form == EntryForm::Jpeg) {
-    ext = ".jpg";
     uint16_t w = 0, h = 0;
     if (!jpeg_size(payload, w, h, jpeg_error)) jpeg_error = "payload " + jpeg_error + "; create will refuse it";
     else if (w != rect.width || h != rect.height) me.size = rect;
     file_bytes = std::move(payload);
   } else {
-    const PixelFormatInfo* f = default_pixel_format(px.bytes_per_pixel);
-    if (e.type == TYPE_TILED) me.format = f->name;
+    const ExportFormat f = choose_export_format(from, px.bytes_per_pixel);
+    me.format = f.format->name;
     // The hint a tiled source had, or the tiles its block was cut in.
     if (px.form == EntryForm::RawAfterHint || (px.form == EntryForm::TiledBlock && px.tile.hint_width != 0))
       me.tile = px.tile;
@@ -57,60 +58,123 @@ bool export_entry(ToolPack& pack, size_t i, ExportDir& dir, ExportNames& names, 
       return true;
     }
     std::string err;
-    if (!write_png(rect.width, rect.height, f->channels, pixels_to_samples(*f, px.pixels), file_bytes, err)) {
+    if (!write_png(rect.width, rect.height, f.format->channels, pixels_to_samples(*f.format, px.pixels), file_bytes,
+                   err)) {
       why = err;
       return false;
     }
+    assumed = f.assumed;
   }
-  me.file = names.take(me.name, ext);
-  if (!dir.write_file(me.file, file_bytes, why)) {
-    me.file.clear();
-    return false;
-  }
+  if (!dir.write_file(file, file_bytes, why)) return false;
+  me.file = file;
   // The bytes are out and the record names them, so that create says what
   // is wrong with them.
   why = jpeg_error;
   return jpeg_error.empty();
 }
 
+// The file names of every entry, given from the table alone before anything
+// is decoded: <name>.jpg for JPEG entries, <name>.png for images with pixels,
+// none for an image of width or height 0.
+std::vector<std::string> plan_files(const ToolPack& pack, const std::vector<ManifestEntry>& records) {
+  ExportNames names;
+  std::vector<std::string> files(records.size());
+  for (size_t i = 0; i < records.size(); ++i) {
+    const EntryRect& rect = pack.st.rects[i];
+    if (pack.st.entries[i].type == TYPE_JPEG) files[i] = names.take(records[i].name, ".jpg");
+    else if (rect.width != 0 && rect.height != 0) files[i] = names.take(records[i].name, ".png");
+  }
+  return files;
+}
+
+// A file export would replace that is one of its inputs: one line, true.
+bool writes_over_an_input(const ToolPack& pack, const std::string& formats_path, const std::string& dir_path,
+                          const ExportDir& dir, const std::vector<std::string>& files) {
+  FileId pack_id, formats_id;
+  const bool has_pack = file_id(fileno(pack.st.in_file.file), pack_id);
+  const bool has_formats = !formats_path.empty() && file_id(formats_path, formats_id);
+  auto check = [&](const std::string& name) {
+    FileId id;
+    if (name.empty() || !dir.file_id(name, id)) return false;
+    const char* what = has_pack && id == pack_id ? "the pack being exported"
+                       : has_formats && id == formats_id ? "the --formats manifest"
+                                                         : nullptr;
+    if (what == nullptr) return false;
+    std::fprintf(stderr, "export: %s/%s is %s; refusing to overwrite it, nothing written\n", dir_path.c_str(),
+                 name.c_str(), what);
+    return true;
+  };
+  for (const std::string& f : files)
+    if (check(f)) return true;
+  return check("manifest.json");
+}
+
 }  // namespace
 
-int tool_export(const std::string& pack_path, const std::string& dir_path) {
+int tool_export(const std::string& pack_path, const std::string& dir_path, const std::string& formats_path) {
   ToolPack pack;
   std::string message;
   if (tool_pack_load(pack, pack_path, false, message) != PACK_OK)
     return tool_load_failed(stderr, "export", pack_path, message);
-  const std::vector<PackEntry>& entries = pack.st.entries;
-  ExportDir dir;
   std::string err;
+  Manifest formats;
+  if (!formats_path.empty() && !read_manifest(formats_path, formats, err)) {
+    std::fprintf(stderr, "export: %s\n", err.c_str());
+    return 1;
+  }
+  const std::vector<PackEntry>& entries = pack.st.entries;
+  Manifest m;
+  m.tiled = pack.st.header.bytes[TILED_FLAG] != 0;
+  m.codec_kind = pack.st.header.bytes[CODEC_KIND];
+  m.entries.resize(entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    ManifestEntry& me = m.entries[i];
+    me.type = entries[i].type;
+    me.name.assign(entries[i].name.begin(), entries[i].name.end());
+    while (!me.name.empty() && me.name.back() == '\0') me.name.pop_back();
+  }
+  const std::vector<std::string> files = plan_files(pack, m.entries);
+  ExportDir dir;
   if (!dir.open(dir_path, err)) {
     std::fprintf(stderr, "%s\n", err.c_str());
     return 1;
   }
-  Manifest m;
-  m.tiled = pack.st.header.bytes[TILED_FLAG] != 0;
-  m.codec_kind = pack.st.header.bytes[CODEC_KIND];
-  ExportNames names;
+  // Refused whole, before any file is written.
+  if (writes_over_an_input(pack, formats_path, dir_path, dir, files)) return 1;
+
+  ManifestMatcher matcher = formats_path.empty() ? ManifestMatcher() : ManifestMatcher(formats);
   int failures = 0;
+  size_t assumed = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
-    const PackEntry& e = entries[i];
-    ManifestEntry me;
-    me.type = e.type;
-    me.name.assign(e.name.begin(), e.name.end());
-    while (!me.name.empty() && me.name.back() == '\0') me.name.pop_back();
+    ManifestEntry& me = m.entries[i];
+    const ManifestEntry* from = matcher.next(me.name);
+    bool guessed = false;
     std::string why;
-    if (!export_entry(pack, i, dir, names, me, why)) {
+    if (!export_entry(pack, i, from, files[i], dir, me, guessed, why)) {
       // Its record stays (without a file unless one was written), so that
       // create refuses the manifest rather than build a pack without it.
       std::fprintf(stderr, "%s: %s: %s\n", pack_path.c_str(), manifest_entry_label(i, me).c_str(), why.c_str());
       ++failures;
     }
-    m.entries.push_back(std::move(me));
+    assumed += guessed ? 1 : 0;
   }
   const std::string text = manifest_json(m);
   if (!dir.write_file("manifest.json", {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, err)) {
     std::fprintf(stderr, "%s\n", err.c_str());
     return 1;
+  }
+  if (assumed > 0) {
+    const std::string count = std::to_string(assumed) + (assumed == 1 ? " entry" : " entries");
+    if (formats_path.empty())
+      std::fprintf(stderr,
+                   "%s: %s of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the default "
+                   "of the type); --formats MANIFEST takes the formats from the manifest the pack was created from\n",
+                   pack_path.c_str(), count.c_str());
+    else
+      std::fprintf(stderr,
+                   "%s: %s of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the default "
+                   "of the type): not in %s, or of other bytes per pixel there\n",
+                   pack_path.c_str(), count.c_str(), formats_path.c_str());
   }
   if (failures > 0) {
     std::fprintf(stderr, "%s: %d of %zu entries not exported\n", pack_path.c_str(), failures, entries.size());

@@ -7,22 +7,33 @@
 #include <cerrno>
 #include <cstring>
 
+#include "tool/manifest.h"
+#include "tool/tool_pack.h"
+
+namespace {
+
+FileId id_of(const struct stat& st) { return {st.st_dev, st.st_ino}; }
+
+}  // namespace
+
 bool read_whole_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out,
                      std::string& error) {
+  // Paths may come from a manifest: never print their bytes raw.
+  const std::string shown = tool_display_name(path);
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    error = "cannot open " + path + ": " + std::strerror(errno);
+    error = "cannot open " + shown + ": " + std::strerror(errno);
     return false;
   }
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    error = path + " is not a regular file";
+    error = shown + " is not a regular file";
     return false;
   }
   if (static_cast<uint64_t>(st.st_size) > max_size) {
     ::close(fd);
-    error = path + " is " + std::to_string(st.st_size) + " bytes, more than the " +
+    error = shown + " is " + std::to_string(st.st_size) + " bytes, more than the " +
             std::to_string(max_size) + " this entry can take";
     return false;
   }
@@ -38,8 +49,39 @@ bool read_whole_file(const std::string& path, uint64_t max_size, std::vector<uin
   }
   ::close(fd);
   if (done != out.size()) {
-    error = "cannot read " + path + ": " + (err != 0 ? std::strerror(err) : "it shrank while being read");
+    error = "cannot read " + shown + ": " + (err != 0 ? std::strerror(err) : "it shrank while being read");
     return false;
   }
+  return true;
+}
+
+bool read_manifest(const std::string& path, Manifest& out, std::string& error) {
+  std::vector<uint8_t> text;
+  if (!read_whole_file(path, MANIFEST_FILE_LIMIT, text, error)) return false;
+  if (!parse_manifest({reinterpret_cast<const char*>(text.data()), text.size()}, out, error)) {
+    error = path + ": " + error;
+    return false;
+  }
+  return true;
+}
+
+bool file_id(const std::string& path, FileId& out) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return false;
+  out = id_of(st);
+  return true;
+}
+
+bool file_id(int fd, FileId& out) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return false;
+  out = id_of(st);
+  return true;
+}
+
+bool file_id_at(int dir_fd, const std::string& name, FileId& out) {
+  struct stat st {};
+  if (fstatat(dir_fd, name.c_str(), &st, 0) != 0) return false;
+  out = id_of(st);
   return true;
 }

@@ -1,10 +1,35 @@
-// Whole-file reads for morvane-tool.
+// Whole-file reads for morvane-tool, and telling whether two paths name one
+// file.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+struct Manifest;
+
+// A manifest is text; no sane one comes near this.
+inline constexpr uint64_t MANIFEST_FILE_LIMIT = uint64_t{64} << 20;
+
 // Reads a regular file of at most max_size bytes; false with the reason.
 bool read_whole_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out,
                      std::string& error);
+
+// Reads and parses a manifest file; false with one line naming the file.
+bool read_manifest(const std::string& path, Manifest& out, std::string& error);
+
+// A file as the system knows it: the same for every path that leads to it,
+// through symbolic and hard links.
+struct FileId {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+// The file path leads to (links followed); false when there is none.
+bool file_id(const std::string& path, FileId& out);
+// The same for an open file, and for a name inside the folder dir_fd.
+bool file_id(int fd, FileId& out);
+bool file_id_at(int dir_fd, const std::string& name, FileId& out);
