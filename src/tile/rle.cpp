@@ -16,8 +16,6 @@
 
 #include "tile/tile_image.h"
 
-
-
 namespace {
 
 constexpr uint32_t kMaxCount = 127;  // largest count a header holds
@@ -176,12 +174,13 @@ int32_t encode_any(const uint8_t* src, uint8_t* dst, uint32_t pixel_count, uint3
 //
 // Two loops over the same packets. The fast loop runs while the stream has
 // more than one chunk of bytes left after the next header and the budget at
-// least one chunk, both known to hold for many packets at a time; there a
-// packet is moved with fixed-size copies (literals)
-// or stores of a pattern of the pixel (runs): the first chunk at once, which
-// the slack makes safe whatever the packet's length and may run past its end,
-// then, for a longer packet that is found to lie whole in the stream and in
-// the budget, more chunks, the last one ending exactly at the packet's end.
+// least one chunk, the budget being checked once for many packets; there a
+// packet is moved with fixed-size copies (literals) or stores of a pattern
+// of the pixel (runs): the first chunk at once, which the slack makes safe
+// whatever the packet's length and may run past its end, then, for a longer
+// packet that is found to lie whole in the stream and in the budget, more
+// chunks, the last one ending exactly at the packet's end (or one memcpy of
+// a long literal).
 // What is written past a packet's end lies inside the budget and is
 // overwritten by the packets after it, or lies behind the result. A packet
 // that may be cut, by the end of the stream or by the budget, is left to the
@@ -239,9 +238,10 @@ struct RunPattern {
   Word w[kWords];
 
   explicit RunPattern(const uint8_t* p) {
-    constexpr Word kOnes = ~Word{0} / 0xFF;  // 0x01 in every byte
+    // All ones over 0xFF, 0xFFFF or 0xFFFFFFFF: a 1 in every byte, every
+    // second byte or every fourth byte of a word.
     if constexpr (BPP == 1) {
-      w[0] = p[0] * kOnes;
+      w[0] = p[0] * (~Word{0} / 0xFF);
     } else if constexpr (BPP == 2) {
       uint16_t v;
       std::memcpy(&v, p, 2);
