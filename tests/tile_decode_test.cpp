@@ -401,32 +401,38 @@ TEST(TileCacheRulesTest, ForgetGivesUpOnlyItsOwnBlock) {
 
 TEST(TileCacheRulesTest, SlotOperations) {
   EXPECT_EQ(tile_cache_is_valid(nullptr), 0);
-  EXPECT_EQ(tile_cache_fill(nullptr, nullptr, 0, 0), TILE_ERR_NO_SLOT);
-  const uint8_t a[1] = {}, b[1] = {};
-  TileCache* slot = tile_cache_lookup(a, 4);
-  ASSERT_NE(slot, nullptr);
-  EXPECT_EQ(tile_cache_slot(), slot);
-  tile_cache_forget(slot->owner);
-  // An invalid slot is a miss for any key and changes nothing.
-  const SlotState idle = slot_state();
-  EXPECT_EQ(tile_cache_is_valid(tile_cache_lookup(idle.owner, idle.tile_index)), 0);
-  EXPECT_EQ(slot_state(), idle);
+  EXPECT_EQ(tile_cache_fill(nullptr, {}, 0, 0), TILE_ERR_NO_SLOT);
+  alignas(8) uint8_t memory[TILE_DECODER_HEAD + 1];
+  TileDecoder* dec = tile_decoder_init(memory, sizeof memory, 1);
+  ASSERT_NE(dec, nullptr);
+  const uint8_t a[2] = {}, b[1] = {};
+  const std::span<const uint8_t> block_a(a), a_shorter(a, 1), block_b(b);
+  auto state = [&] {
+    const TileCache& s = dec->slot;
+    return SlotState{s.owner, s.tile_index, s.length_tag, s.valid, s.use_count};
+  };
+  // A new decoder holds nothing: a miss for any key that changes nothing.
+  TileCache* slot = tile_cache_lookup(dec, block_a, 0);
+  EXPECT_EQ(tile_cache_is_valid(slot), 0);
+  EXPECT_EQ(state(), (SlotState{nullptr, 0, 0, 0, 0}));
 
-  EXPECT_EQ(tile_cache_fill(slot, a, 4, 0x1234), 0);
-  EXPECT_EQ(slot_state(), (SlotState{a, 4, 0x1234, 1, 1}));
-  EXPECT_EQ(tile_cache_lookup(a, 4), slot);  // a hit
-  EXPECT_EQ(slot_state(), (SlotState{a, 4, 0x1234, 1, 2}));
-  // A miss on another index or another block clears valid alone.
-  EXPECT_EQ(tile_cache_is_valid(tile_cache_lookup(a, 5)), 0);
-  EXPECT_EQ(slot_state(), (SlotState{a, 4, 0x1234, 0, 2}));
-  EXPECT_EQ(tile_cache_fill(slot, a, 4, 1), 0);
-  EXPECT_EQ(tile_cache_is_valid(tile_cache_lookup(b, 4)), 0);
-  EXPECT_EQ(slot_state(), (SlotState{a, 4, 1, 0, 1}));
+  EXPECT_EQ(tile_cache_fill(slot, block_a, 4, 0x1234), 0);
+  EXPECT_EQ(state(), (SlotState{a, 4, 0x1234, 1, 1}));
+  EXPECT_EQ(tile_cache_lookup(dec, block_a, 4), slot);  // a hit
+  EXPECT_EQ(state(), (SlotState{a, 4, 0x1234, 1, 2}));
+  // A miss on another index, another block or the same address with
+  // another length clears valid alone.
+  for (const auto& [block, index] : {std::pair{block_a, 5}, {block_b, 4}, {a_shorter, 4}}) {
+    EXPECT_EQ(tile_cache_fill(slot, block_a, 4, 1), 0);
+    EXPECT_EQ(tile_cache_is_valid(tile_cache_lookup(dec, block, uint16_t(index))), 0);
+    EXPECT_EQ(state(), (SlotState{a, 4, 1, 0, 1}));
+  }
   // use_count wraps.
-  EXPECT_EQ(tile_cache_fill(slot, b, 65535, 0), 0);
-  for (int i = 0; i < 65535; ++i) tile_cache_lookup(b, 65535);
-  EXPECT_EQ(slot_state(), (SlotState{b, 65535, 0, 1, 0}));
-  tile_cache_forget(b);
+  EXPECT_EQ(tile_cache_fill(slot, block_b, 65535, 0), 0);
+  for (int i = 0; i < 65535; ++i) tile_cache_lookup(dec, block_b, 65535);
+  EXPECT_EQ(state(), (SlotState{b, 65535, 0, 1, 0}));
+  tile_decoder_forget(dec, b);
+  EXPECT_EQ(state().valid, 0);
 }
 
 // ---- Damaged blocks and bad requests ----------------------------------------
@@ -646,36 +652,6 @@ TEST(TileCApiTest, NullPointersAndNegativeLengthsAreEmptyBuffers) {
   EXPECT_EQ(c_tile_image_read(block.data(), INT32_MIN, f), MORVANE_TILE_ERR_HEADER);
   EXPECT_EQ(c_decode_rle_pixels(nullptr, out.data(), 4, 8, 1), 0);
   c_tile_cache_forget(nullptr);
-}
-
-// ---- Rectangles ------------------------------------------------------------------
-
-TEST(IntersectRegionTest, Cases) {
-  struct Case {
-    const char* what;
-    RegionRect a, b, want;
-    uint8_t hit;
-  };
-  const Case cases[] = {
-      {"overlap", {0, 0, 9, 9}, {5, 5, 20, 20}, {5, 5, 9, 9}, 1},
-      {"inside", {2, 3, 4, 5}, {0, 0, 31, 31}, {2, 3, 4, 5}, 1},
-      {"one shared corner pixel", {0, 0, 9, 9}, {9, 9, 19, 19}, {9, 9, 9, 9}, 1},
-      {"touching edges, no shared column", {0, 0, 9, 9}, {10, 0, 19, 9}, {10, 0, 9, 9}, 0},
-      {"touching edges, no shared row", {0, 0, 9, 9}, {0, 10, 9, 19}, {0, 10, 9, 9}, 0},
-      {"disjoint", {0, 0, 3, 3}, {100, 200, 300, 400}, {100, 200, 3, 3}, 0},
-      {"empty operand", {5, 5, 4, 9}, {0, 0, 9, 9}, {5, 5, 4, 9}, 0},
-      {"negative coordinates", {-10, -10, -1, 5}, {-3, 0, 8, 8}, {-3, 0, -1, 5}, 1},
-      {"beyond 16 bits", {40000, 0, 70000, 3}, {39990, 1, 40001, 1}, {40000, 1, 40001, 1}, 1},
-  };
-  for (const Case& c : cases) {
-    RegionRect r{-7, -7, -7, -7};
-    EXPECT_EQ(intersect_rects(&r, c.a, c.b), c.hit) << c.what;
-    EXPECT_EQ(r.x0, c.want.x0) << c.what;
-    EXPECT_EQ(r.y0, c.want.y0) << c.what;
-    EXPECT_EQ(r.x1, c.want.x1) << c.what;
-    EXPECT_EQ(r.y1, c.want.y1) << c.what;
-    EXPECT_EQ(intersect_rects(&r, c.b, c.a), c.hit) << c.what << " (swapped)";
-  }
 }
 
 }  // namespace

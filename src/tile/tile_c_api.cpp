@@ -1,6 +1,7 @@
 // The C face of the region decoder: thin wrappers over tile_image.h that
 // turn pointer-and-length pairs into spans. Only decoding lives here, so a
-// program that calls these pulls in no encoder object file.
+// program that calls these pulls in no encoder object file (and the static
+// decoder's calls are in shared_decoder.cpp).
 #include "morvane/tile.h"
 
 #include <cstddef>
@@ -54,17 +55,23 @@ int32_t morvane_tile_image_read(const uint8_t* block, int32_t block_len, morvane
   return rc;
 }
 
-int32_t morvane_decode_tile_region(const uint8_t* block, uint8_t* out, int32_t block_len, int32_t out_capacity,
-                                   int32_t x, int32_t y, int32_t w, int32_t h) {
-  return decode_tile_region(bytes(block, block_len), bytes(out, out_capacity), x, y, w, h);
+size_t morvane_tile_decoder_size(int32_t max_tile_bytes) { return tile_decoder_size(max_tile_bytes); }
+
+morvane_tile_decoder* morvane_tile_decoder_init(void* memory, size_t memory_size, int32_t max_tile_bytes) {
+  return tile_decoder_init(memory, memory_size, max_tile_bytes);
 }
+
+int32_t morvane_tile_decode(morvane_tile_decoder* dec, const uint8_t* block, int32_t block_len, int32_t x, int32_t y,
+                            int32_t w, int32_t h, uint8_t* out, int32_t stride, int32_t out_capacity) {
+  return decode_tile_region(dec, bytes(block, block_len), bytes(out, out_capacity), x, y, w, h, stride);
+}
+
+void morvane_tile_decoder_forget(morvane_tile_decoder* dec, const uint8_t* block) { tile_decoder_forget(dec, block); }
 
 int32_t morvane_decode_rle_pixels(const uint8_t* src, uint8_t* dst, int32_t src_len, int32_t capacity, int32_t bpp) {
   if (src == nullptr) return 0;
   return decode_rle_pixels(src, dst, src_len, capacity, bpp);
 }
-
-void morvane_tile_cache_forget(const uint8_t* block) { tile_cache_forget(block); }
 
 const char* morvane_tile_error_text(int32_t code) { return tile_error_text(code); }
 

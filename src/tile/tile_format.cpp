@@ -66,7 +66,7 @@ int pixel_format_bytes(int pixel_format) {
   return pixel_format >= 1 && pixel_format <= 6 ? bytes[pixel_format] : 0;
 }
 
-int32_t tile_image_read(std::span<const uint8_t> block, TileImage* info) {
+int32_t tile_image_read(std::span<const uint8_t> block, TileImage* info, uint32_t max_tile_bytes) {
   *info = TileImage{};
   if (block.size() < TILE_HEADER_SIZE) return TILE_ERR_HEADER;
   const TileImage t = read_tile_image(block.data());
@@ -83,7 +83,7 @@ int32_t tile_image_read(std::span<const uint8_t> block, TileImage* info) {
   } else {
     const uint32_t tw = t.tile_width, th = t.tile_height;
     if (tw == 0 || th == 0) return TILE_ERR_HEADER;
-    if (uint64_t{tw} * th * bpp > TILE_BUFFER_SIZE) return TILE_ERR_HEADER;
+    if (uint64_t{tw} * th * bpp > max_tile_bytes) return TILE_ERR_HEADER;
     const uint32_t across = (t.width + tw - 1) / tw;
     const uint32_t down = (t.height + th - 1) / th;
     if (uint64_t{across} * down != t.tile_count) return TILE_ERR_HEADER;
