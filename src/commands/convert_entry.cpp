@@ -246,8 +246,7 @@ EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect,
     const size_t memory_size = tile_decoder_size(room);
     std::unique_ptr<uint64_t[]> memory(new uint64_t[(memory_size + 7) / 8]);
     TileDecoder* dec = tile_decoder_init(memory.get(), memory_size, room);
-    int32_t got =
-        decode_tile_region(dec, data, r.data, 0, 0, t.width, t.height, int64_t{t.width} * t.bytes_per_pixel);
+    int32_t got = decode_tile_region(dec, data, r.data, 0, 0, t.width, t.height, t.width * t.bytes_per_pixel);
     if (got < 0) return keep(tile_error_text(got));
     r.data.resize(static_cast<size_t>(got));
     r.type = TYPE_TILED;

@@ -23,8 +23,8 @@ TileDecoder* shared() {
 // per pixel whenever it matters.
 int32_t decode_tile_region(std::span<const uint8_t> block, std::span<uint8_t> out, int32_t x, int32_t y, int32_t w,
                            int32_t h) {
-  const int64_t bpp = block.size() >= TILE_HEADER_SIZE ? block[13] : 0;
-  return decode_tile_region(shared(), block, out, x, y, w, h, int64_t{w} * bpp);
+  const uint32_t bpp = block.size() >= TILE_HEADER_SIZE ? block[13] : 0;
+  return decode_tile_region(shared(), block, out, x, y, w, h, int32_t(uint32_t(w) * bpp));
 }
 
 void tile_cache_forget(const uint8_t* block) { tile_decoder_forget(g_decoder, block); }
@@ -35,9 +35,8 @@ extern "C" {
 
 int32_t morvane_decode_tile_region(const uint8_t* block, uint8_t* out, int32_t block_len, int32_t out_capacity,
                                    int32_t x, int32_t y, int32_t w, int32_t h) {
-  const int64_t bpp = block != nullptr && block_len >= int32_t{TILE_HEADER_SIZE} ? block[13] : 0;
-  return morvane_tile_decode(shared(), block, block_len, x, y, w, h, out, int32_t(int64_t{w} * bpp),
-                             out_capacity);
+  const uint32_t bpp = block != nullptr && block_len >= int32_t{TILE_HEADER_SIZE} ? block[13] : 0;
+  return morvane_tile_decode(shared(), block, block_len, x, y, w, h, out, int32_t(uint32_t(w) * bpp), out_capacity);
 }
 
 void morvane_tile_cache_forget(const uint8_t* block) { tile_decoder_forget(g_decoder, block); }

@@ -87,27 +87,6 @@ void copy_rows(uint8_t* dst, size_t dst_stride, const uint8_t* src, size_t src_s
 
 }  // namespace
 
-size_t tile_decoder_size(int32_t max_tile_bytes) {
-  if (max_tile_bytes < 1 || uint32_t(max_tile_bytes) > kMaxTileBytes) return 0;
-  return TILE_DECODER_HEAD + size_t(max_tile_bytes);
-}
-
-// The key starts empty (owner null, invalid); the room is not touched.
-TileDecoder* tile_decoder_init(void* memory, size_t memory_size, int32_t max_tile_bytes) {
-  const size_t need = tile_decoder_size(max_tile_bytes);
-  if (memory == nullptr || reinterpret_cast<uintptr_t>(memory) % 8 != 0 || need == 0 || memory_size < need)
-    return nullptr;
-  TileDecoder* dec = static_cast<TileDecoder*>(memory);
-  std::memset(dec, 0, sizeof *dec);
-  dec->max_tile_bytes = uint32_t(max_tile_bytes);
-  return dec;
-}
-
-// Clears valid when the decoder holds a tile of `block`; any other tile stays.
-void tile_decoder_forget(TileDecoder* dec, const uint8_t* block) {
-  if (dec != nullptr && dec->slot.owner == block) dec->slot.valid = 0;
-}
-
 TileCache* tile_cache_lookup(TileDecoder* dec, std::span<const uint8_t> block, uint16_t index) {
   TileCache* slot = &dec->slot;
   if (slot->valid == 0) return slot;
@@ -133,6 +112,29 @@ int32_t tile_cache_fill(TileCache* slot, std::span<const uint8_t> block, uint16_
   return 0;
 }
 
+extern "C" {
+
+size_t morvane_tile_decoder_size(int32_t max_tile_bytes) {
+  if (max_tile_bytes < 1 || uint32_t(max_tile_bytes) > kMaxTileBytes) return 0;
+  return TILE_DECODER_HEAD + size_t(max_tile_bytes);
+}
+
+// The key starts empty (owner null, invalid); the room is not touched.
+morvane_tile_decoder* morvane_tile_decoder_init(void* memory, size_t memory_size, int32_t max_tile_bytes) {
+  const size_t need = morvane_tile_decoder_size(max_tile_bytes);
+  if (memory == nullptr || reinterpret_cast<uintptr_t>(memory) % 8 != 0 || need == 0 || memory_size < need)
+    return nullptr;
+  TileDecoder* dec = static_cast<TileDecoder*>(memory);
+  std::memset(dec, 0, sizeof *dec);
+  dec->max_tile_bytes = uint32_t(max_tile_bytes);
+  return dec;
+}
+
+// Clears valid when the decoder holds a tile of `block`; any other tile stays.
+void morvane_tile_decoder_forget(morvane_tile_decoder* dec, const uint8_t* block) {
+  if (dec != nullptr && dec->slot.owner == block) dec->slot.valid = 0;
+}
+
 // Results, in the order of the checks, all made before anything is written:
 //   TILE_ERR_NO_SLOT  no decoder
 //   TILE_ERR_HEADER, TILE_ERR_MAGIC, TILE_ERR_PAYLOAD (untiled block short of
@@ -148,37 +150,40 @@ int32_t tile_cache_fill(TileCache* slot, std::span<const uint8_t> block, uint16_
 //   TILE_ERR_CORRUPT  a payload that does not decode to exactly its tile's
 //                     width x height x bpp bytes; the slot is left invalid
 // An empty region (w or h 0) inside a sound block returns 0 and writes and
-// decodes nothing.
-int32_t decode_tile_region(TileDecoder* dec, std::span<const uint8_t> block, std::span<uint8_t> out, int32_t x,
-                           int32_t y, int32_t w, int32_t h, int64_t stride) {
+// decodes nothing. Sizes fit 32 bits throughout: a region inside the image
+// has fewer than 2^16 rows of fewer than 2^18 bytes.
+int32_t morvane_tile_decode(morvane_tile_decoder* dec, const uint8_t* block_data, int32_t block_len, int32_t x,
+                            int32_t y, int32_t w, int32_t h, uint8_t* out, int32_t stride, int32_t out_capacity) {
   if (dec == nullptr) return TILE_ERR_NO_SLOT;
+  // A null pointer or a negative length is a buffer of no bytes.
+  const std::span<const uint8_t> block(block_data, block_data != nullptr && block_len > 0 ? size_t(block_len) : 0);
+  const uint32_t capacity = out != nullptr && out_capacity > 0 ? uint32_t(out_capacity) : 0;
   TileImage t;
   if (const int32_t rc = tile_image_read(block, &t, dec->max_tile_bytes); rc != 0) return rc;
   const uint32_t width = t.width, height = t.height, bpp = t.bytes_per_pixel;
-  if (x < 0 || y < 0 || w < 0 || h < 0 || int64_t{x} + w > width || int64_t{y} + h > height)
+  if (x < 0 || y < 0 || w < 0 || h < 0 || uint32_t(x) > width || uint32_t(w) > width - uint32_t(x) ||
+      uint32_t(y) > height || uint32_t(h) > height - uint32_t(y))
     return TILE_ERR_REGION;
-  const uint64_t size = uint64_t(w) * uint64_t(h) * bpp;
-  if (size > 0x7FFFFFFFu) return TILE_ERR_REGION;
-  // Rows below 2^18 bytes and fewer than 2^16 of them: no product wraps.
-  const size_t row = size_t(w) * bpp;
-  if (stride < int64_t(row)) return TILE_ERR_OUTPUT;
+  const uint32_t pixels_in = uint32_t(w) * uint32_t(h);  // below 2^32
+  if (pixels_in > 0x7FFFFFFFu / bpp) return TILE_ERR_REGION;
+  const uint32_t size = pixels_in * bpp, row = uint32_t(w) * bpp;
+  if (stride < 0 || uint32_t(stride) < row) return TILE_ERR_OUTPUT;
   if (size == 0) return 0;
-  if (uint64_t(h - 1) * uint64_t(stride) + row > out.size()) return TILE_ERR_OUTPUT;
-  const size_t pitch = size_t(stride);
-  uint8_t* const dst = out.data();
+  // The last row ends at (h - 1) x stride + row; stride >= row > 0.
+  const uint32_t pitch = uint32_t(stride);
+  if (capacity < row || uint32_t(h - 1) > (capacity - row) / pitch) return TILE_ERR_OUTPUT;
 
   if (t.magic == TILE_MAGIC_RAW) {
     // Untiled: rows of the image straight from the block; the slot is not
     // touched.
     const size_t image_row = size_t{width} * bpp;
-    copy_rows(dst, pitch, block.data() + TILE_HEADER_SIZE + size_t(y) * image_row + size_t(x) * bpp, image_row,
+    copy_rows(out, pitch, block.data() + TILE_HEADER_SIZE + size_t(y) * image_row + size_t(x) * bpp, image_row,
               row, uint32_t(h));
     return int32_t(size);
   }
 
   // Tiled: every tile that the region overlaps, row of tiles by row of tiles,
-  // each looked up in the slot. Coordinates stay below 2^17, so 32 bits hold
-  // them and their sums; x1 and y1 are the region's ends, exclusive.
+  // each looked up in the slot; x1 and y1 are the region's ends, exclusive.
   const uint32_t tw = t.tile_width, th = t.tile_height;
   const uint32_t across = (width + tw - 1) / tw;
   const uint32_t x1 = uint32_t(x + w), y1 = uint32_t(y + h);
@@ -191,11 +196,10 @@ int32_t decode_tile_region(TileDecoder* dec, std::span<const uint8_t> block, std
     for (uint32_t c = col_first; c <= col_last; ++c) {
       const uint32_t tx = c * tw, tile_w = std::min(tw, width - tx);
       const uint32_t px = std::max(uint32_t(x), tx);
-      const size_t n = size_t(std::min(x1, tx + tile_w) - px) * bpp;
-      const size_t tile_row = size_t{tile_w} * bpp;
-      const uint32_t tile_bytes = uint32_t(tile_row) * tile_h;
+      const uint32_t n = (std::min(x1, tx + tile_w) - px) * bpp;
+      const uint32_t tile_row = tile_w * bpp, tile_bytes = tile_row * tile_h;
       const uint32_t index = r * across + c;  // below tile_count, so below 2^16
-      uint8_t* const to = dst + size_t(py - uint32_t(y)) * pitch + size_t(px - uint32_t(x)) * bpp;
+      const size_t at = size_t(py - uint32_t(y)) * pitch + size_t(px - uint32_t(x)) * bpp;
 
       TileCache* slot = tile_cache_lookup(dec, block, uint16_t(index));
       if (tile_cache_is_valid(slot) == 0) {
@@ -209,8 +213,8 @@ int32_t decode_tile_region(TileDecoder* dec, std::span<const uint8_t> block, std
         // tiles that are written after it.
         const bool last = r == row_last && c == col_last;
         if (!last && n == tile_row && rows == tile_h && pitch == tile_row) {
-          const int32_t rc = decode_tile(block, t.magic, bpp, index, tile_bytes, to,
-                                         uint32_t(size - size_t(to - dst)), &stored_len);
+          const int32_t rc = decode_tile(block, t.magic, bpp, index, tile_bytes, out + at, size - uint32_t(at),
+                                         &stored_len);
           if (rc != 0) return rc;
           continue;
         }
@@ -219,8 +223,10 @@ int32_t decode_tile_region(TileDecoder* dec, std::span<const uint8_t> block, std
         if (rc != 0) return rc;  // the slot stays invalid
         tile_cache_fill(slot, block, uint16_t(index), uint16_t(stored_len));
       }
-      copy_rows(to, pitch, pixels + size_t(py - ty) * tile_row + size_t(px - tx) * bpp, tile_row, n, rows);
+      copy_rows(out + at, pitch, pixels + (py - ty) * tile_row + (px - tx) * bpp, tile_row, n, rows);
     }
   }
   return int32_t(size);
 }
+
+}  // extern "C"

@@ -211,16 +211,22 @@ inline constexpr size_t TILE_DECODER_HEAD = (sizeof(TileDecoder) + 7) & ~size_t{
 static_assert(TILE_DECODER_HEAD <= 32, "MORVANE_TILE_DECODER_SIZE counts 32 bytes of head");
 inline uint8_t* tile_decoder_pixels(TileDecoder* dec) { return reinterpret_cast<uint8_t*>(dec) + TILE_DECODER_HEAD; }
 
-// morvane_tile_decoder_size, _init and _forget (<morvane/tile.h>).
-size_t tile_decoder_size(int32_t max_tile_bytes);
-TileDecoder* tile_decoder_init(void* memory, size_t memory_size, int32_t max_tile_bytes);
-void tile_decoder_forget(TileDecoder* dec, const uint8_t* block);
+// The decoder calls of <morvane/tile.h> under this library's names.
+inline size_t tile_decoder_size(int32_t max_tile_bytes) { return morvane_tile_decoder_size(max_tile_bytes); }
+inline TileDecoder* tile_decoder_init(void* memory, size_t memory_size, int32_t max_tile_bytes) {
+  return morvane_tile_decoder_init(memory, memory_size, max_tile_bytes);
+}
+inline void tile_decoder_forget(TileDecoder* dec, const uint8_t* block) { morvane_tile_decoder_forget(dec, block); }
 
 // Writes into `out` the region (x, y, w, h) of the block, row j at
-// j x stride, through `dec`: morvane_tile_decode (<morvane/tile.h>) with
-// its results, for blocks and outputs of any size.
-int32_t decode_tile_region(TileDecoder* dec, std::span<const uint8_t> block, std::span<uint8_t> out, int32_t x,
-                           int32_t y, int32_t w, int32_t h, int64_t stride);
+// j x stride, through `dec`: morvane_tile_decode with its results. A span
+// longer than 2^31 - 1 bytes counts as that long.
+inline int32_t decode_tile_region(TileDecoder* dec, std::span<const uint8_t> block, std::span<uint8_t> out,
+                                  int32_t x, int32_t y, int32_t w, int32_t h, int32_t stride) {
+  constexpr size_t kMax = 0x7FFFFFFF;
+  return morvane_tile_decode(dec, block.data(), int32_t(block.size() < kMax ? block.size() : kMax), x, y, w, h,
+                             out.data(), stride, int32_t(out.size() < kMax ? out.size() : kMax));
+}
 
 // The region with rows of w pixels packed, through the one static decoder,
 // whose tiles may have TILE_BUFFER_SIZE bytes: morvane_decode_tile_region.
