@@ -46,18 +46,69 @@ int32_t decode_tile(std::span<const uint8_t> block, uint32_t magic, uint32_t bpp
   return 0;
 }
 
-// Copies `rows` rows of n bytes. Where the rows lie back to back on both
-// sides, in one piece. On 64-bit targets rows of 4 bytes and more are moved
-// in fixed-size pieces (the last one overlapping the one before) that compile
-// to plain loads and stores; on narrower ones, whose registers would split
-// those pieces, and where code size counts, by the library's memcpy.
+// Rows of exactly kRow bytes, both sides on 4-byte boundaries: each row in
+// one run of word loads and stores, no loop inside the row. rows >= 1.
+template <size_t kRow>
+void copy_word_rows_of(uint8_t* dst, size_t dst_stride, const uint8_t* src, size_t src_stride, uint32_t rows) {
+  do {
+    std::memcpy(__builtin_assume_aligned(dst, 4), __builtin_assume_aligned(src, 4), kRow);
+    dst += dst_stride;
+    src += src_stride;
+  } while (--rows != 0);
+}
+
+// Rows of n bytes, n a multiple of kPiece, both sides on 4-byte boundaries:
+// moved in pieces of kPiece bytes, which a 32-bit target loads and stores as
+// whole words (several registers at once). rows >= 1.
+template <size_t kPiece>
+void copy_word_rows(uint8_t* dst, size_t dst_stride, const uint8_t* src, size_t src_stride, size_t n,
+                    uint32_t rows) {
+  const size_t dst_gap = dst_stride - n, src_gap = src_stride - n;
+  do {
+    uint8_t* const end = dst + n;
+    do {
+      std::memcpy(__builtin_assume_aligned(dst, 4), __builtin_assume_aligned(src, 4), kPiece);
+      dst += kPiece;
+      src += kPiece;
+    } while (dst != end);
+    dst += dst_gap;
+    src += src_gap;
+  } while (--rows != 0);
+}
+
+// Copies `rows` rows of n bytes (rows >= 1, n >= 1). Where the rows lie back
+// to back on both sides, in one piece. Otherwise row by row, in pieces that
+// suit the target's registers: on 64-bit targets fixed-size pieces of 4 to 32
+// bytes (the last one overlapping the one before) that compile to plain loads
+// and stores; on 32-bit ones, rows that start and step on 4-byte boundaries
+// in pieces of whole words, others by the library's memcpy. A build for size
+// (-Os) takes memcpy for every row.
 void copy_rows(uint8_t* dst, size_t dst_stride, const uint8_t* src, size_t src_stride, size_t n, uint32_t rows) {
   if (n == dst_stride && n == src_stride) {
     std::memcpy(dst, src, n * rows);
     return;
   }
-  if constexpr (sizeof(void*) < 8) {
+#ifdef __OPTIMIZE_SIZE__
+  constexpr bool kForSize = true;
+#else
+  constexpr bool kForSize = false;
+#endif
+  if constexpr (kForSize) {
     for (; rows > 0; --rows, dst += dst_stride, src += src_stride) std::memcpy(dst, src, n);
+  } else if constexpr (sizeof(void*) < 8) {
+    if (((uintptr_t(dst) | uintptr_t(src) | dst_stride | src_stride | n) & 3) != 0) {
+      for (; rows > 0; --rows, dst += dst_stride, src += src_stride) std::memcpy(dst, src, n);
+    } else if (n == 32) {  // the rows of the usual tiles at 1 and 2 bytes per pixel
+      copy_word_rows_of<32>(dst, dst_stride, src, src_stride, rows);
+    } else if (n == 64) {
+      copy_word_rows_of<64>(dst, dst_stride, src, src_stride, rows);
+    } else if (n % 32 == 0) {
+      copy_word_rows<32>(dst, dst_stride, src, src_stride, n, rows);
+    } else if (n % 16 == 0) {
+      copy_word_rows<16>(dst, dst_stride, src, src_stride, n, rows);
+    } else {
+      copy_word_rows<4>(dst, dst_stride, src, src_stride, n, rows);
+    }
   } else if (n >= 32) {
     for (; rows > 0; --rows, dst += dst_stride, src += src_stride) {
       size_t i = 0;
