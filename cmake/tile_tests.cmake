@@ -15,6 +15,7 @@ add_executable(morvane_tile_tests
   tests/tile_decode_test.cpp
   tests/tile_encode_test.cpp
   tests/tile_codec_test.cpp
+  tests/tile_pack_read_test.cpp
   tests/tile_c_calls.c
   tests/support/image_gen.cpp)
 # The library's own interface lies in src/, private to it.
