@@ -89,9 +89,9 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> block(tile_image_bound(20, 12, 8, 8, 1, codec));
     block.resize(static_cast<size_t>(encode_tile_image(img, block, 20, 12, 8, 8, 1, codec)));
     seed("fuzz_tile_decode", "block-" + std::to_string(codec),
-         with_prefix({0, 0, 0, 0, 20, 0, 12, 0, 0, 0, 7, 0}, block));
+         with_prefix({0, 0, 0, 0, 20, 0, 12, 0, 0, 0, 7}, block));
     seed("fuzz_tile_decode", "region-" + std::to_string(codec),
-         with_prefix({3, 0, 5, 0, 9, 0, 4, 0, 0, 3, 0xFF, 0xFF}, block));
+         with_prefix({3, 0, 5, 0, 9, 0, 4, 0, 0, 3, 0xFF}, block));
     std::vector<uint8_t> stream(3 * 240);
     stream.resize(static_cast<size_t>(encode_rle_pixels(img.data(), stream.data(), 240, 720, 2)));
     seed("fuzz_rle_decode", "stream-" + std::to_string(codec), with_prefix({1, 0xE0, 0x01}, stream));
