@@ -24,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int64_t bpp = block.size() >= TILE_HEADER_SIZE ? block[13] : 0;
 
   // The static decoder, rows packed. Room for the region at 4 bytes per
-  // pixel, less the cut, at most 4 MiB.
-  const int64_t full = w > 0 && h > 0 ? std::min<int64_t>(int64_t{w} * h * 4, 4 << 20) : 0;
+  // pixel, less the cut, at most 1 MiB.
+  const int64_t full = w > 0 && h > 0 ? std::min<int64_t>(int64_t{w} * h * 4, 1 << 20) : 0;
   std::vector<uint8_t> packed(static_cast<size_t>(full > cut ? full - cut : 0));
   const int32_t n = decode_tile_region(block, packed, x, y, w, h);
   tile_cache_forget(block.data());
