@@ -26,7 +26,9 @@ done
 # sources, and no source folder in what its package tells consumers.
 [ "$(ls "$prefix/include/morvane")" = "$(printf 'pack.h\ntile.h\ntile.hpp')" ] ||
   fail "include/morvane holds $(ls "$prefix/include/morvane" | tr '\n' ' ')"
-! grep -rq "$root/src" "$prefix/lib"*/cmake "$prefix/lib"*/pkgconfig 2>/dev/null ||
+grep -rq --include='*.cmake' --include='*.pc' INTERFACE_INCLUDE_DIRECTORIES "$prefix" ||
+  fail "no CMake package with include folders"
+! grep -rq --include='*.cmake' --include='*.pc' "$root/src" "$prefix" ||
   fail "the installed package names the source tree"
 
 # Every installed header compiles alone from the prefix: the C ones as C99
