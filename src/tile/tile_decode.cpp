@@ -51,7 +51,12 @@ int32_t decode_tile(std::span<const uint8_t> block, uint32_t magic, uint32_t bpp
 template <size_t kRow>
 void copy_word_rows_of(uint8_t* dst, size_t dst_stride, const uint8_t* src, size_t src_stride, uint32_t rows) {
   do {
-    std::memcpy(__builtin_assume_aligned(dst, 4), __builtin_assume_aligned(src, 4), kRow);
+    if constexpr (kRow <= 64) {
+      std::memcpy(__builtin_assume_aligned(dst, 4), __builtin_assume_aligned(src, 4), kRow);
+    } else {
+      for (size_t i = 0; i < kRow; i += 32)
+        std::memcpy(__builtin_assume_aligned(dst + i, 4), __builtin_assume_aligned(src + i, 4), 32);
+    }
     dst += dst_stride;
     src += src_stride;
   } while (--rows != 0);
@@ -102,6 +107,8 @@ void copy_rows(uint8_t* dst, size_t dst_stride, const uint8_t* src, size_t src_s
       copy_word_rows_of<32>(dst, dst_stride, src, src_stride, rows);
     } else if (n == 64) {
       copy_word_rows_of<64>(dst, dst_stride, src, src_stride, rows);
+    } else if (n == 128) {
+      copy_word_rows_of<128>(dst, dst_stride, src, src_stride, rows);
     } else if (n % 32 == 0) {
       copy_word_rows<32>(dst, dst_stride, src, src_stride, n, rows);
     } else if (n % 16 == 0) {
