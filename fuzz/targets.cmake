@@ -1,7 +1,7 @@
 # The fuzz targets, one file each.
 set(MORVANE_FUZZ_TARGETS
-  fuzz_list fuzz_decompress fuzz_compress fuzz_tile_decode fuzz_rle_decode fuzz_roundtrip fuzz_tool
-  fuzz_tool_files)
+  fuzz_list fuzz_decompress fuzz_compress fuzz_tile_decode fuzz_rle_decode fuzz_roundtrip fuzz_pack_read
+  fuzz_tool fuzz_tool_files)
 # fuzz_tool runs morvane-tool's info and verify, fuzz_tool_files its file
 # readers: they need the tool's build.
 if(NOT MORVANE_TOOL)
