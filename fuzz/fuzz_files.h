@@ -1,6 +1,6 @@
 // For the targets that run a whole command: the input goes to a file of its
-// own, the command's output to another, in a private folder, and what the
-// commands print goes nowhere.
+// own, the command's output to another, in a private folder on the memory
+// file system when there is one, and what the commands print goes nowhere.
 #pragma once
 
 #include <unistd.h>
@@ -8,21 +8,31 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 struct FuzzFiles {
   std::string dir, in, out;
 
   FuzzFiles() {
-    char tmpl[] = "/tmp/morvane-fuzz-XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) std::abort();
-    dir = tmpl;
+    char shm[] = "/dev/shm/morvane-fuzz-XXXXXX";
+    char tmp[] = "/tmp/morvane-fuzz-XXXXXX";
+    const char* made = mkdtemp(shm);
+    if (made == nullptr) made = mkdtemp(tmp);
+    if (made == nullptr) std::abort();
+    dir = made;
     in = dir + "/in.pack";
     out = dir + "/out";
     // The compress command may write a dump into the current folder.
     if (chdir(dir.c_str()) != 0) std::abort();
     if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+  }
+
+  ~FuzzFiles() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
   }
 
   void write_input(const uint8_t* data, size_t size) const {

@@ -1,11 +1,12 @@
 // morvane-tool's readers over arbitrary bytes: the manifest, PNG and JPEG
-// files, and every entry of a pack as export decodes it. Never a crash; a
-// manifest that parses must come back the same through its own writer.
+// files, and every entry of a pack as export decodes it (those within reach
+// of their bytes: fuzz_entries.h). Never a crash; a manifest that parses must come back the same through its own writer.
 #include <cstdint>
 #include <span>
 #include <string>
 
 #include "commands/entry_pixels.h"
+#include "fuzz/fuzz_entries.h"
 #include "pack/pack_format.h"
 #include "tool/image_files.h"
 #include "tool/manifest.h"
@@ -14,14 +15,9 @@
 namespace {
 
 void entries_as_export_reads_them(std::span<const uint8_t> in) {
-  if (in.size() < PACK_HEADER_SIZE || load_le32(in.data()) != PACK_MAGIC) return;
-  const size_t count = load_le16(in.data() + 4);
-  for (size_t i = 0; i < count && PACK_HEADER_SIZE + (i + 1) * PACK_ENTRY_SIZE <= in.size(); ++i) {
-    const PackEntry e = read_pack_entry(in.data() + PACK_HEADER_SIZE + i * PACK_ENTRY_SIZE);
-    if (e.len < ENTRY_RECT_SIZE || uint64_t{e.offset} + e.len > in.size()) continue;
-    const EntryRect rect = read_entry_rect(in.data() + e.offset);
-    const auto payload = in.subspan(e.offset + ENTRY_RECT_SIZE, e.len - ENTRY_RECT_SIZE);
+  fuzz_for_each_entry(in, [](const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload) {
     for (bool tiled : {false, true}) {
+      if (!fuzz_worth_decoding(tiled, rect, payload)) continue;
       EntryPixels px;
       if (entry_pixels(tiled, e, rect, payload, px) != ENTRY_PIXELS_OK || px.form == EntryForm::Jpeg) continue;
       if (px.pixels.size() != uint64_t{rect.width} * rect.height * uint64_t(px.bytes_per_pixel))
@@ -34,7 +30,7 @@ void entries_as_export_reads_them(std::span<const uint8_t> in) {
           !write_png(rect.width, rect.height, f->channels, pixels_to_samples(*f, px.pixels), png, err))
         __builtin_trap();
     }
-  }
+  });
 }
 
 }  // namespace
