@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "commands/entry_pixels.h"
+#include "core/entry_pixels.h"
 #include "pack/pack_format.h"
 #include "tool/image_files.h"
 #include "tool/manifest.h"
@@ -23,7 +23,7 @@ void entries_as_export_reads_them(std::span<const uint8_t> in) {
     const auto payload = in.subspan(e.offset + ENTRY_RECT_SIZE, e.len - ENTRY_RECT_SIZE);
     for (bool tiled : {false, true}) {
       EntryPixels px;
-      if (entry_pixels(tiled, e, rect, payload, px) != ENTRY_PIXELS_OK || px.form == EntryForm::Jpeg) continue;
+      if (!entry_pixels(tiled, e, rect, payload, px).ok() || px.form == EntryForm::Jpeg) continue;
       if (px.pixels.size() != uint64_t{rect.width} * rect.height * uint64_t(px.bytes_per_pixel))
         __builtin_trap();
       const PixelFormatInfo* f = default_pixel_format(px.bytes_per_pixel);

@@ -8,8 +8,9 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "commands/convert_entry.h"
-#include "commands/pack_convert.h"
+#include "core/convert.h"
+#include "core/pipeline.h"
+#include "core/tile_size.h"
 #include "support/pack_writer.h"
 #include "support/run_tool.h"
 #include "tile/tile_image.h"

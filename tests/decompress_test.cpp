@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <lz4.h>
 
-#include "commands/convert_entry.h"
+#include "core/convert.h"
 #include "support/pack_writer.h"
 #include "support/run_tool.h"
 #include "tile/tile_image.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "commands/convert_entry.h"
-#include "commands/entry_pixels.h"
+#include "core/convert.h"
+#include "core/entry_pixels.h"
 #include "support/pack_writer.h"
 #include "support/run_tool.h"
 #include "tile/tile_image.h"
@@ -194,8 +194,8 @@ TEST(EntryPixels, EveryStoredFormGivesThePixels) {
   e.len = static_cast<uint32_t>(pixels.size() + 4);  // as compression computes it
   EntryResult lz4 = compress_entry(e, rect, pixels, false, 0);
   EntryResult block = compress_entry(e, rect, hinted, true, CODEC_KIND_RLE);
-  ASSERT_FALSE(lz4.failed) << lz4.text;
-  ASSERT_FALSE(block.failed) << block.text;
+  ASSERT_TRUE(lz4.status.ok()) << lz4.status.message;
+  ASSERT_TRUE(block.status.ok()) << block.status.message;
   struct Case {
     bool tiled;
     uint8_t type;
@@ -216,7 +216,7 @@ TEST(EntryPixels, EveryStoredFormGivesThePixels) {
     PackEntry p;
     p.type = c.type;
     EntryPixels px;
-    ASSERT_EQ(entry_pixels(c.tiled, p, rect, c.payload, px), ENTRY_PIXELS_OK) << int(c.type);
+    ASSERT_EQ(entry_pixels(c.tiled, p, rect, c.payload, px).code, 0) << int(c.type);
     EXPECT_EQ(px.form, c.form) << int(c.type);
     EXPECT_EQ(px.raw_type, c.raw_type) << int(c.type);
     if (c.form != EntryForm::Jpeg && c.type != 5) {
@@ -228,11 +228,11 @@ TEST(EntryPixels, EveryStoredFormGivesThePixels) {
   EntryPixels px;
   // A code without an LZ4 form whose LZ4 data decodes to fewer bytes than
   // its pixel array.
-  EXPECT_LT(entry_pixels(false, p, rect, lz4.data, px), 0);
+  EXPECT_LT(entry_pixels(false, p, rect, lz4.data, px).code, 0);
   p.type = 14;
-  EXPECT_EQ(entry_pixels(false, p, rect, Bytes{0xF0, 1}, px), ENTRY_PIXELS_CORRUPT);
+  EXPECT_EQ(entry_pixels(false, p, rect, Bytes{0xF0, 1}, px).code, ENTRY_ERR_CORRUPT);
   p.type = 1;
-  EXPECT_EQ(entry_pixels(false, p, rect, Bytes(59), px), ENTRY_PIXELS_UNKNOWN);
+  EXPECT_EQ(entry_pixels(false, p, rect, Bytes(59), px).code, ENTRY_ERR_UNKNOWN);
   EXPECT_EQ(raw_type_for_pixels(2, 3), 32);  // PixelFormat 2's type 34 holds 2 bytes
   EXPECT_EQ(raw_type_for_pixels(4, 4), 11);
 }

@@ -1,5 +1,5 @@
-// File handling for the commands: the input read by absolute position, and
-// the output written so that a failed run never leaves a half-written file.
+// Files: the input read by absolute position, and the output written so
+// that a failed run never leaves a half-written file.
 #pragma once
 
 #include <sys/types.h>
@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <span>
 #include <string>
+#include <vector>
 
 // The input pack, opened "rb".
 struct InputFile {
@@ -29,6 +30,9 @@ struct InputFile {
   // Reads up to dst.size() bytes at pos and returns the count read: fewer at
   // the end of the file, 0 on a read error (and sets read_error).
   size_t read_at(uint64_t pos, std::span<uint8_t> dst);
+  // Up to `size` bytes at pos into out (fewer at the end of the file); false
+  // on a read error, with out emptied.
+  bool read_range(uint64_t pos, uint64_t size, std::vector<uint8_t>& out);
   // Bytes the file holds from pos on (0 past its end).
   uint64_t available(uint64_t pos) const {
     return pos < static_cast<uint64_t>(size) ? static_cast<uint64_t>(size) - pos : 0;

@@ -1,17 +1,17 @@
-#include "pack/pack_io.h"
+#include "io/files.h"
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "io/signal_cleanup.h"
 
 bool InputFile::open(const char* path) {
   close();
@@ -69,76 +69,14 @@ size_t InputFile::read_at(uint64_t pos, std::span<uint8_t> dst) {
   return got;
 }
 
+bool InputFile::read_range(uint64_t pos, uint64_t size, std::vector<uint8_t>& out) {
+  out.resize(static_cast<size_t>(std::min(size, available(pos))));
+  if (read_at(pos, out) == out.size()) return true;
+  out.clear();
+  return false;
+}
+
 namespace {
-
-// An interrupted run (Ctrl-C, kill, a closed terminal) removes its temporary
-// files before it dies: the output's and a side file's may exist at once.
-// The handler may run on any thread and uses only async-signal-safe calls:
-// it reads paths kept in static storage, each written only while its slot
-// is not armed. The spool file of a device output is tmpfile()'s, which has
-// no name to remove.
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr int kCleanupSlots = 4;
-enum : int { kSlotFree, kSlotClaimed, kSlotArmed };
-struct CleanupSlot {
-  char path[PATH_MAX + 1];
-  std::atomic<int> state{kSlotFree};
-};
-CleanupSlot g_cleanup[kCleanupSlots];
-static_assert(std::atomic<int>::is_always_lock_free);
-
-void remove_temp_and_die(int sig) {
-  for (CleanupSlot& slot : g_cleanup)
-    if (slot.state.load(std::memory_order_acquire) == kSlotArmed) unlink(slot.path);
-  // The default action of the same signal: the caller sees the interruption.
-  signal(sig, SIG_DFL);
-  raise(sig);
-}
-
-bool install_signal_cleanup() {
-  for (int sig : kCleanupSignals) {
-    struct sigaction old {};
-    // A signal the caller ignores (nohup) stays ignored.
-    if (sigaction(sig, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
-    struct sigaction sa {};
-    sa.sa_handler = remove_temp_and_die;
-    sigemptyset(&sa.sa_mask);
-    for (int other : kCleanupSignals) sigaddset(&sa.sa_mask, other);
-    sigaction(sig, &sa, nullptr);
-  }
-  return true;
-}
-
-// Blocks the cleanup signals in this thread while a temporary file is made
-// and armed, so none lands between the two.
-struct CleanupSignalsBlocked {
-  sigset_t old;
-  CleanupSignalsBlocked() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : kCleanupSignals) sigaddset(&set, sig);
-    pthread_sigmask(SIG_BLOCK, &set, &old);
-  }
-  ~CleanupSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &old, nullptr); }
-};
-
-// The slot that now removes path on a signal, or -1 when none is free.
-int arm_signal_cleanup(const std::string& path) {
-  if (path.size() > PATH_MAX) return -1;
-  for (int i = 0; i < kCleanupSlots; ++i) {
-    int expected = kSlotFree;
-    if (!g_cleanup[i].state.compare_exchange_strong(expected, kSlotClaimed, std::memory_order_acq_rel)) continue;
-    std::memcpy(g_cleanup[i].path, path.c_str(), path.size() + 1);
-    g_cleanup[i].state.store(kSlotArmed, std::memory_order_release);
-    return i;
-  }
-  return -1;
-}
-
-void disarm_signal_cleanup(int& slot) {
-  if (slot >= 0) g_cleanup[slot].state.store(kSlotFree, std::memory_order_release);
-  slot = -1;
-}
 
 // Permission bits a file created by fopen(path, "wb") would get.
 mode_t default_mode() {

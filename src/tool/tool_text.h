@@ -1,4 +1,4 @@
-// What info and verify share: a pack loaded without morvane's messages, and
+// What the subcommands share: a pack loaded without morvane's messages, and
 // entry names turned into text that is safe to print or to put into JSON.
 #pragma once
 
@@ -8,18 +8,12 @@
 #include <string_view>
 #include <vector>
 
-#include "pack/pack_state.h"
+#include "core/pack_file.h"
 
-// A loaded pack. An entry that the table names but the file cannot back (its
-// EntryRect past the end, a stored len below 4) does not fail the load: its
-// problem is kept here, one text per entry, empty for a sound one.
-struct ToolPack {
-  PackState st;
-  std::vector<std::string> problems;
-};
-
-// 0, or a PACK_ERR_ code with the reason (one line, no line end) in message.
-int tool_pack_load(ToolPack& pack, const std::string& path, bool recompute_len, std::string& message);
+// Loads a pack for a subcommand. An entry that the table names but the file
+// cannot back (its EntryRect past the end, a stored len below 4) does not
+// fail the load: its problem is in pf.records.problems.
+Status tool_pack_load(PackFile& pf, const std::string& path, bool recompute_len);
 
 // Prints "<command>: <message>" on err for a pack that did not load, with
 // the path in front when the loader's line does not name the file; returns 1,
@@ -28,7 +22,7 @@ int tool_load_failed(std::FILE* err, const char* command, const std::string& pat
 
 // Up to `size` bytes at pos: fewer at the end of the file. read_failed is set
 // on a read error.
-std::vector<uint8_t> tool_pack_read(ToolPack& pack, uint64_t pos, uint64_t size, bool& read_failed);
+std::vector<uint8_t> tool_pack_read(PackFile& pf, uint64_t pos, uint64_t size, bool& read_failed);
 
 // Length of the well-formed UTF-8 sequence at bytes[i], or 0: no overlong
 // forms, no surrogates, nothing above U+10FFFF.

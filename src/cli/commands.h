@@ -1,5 +1,6 @@
-// The three commands over a pack file. Each returns the process exit status:
-// 0 when it did all of its work, 1 when it reported any failure.
+// The three commands of morvane over pack files. Each prints its lines on
+// standard output and returns the process exit status: 0 when it did all of
+// its work, 1 when it reported any failure.
 #pragma once
 
 int compress_pack(const char* in_path, const char* out_path);

@@ -1,4 +1,4 @@
-#include "commands/tile_jobs.h"
+#include "core/tile_jobs.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "tool/tool_pack.h"
+#include "tool/tool_text.h"
 
 #include <algorithm>
 
@@ -38,8 +38,8 @@ size_t tool_utf8_sequence(std::string_view s, size_t i) {
   return len;
 }
 
-int tool_pack_load(ToolPack& pack, const std::string& path, bool recompute_len, std::string& message) {
-  return pack_load(pack.st, path.c_str(), recompute_len, message, &pack.problems);
+Status tool_pack_load(PackFile& pf, const std::string& path, bool recompute_len) {
+  return open_pack(pf, path.c_str(), {.recompute_len = recompute_len, .keep_bad_entries = true});
 }
 
 int tool_load_failed(std::FILE* err, const char* command, const std::string& path, const std::string& message) {
@@ -49,12 +49,9 @@ int tool_load_failed(std::FILE* err, const char* command, const std::string& pat
   return 1;
 }
 
-std::vector<uint8_t> tool_pack_read(ToolPack& pack, uint64_t pos, uint64_t size, bool& read_failed) {
-  std::vector<uint8_t> data(std::min(size, pack.st.in_file.available(pos)));
-  if (!data.empty() && pack.st.in_file.read_at(pos, data) != data.size()) {
-    read_failed = true;
-    data.clear();
-  }
+std::vector<uint8_t> tool_pack_read(PackFile& pf, uint64_t pos, uint64_t size, bool& read_failed) {
+  std::vector<uint8_t> data;
+  if (!pf.in.read_range(pos, size, data)) read_failed = true;
   return data;
 }
 
