@@ -20,15 +20,20 @@ TEST(PackEntryTest, LenIsSplitIntoLowWordAndHighByte) {
   }
 }
 
-TEST(PackEntryTest, BytesPerPixelTable) {
-  struct Case { uint8_t type; int bpp; };
-  const Case cases[] = {{30, 1}, {31, 1}, {5, 3},  {8, 3},  {10, 3}, {12, 3},  {32, 3}, {33, 3},
-                        {11, 4}, {13, 4}, {15, 4}, {0, 2},  {1, 2},  {2, 2},   {14, 2}, {35, 2},
-                        {37, 2}, {38, 2}, {39, 2}, {255, 2}};
+// Bytes per pixel, the tiled PixelFormat and the whole-entry LZ4 forms.
+TEST(PackEntryTest, TypeTable) {
+  struct Case { uint8_t type; int bpp, format; uint8_t compressed, raw; };
+  const Case cases[] = {{1, 2, 1, 14, 1},     {11, 4, 4, 15, 11},   {30, 1, 5, 31, 30},   {32, 3, 3, 33, 32},
+                        {34, 2, 2, 35, 34},   {36, 2, 6, 37, 36},   {14, 2, 14, 14, 1},   {15, 4, 15, 15, 11},
+                        {31, 1, 31, 31, 30},  {33, 3, 33, 33, 32},  {35, 2, 35, 35, 34},  {37, 2, 37, 37, 36},
+                        {5, 3, 5, 5, 5},      {8, 3, 8, 8, 8},      {10, 3, 10, 10, 10},  {12, 3, 12, 12, 12},
+                        {13, 4, 13, 13, 13},  {0, 2, 0, 0, 0},      {2, 2, 2, 2, 2},      {6, 2, 6, 6, 6},
+                        {38, 2, 38, 38, 38},  {39, 2, 39, 39, 39},  {255, 2, 255, 255, 255}};
   for (const Case& c : cases) {
-    PackEntry e;
-    e.type = c.type;
-    EXPECT_EQ(entry_bytes_per_pixel(e), c.bpp) << int(c.type);
+    EXPECT_EQ(type_bytes_per_pixel(c.type), c.bpp) << int(c.type);
+    EXPECT_EQ(pixel_format_for_type(c.type), c.format) << int(c.type);
+    EXPECT_EQ(compressed_type(c.type), c.compressed) << int(c.type);
+    EXPECT_EQ(raw_type(c.type), c.raw) << int(c.type);
   }
 }
 

@@ -1,5 +1,5 @@
-// morvane-tool's files: pixel formats, PNG and JPEG, entry forms, export
-// names and folder, the manifest and create's checks.
+// morvane-tool's files: pixel formats, PNG and JPEG, export names and
+// folder, the manifest and create's checks.
 #include <gtest/gtest.h>
 #include <spng.h>
 #include <turbojpeg.h>
@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "core/convert.h"
-#include "core/entry_pixels.h"
 #include "support/pack_writer.h"
 #include "support/run_tool.h"
 #include "tile/tile_image.h"
@@ -182,59 +180,6 @@ TEST(JpegFiles, SizeFromFrameHeaderOrPackHeader) {
   EXPECT_EQ(h, 64);
   EXPECT_FALSE(jpeg_size(Bytes{0x89, 'P', 'N', 'G'}, w, h, err));
   EXPECT_FALSE(jpeg_size(Bytes{0xFF, 0xD8, 0xFF}, w, h, err));
-}
-
-TEST(EntryPixels, EveryStoredFormGivesThePixels) {
-  const EntryRect rect{6, 5};
-  const Bytes pixels = make_image(ImageKind::Flat, 6, 5, 2, 3);  // type 1, 2 bytes
-  Bytes hinted = {16, 0, 16, 0};
-  hinted.insert(hinted.end(), pixels.begin(), pixels.end());
-  PackEntry e;
-  e.type = 1;
-  e.len = static_cast<uint32_t>(pixels.size() + 4);  // as compression computes it
-  EntryResult lz4 = compress_entry(e, rect, pixels, false, 0);
-  EntryResult block = compress_entry(e, rect, hinted, true, CODEC_KIND_RLE);
-  ASSERT_TRUE(lz4.status.ok()) << lz4.status.message;
-  ASSERT_TRUE(block.status.ok()) << block.status.message;
-  struct Case {
-    bool tiled;
-    uint8_t type;
-    Bytes payload;
-    EntryForm form;
-    uint8_t raw_type;
-  };
-  const Case cases[] = {
-      {false, 1, pixels, EntryForm::Raw, 1},
-      {false, 14, lz4.data, EntryForm::Lz4, 1},
-      {false, 5, Bytes(6 * 5 * 3, 9), EntryForm::Raw, 5},  // no LZ4 form: raw by its size
-      {true, 1, hinted, EntryForm::RawAfterHint, 1},
-      {true, 39, block.data, EntryForm::TiledBlock, 1},
-      {true, 39, pixels, EntryForm::DecodedTiled, 1},
-      {true, 38, Bytes{1, 2}, EntryForm::Jpeg, 38},
-  };
-  for (const Case& c : cases) {
-    PackEntry p;
-    p.type = c.type;
-    EntryPixels px;
-    ASSERT_EQ(entry_pixels(c.tiled, p, rect, c.payload, px).code, 0) << int(c.type);
-    EXPECT_EQ(px.form, c.form) << int(c.type);
-    EXPECT_EQ(px.raw_type, c.raw_type) << int(c.type);
-    if (c.form != EntryForm::Jpeg && c.type != 5) {
-      EXPECT_EQ(px.pixels, pixels) << int(c.type);
-    }
-  }
-  PackEntry p;
-  p.type = 5;
-  EntryPixels px;
-  // A code without an LZ4 form whose LZ4 data decodes to fewer bytes than
-  // its pixel array.
-  EXPECT_LT(entry_pixels(false, p, rect, lz4.data, px).code, 0);
-  p.type = 14;
-  EXPECT_EQ(entry_pixels(false, p, rect, Bytes{0xF0, 1}, px).code, ENTRY_ERR_CORRUPT);
-  p.type = 1;
-  EXPECT_EQ(entry_pixels(false, p, rect, Bytes(59), px).code, ENTRY_ERR_UNKNOWN);
-  EXPECT_EQ(raw_type_for_pixels(2, 3), 32);  // PixelFormat 2's type 34 holds 2 bytes
-  EXPECT_EQ(raw_type_for_pixels(4, 4), 11);
 }
 
 TEST(ExportNames, UnsafeNamesAreEscapedReversibly) {

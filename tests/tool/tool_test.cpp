@@ -32,15 +32,13 @@ ToolOut tool(const TempDir& dir, const std::vector<std::string>& args) {
   return {r.status, r.output, {err.begin(), err.end()}};
 }
 
-// The sample packs and what morvane makes of them, in dir.
+// The sample packs, compressed (as committed) and decompressed into dir.
 std::vector<std::string> sample_packs(const TempDir& dir) {
   std::vector<std::string> packs;
   for (const char* name : {"demo", "demo_tiled"}) {
-    const std::string src = std::string(MORVANE_SAMPLES) + "/" + name + ".pack";
-    const std::string c = dir.file(std::string(name) + ".c.pack"), d = dir.file(std::string(name) + ".d.pack");
-    EXPECT_EQ(run_tool(MORVANE_EXE, {"-c", src, c}).status, 0);
-    EXPECT_EQ(run_tool(MORVANE_EXE, {"-d", c, d}).status, 0);
-    packs.insert(packs.end(), {src, c, d});
+    const std::string src = std::string(MORVANE_SAMPLES) + "/" + name, d = dir.file(std::string(name) + ".d.pack");
+    EXPECT_EQ(run_tool(MORVANE_EXE, {"-d", src + ".packz", d}).status, 0);
+    packs.insert(packs.end(), {src + ".pack", src + ".packz", d});
   }
   return packs;
 }
