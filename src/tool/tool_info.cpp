@@ -233,7 +233,7 @@ namespace {
 // empty image.
 std::optional<double> entry_ratio(const EntryInfo& x) {
   if (x.kind == EntryKind::jpeg || x.raw_size == 0 || x.entry.len < ENTRY_RECT_SIZE) return std::nullopt;
-  return static_cast<double>(x.entry.len - ENTRY_RECT_SIZE) / static_cast<double>(x.raw_size);
+  return static_cast<double>(payload_len(x.entry)) / static_cast<double>(x.raw_size);
 }
 
 std::string block_line(const TileBlockInfo& b) {
