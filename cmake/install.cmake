@@ -1,9 +1,10 @@
 # What `cmake --install` puts where, and the Debian packages made from it:
 #   morvane      (component runtime): bin/morvane, its man page, README and
 #                the format description
-#   morvane-dev  (component dev): <morvane/tile.h>, <morvane/tile_image.h>,
-#                libmorvane_tile.a, the pkg-config module morvane-tile and the
-#                CMake package morvane (target morvane::tile)
+#   morvane-dev  (component dev): <morvane/tile.h>, <morvane/pack.h>,
+#                <morvane/tile.hpp>, libmorvane_tile.a, the pkg-config module
+#                morvane-tile and the CMake package morvane (target
+#                morvane::tile)
 include(CMakePackageConfigHelpers)
 
 set(MORVANE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/morvane)
@@ -22,8 +23,9 @@ endif()
 
 install(TARGETS morvane_tile EXPORT morvaneTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
-# tile_image.h includes only standard headers, so it installs as it is.
-install(FILES include/morvane/tile.h src/tile/tile_image.h
+# The library's public face: include/morvane/ alone. Its own header
+# (src/tile/tile_image.h) stays in the source tree.
+install(FILES include/morvane/tile.h include/morvane/pack.h include/morvane/tile.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/morvane COMPONENT dev)
 
 install(EXPORT morvaneTargets NAMESPACE morvane:: DESTINATION ${MORVANE_CMAKE_DIR} COMPONENT dev)
@@ -64,7 +66,8 @@ set(CPACK_DEBIAN_DEV_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "liblz4-dev, pkgconf | pkg-config")
 set(CPACK_DEBIAN_DEV_DESCRIPTION "tiled image block codec of morvane, for firmware
-A static library with a C99 and a C++ interface that decodes any region of
-the tiled image blocks morvane writes, without files or allocation; with a
+A static library with a C99 and a C++ interface that finds images in a pack
+held in memory and decodes any region of the tiled image blocks morvane
+writes, into caller memory and without files or allocation; with a
 pkg-config module (morvane-tile) and a CMake package (morvane).")
 include(CPack)

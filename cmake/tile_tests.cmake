@@ -15,9 +15,12 @@ add_executable(morvane_tile_tests
   tests/tile_decode_test.cpp
   tests/tile_encode_test.cpp
   tests/tile_codec_test.cpp
+  tests/tile_pack_read_test.cpp
   tests/tile_c_calls.c
   tests/support/image_gen.cpp)
-target_include_directories(morvane_tile_tests PRIVATE tests)
-target_link_libraries(morvane_tile_tests PRIVATE morvane_tile gtest_main)
+# The library's own interface lies in src/, private to it.
+target_include_directories(morvane_tile_tests PRIVATE tests src)
+find_package(Threads REQUIRED)
+target_link_libraries(morvane_tile_tests PRIVATE morvane_tile gtest_main Threads::Threads)
 # Run through CMAKE_CROSSCOMPILING_EMULATOR when there is one.
 add_test(NAME tile_tests COMMAND morvane_tile_tests)

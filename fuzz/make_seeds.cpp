@@ -68,6 +68,9 @@ int main(int argc, char** argv) {
       const std::string name = "pack-" + std::to_string(n++);
       for (const char* target : {"fuzz_list", "fuzz_compress", "fuzz_tool"}) seed(target, name, raw);
       for (const char* target : {"fuzz_list", "fuzz_decompress", "fuzz_tool"}) seed(target, name + "-packed", packed);
+      // The pack reader: a name to find in front.
+      seed("fuzz_pack_read", name, with_prefix({'i', 'c', 'o', 'n', 0, 0, 0, 0}, raw));
+      seed("fuzz_pack_read", name + "-packed", with_prefix({'P', 'I', 'C', '1', '6', 0, 0, 0}, packed));
       // Decoded tiled blocks: type 39 holding pixels.
       if (tiled) seed("fuzz_tool", name + "-unpacked", converted(decompress_pack, packed));
     }
@@ -78,13 +81,17 @@ int main(int argc, char** argv) {
   names.entries.push_back(image_entry("eightchr", 1, 2, 2, ImageKind::Noise, 8));
   seed("fuzz_tool", "names", build_pack(names));
 
-  // Blocks of each form, whole-image regions in front.
+  // Blocks of each form, whole-image regions in front; the packed rows
+  // through a decoder with exactly a tile's room (8 x 8 x 2 bytes), and a
+  // region through one of 1 MiB, its rows 3 bytes apart beyond a row.
   const std::vector<uint8_t> img = make_image(ImageKind::Flat, 20, 12, 2, 1);
   for (uint8_t codec : {1, 2, 3}) {
     std::vector<uint8_t> block(tile_image_bound(20, 12, 8, 8, 1, codec));
     block.resize(static_cast<size_t>(encode_tile_image(img, block, 20, 12, 8, 8, 1, codec)));
-    seed("fuzz_tile_decode", "block-" + std::to_string(codec), with_prefix({0, 0, 0, 0, 20, 0, 12, 0, 0}, block));
-    seed("fuzz_tile_decode", "region-" + std::to_string(codec), with_prefix({3, 0, 5, 0, 9, 0, 4, 0, 0}, block));
+    seed("fuzz_tile_decode", "block-" + std::to_string(codec),
+         with_prefix({0, 0, 0, 0, 20, 0, 12, 0, 0, 0, 7}, block));
+    seed("fuzz_tile_decode", "region-" + std::to_string(codec),
+         with_prefix({3, 0, 5, 0, 9, 0, 4, 0, 0, 3, 0xFF}, block));
     std::vector<uint8_t> stream(3 * 240);
     stream.resize(static_cast<size_t>(encode_rle_pixels(img.data(), stream.data(), 240, 720, 2)));
     seed("fuzz_rle_decode", "stream-" + std::to_string(codec), with_prefix({1, 0xE0, 0x01}, stream));

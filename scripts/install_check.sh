@@ -18,9 +18,31 @@ build=build-release
 prefix="$tmp/prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 [ -x "$prefix/bin/morvane" ] || fail "no bin/morvane"
-for f in share/man/man1/morvane.1 include/morvane/tile.h include/morvane/tile_image.h \
+for f in share/man/man1/morvane.1 include/morvane/tile.h include/morvane/pack.h include/morvane/tile.hpp \
   share/doc/morvane/README.md share/doc/morvane/format.md; do
   [ -f "$prefix/$f" ] || fail "no $f"
+done
+# The library's public face is include/morvane/ alone: no header of its
+# sources, and no source folder in what its package tells consumers.
+[ "$(ls "$prefix/include/morvane")" = "$(printf 'pack.h\ntile.h\ntile.hpp')" ] ||
+  fail "include/morvane holds $(ls "$prefix/include/morvane" | tr '\n' ' ')"
+grep -rq --include='*.cmake' --include='*.pc' INTERFACE_INCLUDE_DIRECTORIES "$prefix" ||
+  fail "no CMake package with include folders"
+! grep -rq --include='*.cmake' --include='*.pc' "$root/src" "$prefix" ||
+  fail "the installed package names the source tree"
+
+# Every installed header compiles alone from the prefix: the C ones as C99
+# and as C++20, the C++ one as C++20.
+for h in "$prefix"/include/morvane/*; do
+  name=morvane/$(basename "$h")
+  printf '#include <%s>\n' "$name" >"$tmp/alone.c"
+  cp "$tmp/alone.c" "$tmp/alone.cpp"
+  case "$h" in
+    *.h) cc -std=c99 -Wall -Wextra -Werror -pedantic -fsyntax-only -I"$prefix/include" "$tmp/alone.c" ||
+      fail "$name does not compile alone as C99" ;;
+  esac
+  c++ -std=c++20 -Wall -Wextra -Werror -pedantic -fsyntax-only -I"$prefix/include" "$tmp/alone.cpp" ||
+    fail "$name does not compile alone as C++20"
 done
 
 # Man pages: groff finds nothing to warn about, man renders them.
@@ -40,6 +62,11 @@ export PKG_CONFIG_PATH="$pcdir"
 cc -std=c99 -Wall -Wextra -Werror -pedantic examples/decode_region.c $(pkg-config --cflags morvane-tile) \
   $(pkg-config --static --libs morvane-tile) -o "$tmp/decode_region"
 "$tmp/decode_region" >"$tmp/decode_region.out" || fail "decode_region: $(cat "$tmp/decode_region.out")"
+# Nothing of the sources reaches a consumer: their headers are not found.
+printf '#include <tile/tile_image.h>\n' >"$tmp/private.cpp"
+# shellcheck disable=SC2046
+! c++ -std=c++20 -fsyntax-only $(pkg-config --cflags morvane-tile) "$tmp/private.cpp" 2>/dev/null ||
+  fail "a consumer finds tile/tile_image.h"
 unset PKG_CONFIG_PATH
 
 # The CMake consumer against the installed tree, through find_package.
@@ -47,6 +74,7 @@ cmake -S examples/cmake_consumer -B "$tmp/consumer" -G Ninja -DCMAKE_BUILD_TYPE=
   -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$tmp/consumer" >/dev/null
 "$tmp/consumer/tile_consumer" >/dev/null || fail "tile_consumer failed"
+"$tmp/consumer/decode_region" >/dev/null || fail "decode_region built with CMake failed"
 
 # The packages: their files, their dependencies, and the tool they hold.
 deb=$(ls "$build"/morvane_*.deb)
@@ -59,7 +87,7 @@ dpkg-deb -c "$dev" >>"$tmp/files"
 libdir=$(sed -n 's|.* \./usr/\(lib[^ ]*\)/libmorvane_tile\.a$|\1|p' "$tmp/files")
 [ -n "$libdir" ] || fail "no libmorvane_tile.a in $dev"
 for f in bin/morvane share/man/man1/morvane.1 share/doc/morvane/README.md share/doc/morvane/format.md \
-  include/morvane/tile.h include/morvane/tile_image.h "$libdir/pkgconfig/morvane-tile.pc" \
+  include/morvane/tile.h include/morvane/pack.h include/morvane/tile.hpp "$libdir/pkgconfig/morvane-tile.pc" \
   "$libdir/cmake/morvane/morvaneConfig.cmake" "$libdir/cmake/morvane/morvaneConfigVersion.cmake" \
   "$libdir/cmake/morvane/morvaneTargets.cmake"; do
   grep -q " \./usr/$f\$" "$tmp/files" || fail "$f not in the packages"

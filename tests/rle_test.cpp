@@ -458,7 +458,7 @@ TEST(RleDecoderTest, EveryCapacityAndEveryCutGivesAPrefix) {
 
 // The decoder moves packets in fixed-size pieces while enough stream and
 // budget are left, and hands over to an exact loop near either end (at most
-// 64 bytes before it). Each packet below is put at every distance from the
+// 64 bytes before it; the pieces are smaller on 32-bit targets). Each packet below is put at every distance from the
 // end of the stream (empty literals, one byte each, after it) and, for a
 // few of those, every budget that ends in it or just after it, after a
 // literal that shifts it in the output; the results must be the rules'.
@@ -472,9 +472,11 @@ TEST(RleDecoderTest, PacketsAroundTheHandoverToTheExactLoop) {
       return p;
     };
     auto run = [&](size_t n) { return cat({{static_cast<uint8_t>(0x80 + n)}, Bytes(noise.end() - bpp, noise.end())}); };
-    // Lengths in pixels around 16, 32, 48 and 64 bytes, the pieces' sizes.
+    // Lengths in pixels around the pieces' sizes: 8, 12, 16 and 24 bytes
+    // with 4-byte registers, 16, 32, 48 and 64 with 8-byte ones.
     std::vector<Bytes> packets = {literal(0), literal(1), literal(127), run(0), run(1), run(3), run(127)};
-    for (size_t bytes : {15u, 16u, 17u, 31u, 32u, 33u, 47u, 48u, 49u, 63u, 64u, 65u}) {
+    for (size_t bytes : {7u, 8u, 9u, 11u, 12u, 13u, 15u, 16u, 17u, 23u, 24u, 25u, 31u, 32u, 33u, 47u, 48u, 49u, 63u,
+                         64u, 65u}) {
       if (bytes / b < 1 || bytes / b > 127) continue;
       packets.push_back(literal(bytes / b));
       packets.push_back(literal(bytes / b + 1));

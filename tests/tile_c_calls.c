@@ -2,6 +2,8 @@
    makes one call through <morvane/tile.h> as a C program would. */
 #include <morvane/tile.h>
 
+#include <stddef.h>
+
 #include "tile_c_calls.h"
 
 int32_t c_decode_tile_region(const uint8_t *block, uint8_t *out, int32_t block_len, int32_t out_capacity,
@@ -28,5 +30,14 @@ int32_t c_tile_image_read(const uint8_t *block, int32_t block_len, uint32_t fiel
 }
 
 void c_tile_cache_forget(const uint8_t *block) { morvane_tile_cache_forget(block); }
+
+int32_t c_tile_decode_fresh(int32_t max_tile_bytes, const uint8_t *block, int32_t block_len, int32_t x, int32_t y,
+                            int32_t w, int32_t h, uint8_t *out, int32_t stride, int32_t out_capacity) {
+  /* uint64_t elements: aligned to 8, as a decoder wants. */
+  static uint64_t memory[(MORVANE_TILE_DECODER_SIZE(1 << 20) + 7) / 8];
+  morvane_tile_decoder *dec = morvane_tile_decoder_init(memory, sizeof memory, max_tile_bytes);
+  if (dec == NULL) return -1000;
+  return morvane_tile_decode(dec, block, block_len, x, y, w, h, out, stride, out_capacity);
+}
 
 const char *c_tile_error_text(int32_t code) { return morvane_tile_error_text(code); }

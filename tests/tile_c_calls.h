@@ -15,6 +15,11 @@ int32_t c_decode_rle_pixels(const uint8_t *src, uint8_t *dst, int32_t src_len, i
    bytes_per_pixel, tile_count */
 int32_t c_tile_image_read(const uint8_t *block, int32_t block_len, uint32_t fields[8]);
 void c_tile_cache_forget(const uint8_t *block);
+/* morvane_tile_decode through a decoder of max_tile_bytes that C lays out
+   afresh, for this call, in a static array of
+   MORVANE_TILE_DECODER_SIZE(1 << 20) bytes; -1000 when the init refuses. */
+int32_t c_tile_decode_fresh(int32_t max_tile_bytes, const uint8_t *block, int32_t block_len, int32_t x, int32_t y,
+                            int32_t w, int32_t h, uint8_t *out, int32_t stride, int32_t out_capacity);
 const char *c_tile_error_text(int32_t code);
 
 #ifdef __cplusplus

@@ -5,10 +5,13 @@
 // against the C++ one. Output buffers are sized exactly, so a write past the
 // region shows under AddressSanitizer.
 #include <gtest/gtest.h>
+#include <lz4.h>
 
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "pack/pack_format.h"
 #include "morvane/tile.h"
@@ -118,6 +121,16 @@ SlotState slot_state() {
   if (s == nullptr) return {nullptr, 0, 0, 0, 0};
   return {s->owner, s->tile_index, s->length_tag, s->valid, s->use_count};
 }
+
+// A decoder in memory of exactly its size, so that a write past its room
+// shows under AddressSanitizer.
+struct Decoder {
+  explicit Decoder(int32_t max_tile_bytes)
+      : memory(tile_decoder_size(max_tile_bytes)), dec(tile_decoder_init(memory.data(), memory.size(), max_tile_bytes)) {}
+  Decoder(const Decoder&) = delete;
+  Bytes memory;  // from operator new: aligned to at least 8
+  TileDecoder* dec;
+};
 
 // ---- Whole images and regions ----------------------------------------------
 
@@ -401,32 +414,285 @@ TEST(TileCacheRulesTest, ForgetGivesUpOnlyItsOwnBlock) {
 
 TEST(TileCacheRulesTest, SlotOperations) {
   EXPECT_EQ(tile_cache_is_valid(nullptr), 0);
-  EXPECT_EQ(tile_cache_fill(nullptr, nullptr, 0, 0), TILE_ERR_NO_SLOT);
-  const uint8_t a[1] = {}, b[1] = {};
-  TileCache* slot = tile_cache_lookup(a, 4);
-  ASSERT_NE(slot, nullptr);
-  EXPECT_EQ(tile_cache_slot(), slot);
-  tile_cache_forget(slot->owner);
-  // An invalid slot is a miss for any key and changes nothing.
-  const SlotState idle = slot_state();
-  EXPECT_EQ(tile_cache_is_valid(tile_cache_lookup(idle.owner, idle.tile_index)), 0);
-  EXPECT_EQ(slot_state(), idle);
+  EXPECT_EQ(tile_cache_fill(nullptr, {}, 0, 0), TILE_ERR_NO_SLOT);
+  alignas(8) uint8_t memory[TILE_DECODER_HEAD + 1];
+  TileDecoder* dec = tile_decoder_init(memory, sizeof memory, 1);
+  ASSERT_NE(dec, nullptr);
+  const uint8_t a[2] = {}, b[1] = {};
+  const std::span<const uint8_t> block_a(a), a_shorter(a, 1), block_b(b);
+  auto state = [&] {
+    const TileCache& s = dec->slot;
+    return SlotState{s.owner, s.tile_index, s.length_tag, s.valid, s.use_count};
+  };
+  // A new decoder holds nothing: a miss for any key that changes nothing.
+  TileCache* slot = tile_cache_lookup(dec, block_a, 0);
+  EXPECT_EQ(tile_cache_is_valid(slot), 0);
+  EXPECT_EQ(state(), (SlotState{nullptr, 0, 0, 0, 0}));
 
-  EXPECT_EQ(tile_cache_fill(slot, a, 4, 0x1234), 0);
-  EXPECT_EQ(slot_state(), (SlotState{a, 4, 0x1234, 1, 1}));
-  EXPECT_EQ(tile_cache_lookup(a, 4), slot);  // a hit
-  EXPECT_EQ(slot_state(), (SlotState{a, 4, 0x1234, 1, 2}));
-  // A miss on another index or another block clears valid alone.
-  EXPECT_EQ(tile_cache_is_valid(tile_cache_lookup(a, 5)), 0);
-  EXPECT_EQ(slot_state(), (SlotState{a, 4, 0x1234, 0, 2}));
-  EXPECT_EQ(tile_cache_fill(slot, a, 4, 1), 0);
-  EXPECT_EQ(tile_cache_is_valid(tile_cache_lookup(b, 4)), 0);
-  EXPECT_EQ(slot_state(), (SlotState{a, 4, 1, 0, 1}));
+  EXPECT_EQ(tile_cache_fill(slot, block_a, 4, 0x1234), 0);
+  EXPECT_EQ(state(), (SlotState{a, 4, 0x1234, 1, 1}));
+  EXPECT_EQ(tile_cache_lookup(dec, block_a, 4), slot);  // a hit
+  EXPECT_EQ(state(), (SlotState{a, 4, 0x1234, 1, 2}));
+  // A miss on another index, another block or the same address with
+  // another length clears valid alone.
+  for (const auto& [block, index] : {std::pair{block_a, 5}, {block_b, 4}, {a_shorter, 4}}) {
+    EXPECT_EQ(tile_cache_fill(slot, block_a, 4, 1), 0);
+    EXPECT_EQ(tile_cache_is_valid(tile_cache_lookup(dec, block, uint16_t(index))), 0);
+    EXPECT_EQ(state(), (SlotState{a, 4, 1, 0, 1}));
+  }
   // use_count wraps.
-  EXPECT_EQ(tile_cache_fill(slot, b, 65535, 0), 0);
-  for (int i = 0; i < 65535; ++i) tile_cache_lookup(b, 65535);
-  EXPECT_EQ(slot_state(), (SlotState{b, 65535, 0, 1, 0}));
-  tile_cache_forget(b);
+  EXPECT_EQ(tile_cache_fill(slot, block_b, 65535, 0), 0);
+  for (int i = 0; i < 65535; ++i) tile_cache_lookup(dec, block_b, 65535);
+  EXPECT_EQ(state(), (SlotState{b, 65535, 0, 1, 0}));
+  tile_decoder_forget(dec, b);
+  EXPECT_EQ(state().valid, 0);
+}
+
+// ---- Decoders in the caller's memory -------------------------------------------
+
+// Decodes through `dec` with rows `stride` bytes apart into a buffer that
+// ends 5 bytes after the last row, filled with 0xEE first. Every byte
+// outside the rows must still be 0xEE; returns the rows packed.
+Bytes strided(TileDecoder* dec, const Bytes& block, int x, int y, int w, int h, int bpp, int stride,
+              int32_t* result) {
+  const size_t row = size_t(w) * bpp;
+  Bytes out(h == 0 ? 5 : size_t(h - 1) * stride + row + 5, 0xEE);
+  *result = decode_tile_region(dec, block, out, x, y, w, h, stride);
+  Bytes rows;
+  for (int j = 0; j < h; ++j) {
+    const auto at = out.begin() + long(size_t(j) * stride);
+    rows.insert(rows.end(), at, at + long(row));
+    std::fill(at, at + long(row), 0xEE);
+  }
+  EXPECT_EQ(out, Bytes(out.size(), 0xEE)) << "a byte outside the rows was written";
+  return rows;
+}
+
+TEST(TileDecoderTest, RegionsWithStridesLeaveTheGapsAlone) {
+  struct R {
+    int x, y, w, h;
+  };
+  // 100 x 50 with 32 x 32 tiles. One tile column whole (decoded in place
+  // when the rows are packed), an edge column, an inner region, a row.
+  const R regions[] = {{0, 0, 100, 50}, {32, 0, 32, 50}, {96, 10, 4, 40}, {31, 20, 35, 13}, {5, 49, 90, 1}};
+  Decoder own(1 << 20);
+  for (int codec : {CODEC_KIND_LZ4, CODEC_KIND_RLE, CODEC_KIND_STORED}) {
+    for (int bpp : {1, 2, 3, 4}) {
+      const Bytes img = blocky(100, 50, bpp, 9);
+      const Bytes block = encode(img, 100, 50, 32, 32, bpp, codec);
+      for (const R& r : regions) {
+        for (int extra : {0, 1, 4, 13, 100 * bpp}) {
+          int32_t n = 0;
+          EXPECT_EQ(strided(own.dec, block, r.x, r.y, r.w, r.h, bpp, r.w * bpp + extra, &n),
+                    crop(img, 100, bpp, r.x, r.y, r.w, r.h))
+              << codec << " " << bpp << " at " << r.x << "," << r.y << " " << r.w << "x" << r.h << " + " << extra;
+          EXPECT_EQ(n, r.w * r.h * bpp);
+        }
+      }
+    }
+  }
+}
+
+TEST(TileDecoderTest, StrideAndCapacityRefusals) {
+  const Bytes block = encode(blocky(64, 40, 2), 64, 40, 16, 16, 2, CODEC_KIND_LZ4);
+  Decoder own(512);
+  struct Case {
+    const char* what;
+    TileDecoder* dec;
+    int h, stride;
+    size_t out;
+    int32_t want;
+  };
+  const Case cases[] = {
+      {"no decoder", nullptr, 3, 20, 60, TILE_ERR_NO_SLOT},
+      {"stride one below the row", own.dec, 3, 19, 60, TILE_ERR_OUTPUT},
+      {"negative stride", own.dec, 3, -20, 60, TILE_ERR_OUTPUT},
+      {"one byte short of the last row", own.dec, 3, 30, 2 * 30 + 20 - 1, TILE_ERR_OUTPUT},
+      {"exactly to the last row", own.dec, 3, 30, 2 * 30 + 20, 60},
+      {"one row: any stride", own.dec, 1, 1 << 30, 20, 20},
+      {"empty region: no room needed", own.dec, 0, 20, 0, 0},
+      {"empty region, negative stride", own.dec, 0, -1, 0, TILE_ERR_OUTPUT},
+  };
+  for (const Case& c : cases) {
+    Bytes out(c.out, 0xEE);
+    EXPECT_EQ(decode_tile_region(c.dec, block, out, 10, 10, 10, c.h, c.stride), c.want) << c.what;
+    if (c.want < 0) {
+      EXPECT_EQ(out, Bytes(c.out, 0xEE)) << c.what;
+    }
+  }
+}
+
+TEST(TileDecoderTest, SizesAndLayout) {
+  EXPECT_EQ(tile_decoder_size(0), 0u);
+  EXPECT_EQ(tile_decoder_size(-1), 0u);
+  EXPECT_EQ(tile_decoder_size((1 << 20) + 1), 0u);
+  for (int32_t max : {1, 4096, 1 << 20}) {
+    EXPECT_EQ(tile_decoder_size(max), tile_decoder_size(1) + size_t(max - 1)) << max;
+    EXPECT_LE(tile_decoder_size(max), MORVANE_TILE_DECODER_SIZE(max)) << max;
+  }
+  std::vector<uint64_t> memory(tile_decoder_size(4096) / 8 + 1);
+  uint8_t* const base = reinterpret_cast<uint8_t*>(memory.data());
+  const size_t need = tile_decoder_size(4096);
+  struct Case {
+    const char* what;
+    void* memory;
+    size_t size;
+    int32_t max;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"exactly its size", base, need, 4096, true},
+      {"no memory", nullptr, need, 4096, false},
+      {"not aligned to 8", base + 4, need, 4096, false},
+      {"one byte short", base, need - 1, 4096, false},
+      {"max_tile_bytes 0", base, need, 0, false},
+      {"max_tile_bytes above 1 MiB", base, need, (1 << 20) + 1, false},
+  };
+  for (const Case& c : cases) {
+    TileDecoder* dec = tile_decoder_init(c.memory, c.size, c.max);
+    EXPECT_EQ(dec, c.ok ? c.memory : nullptr) << c.what;
+  }
+}
+
+TEST(TileDecoderTest, TilesLargerThanTheDecoderAreRefusedNeverOverrun) {
+  // 32 x 32 tiles of 2 bytes: 2048 bytes each, the edge tiles less.
+  const Bytes img = blocky(80, 40, 2, 3);
+  const Bytes lz4 = encode(img, 80, 40, 32, 32, 2, CODEC_KIND_LZ4);
+  const Bytes raw = encode(img, 80, 40, 32, 32, 2, CODEC_KIND_STORED);
+  // A 4 x 4 tile (16 bytes) whose LZ4 payload decodes to 5000 bytes, and a
+  // run-length one that decodes to 254.
+  const Bytes many(5000, 0x5A);
+  Bytes big(size_t(LZ4_compressBound(5000)));
+  big.resize(size_t(LZ4_compress_default(reinterpret_cast<const char*>(many.data()), reinterpret_cast<char*>(big.data()),
+                                         5000, int(big.size()))));
+  const Bytes lying_lz4 = tiled(header(TILE_MAGIC_LZ4, 4, 4, 4, 4, 5, 1, 1), {big});
+  const Bytes lying_rle = tiled(header(TILE_MAGIC_RLE, 4, 4, 4, 4, 5, 1, 1), {{0xFF, 1, 0xFF, 2}});
+  struct Case {
+    const char* what;
+    const Bytes& block;
+    int32_t max;
+    int w, h, bpp;
+    int32_t want;
+  };
+  const Case cases[] = {
+      {"tile one byte larger than the decoder", lz4, 2047, 80, 40, 2, TILE_ERR_HEADER},
+      {"tile exactly the decoder's size", lz4, 2048, 80, 40, 2, 80 * 40 * 2},
+      {"untiled block, smallest decoder", raw, 1, 80, 40, 2, 80 * 40 * 2},
+      {"LZ4 payload decoding past the room", lying_lz4, 16, 4, 4, 1, TILE_ERR_CORRUPT},
+      // A run-length stream is cut at the room, so it shows only with room
+      // to spare.
+      {"run-length payload decoding past the tile", lying_rle, 17, 4, 4, 1, TILE_ERR_CORRUPT},
+  };
+  for (const Case& c : cases) {
+    Decoder own(c.max);  // its room ends where its memory ends
+    int32_t n = 0;
+    const Bytes got = strided(own.dec, c.block, 0, 0, c.w, c.h, c.bpp, c.w * c.bpp + 3, &n);
+    EXPECT_EQ(n, c.want) << c.what;
+    if (n > 0) {
+      EXPECT_EQ(got, img) << c.what;
+    } else if (n == TILE_ERR_HEADER) {
+      EXPECT_EQ(got, Bytes(got.size(), 0xEE)) << c.what;
+    }
+  }
+}
+
+TEST(TileDecoderTest, TwoDecodersInterleavedKeepTheirOwnTiles) {
+  const Bytes a = blocky(96, 64, 3, 1), b = blocky(64, 96, 1, 2);
+  const Bytes block_a = encode(a, 96, 64, 32, 32, 3, CODEC_KIND_LZ4);  // 3 x 2 tiles
+  const Bytes block_b = encode(b, 64, 96, 32, 32, 1, CODEC_KIND_RLE);  // 2 x 3 tiles
+  Decoder one(32 * 32 * 3), two(32 * 32 * 3);
+  const SlotState shared = slot_state();
+  int32_t n = 0;
+  EXPECT_EQ(strided(one.dec, block_a, 0, 0, 40, 40, 3, 120, &n), crop(a, 96, 3, 0, 0, 40, 40));  // ends in tile 4
+  EXPECT_EQ(strided(two.dec, block_b, 0, 0, 64, 40, 1, 64, &n), crop(b, 64, 1, 0, 0, 64, 40));   // ends in tile 3
+  // Each starts where it ended: a hit in each, whatever the other did.
+  EXPECT_EQ(strided(one.dec, block_a, 35, 35, 20, 20, 3, 60, &n), crop(a, 96, 3, 35, 35, 20, 20));
+  EXPECT_EQ(strided(two.dec, block_b, 40, 33, 10, 5, 1, 10, &n), crop(b, 64, 1, 40, 33, 10, 5));
+  EXPECT_EQ(one.dec->slot.owner, block_a.data());
+  EXPECT_EQ(one.dec->slot.tile_index, 4);
+  EXPECT_EQ(one.dec->slot.use_count, 2);
+  EXPECT_EQ(two.dec->slot.owner, block_b.data());
+  EXPECT_EQ(two.dec->slot.tile_index, 3);
+  EXPECT_EQ(two.dec->slot.use_count, 2);
+  // Swapped over, each gives up its tile and decodes the other block.
+  EXPECT_EQ(strided(one.dec, block_b, 0, 0, 64, 96, 1, 64, &n), b);
+  EXPECT_EQ(strided(two.dec, block_a, 0, 0, 96, 64, 3, 96 * 3, &n), a);
+  EXPECT_EQ(slot_state(), shared);  // the static decoder was never used
+}
+
+TEST(TileDecoderTest, BlockRewrittenAtTheSameAddress) {
+  // Two blocks of the same length with different pixels (the same cells,
+  // shifted in value), and one of another length.
+  const Bytes first = blocky(48, 48, 2, 1), same_length = blocky(48, 48, 2, 2);
+  const Bytes other = make_image(ImageKind::Noise, 48, 48, 2, 3);
+  const Bytes e1 = encode(first, 48, 48, 24, 24, 2, CODEC_KIND_RLE);
+  const Bytes e2 = encode(same_length, 48, 48, 24, 24, 2, CODEC_KIND_RLE);
+  const Bytes e3 = encode(other, 48, 48, 24, 24, 2, CODEC_KIND_LZ4);
+  ASSERT_EQ(e1.size(), e2.size());
+  ASSERT_NE(e1.size(), e3.size());
+  struct Case {
+    const char* what;
+    const Bytes& later;
+    bool forget;
+    const Bytes& served;  // the pixels a region in the held tile gives
+  };
+  const Case cases[] = {
+      {"same length, forgotten", e2, true, same_length},
+      {"other length, forgotten", e3, true, other},
+      {"other length, not forgotten", e3, false, other},
+      // The one case the key cannot tell: the earlier tile answers.
+      {"same length, not forgotten", e2, false, first},
+  };
+  for (const Case& c : cases) {
+    Decoder own(24 * 24 * 2);
+    Bytes buffer;
+    buffer.reserve(std::max(e1.size(), c.later.size()));
+    buffer.assign(e1.begin(), e1.end());
+    const uint8_t* address = buffer.data();
+    int32_t n = 0;
+    EXPECT_EQ(strided(own.dec, buffer, 0, 0, 48, 48, 2, 96, &n), first) << c.what;  // tile 3 held
+    if (c.forget) tile_decoder_forget(own.dec, buffer.data());
+    buffer.assign(c.later.begin(), c.later.end());
+    ASSERT_EQ(buffer.data(), address);
+    EXPECT_EQ(strided(own.dec, buffer, 30, 30, 5, 5, 2, 10, &n), crop(c.served, 48, 2, 30, 30, 5, 5)) << c.what;
+  }
+}
+
+TEST(TileDecoderThreadsTest, EachThreadWithItsOwnDecoder) {
+  // Blocks shared read-only; every thread decodes regions of all of them,
+  // each through its own decoder, with a stride of its own.
+  struct Image {
+    Bytes pixels, block;
+    int bpp;
+  };
+  std::vector<Image> images;
+  for (int codec : {CODEC_KIND_LZ4, CODEC_KIND_RLE}) {
+    for (int bpp : {1, 2, 4}) {
+      const Bytes img = make_image(ImageKind::Glyphs, 90, 70, bpp, bpp + codec);
+      images.push_back({img, encode(img, 90, 70, 32, 32, bpp, codec), bpp});
+    }
+  }
+  std::atomic<int> wrong{0};
+  auto work = [&](int seed) {
+    Decoder own(32 * 32 * 4);
+    uint32_t state = uint32_t(seed) * 2654435761u + 1;
+    auto next = [&](uint32_t n) { return (state = state * 1103515245u + 12345u) / 65536 % n; };
+    for (int i = 0; i < 200; ++i) {
+      const Image& m = images[next(uint32_t(images.size()))];
+      const int x = int(next(90)), y = int(next(70)), w = 1 + int(next(uint32_t(90 - x))), h = 1 + int(next(uint32_t(70 - y)));
+      const int stride = w * m.bpp + seed;
+      Bytes out(size_t(h - 1) * stride + size_t(w) * m.bpp);
+      if (decode_tile_region(own.dec, m.block, out, x, y, w, h, stride) != w * h * m.bpp) ++wrong;
+      for (int j = 0; j < h; ++j)
+        if (std::memcmp(out.data() + size_t(j) * stride, m.pixels.data() + (size_t(y + j) * 90 + size_t(x)) * m.bpp,
+                        size_t(w) * m.bpp) != 0)
+          ++wrong;
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) threads.emplace_back(work, t);
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 // ---- Damaged blocks and bad requests ----------------------------------------
@@ -525,17 +791,27 @@ std::vector<Hostile> hostile_cases() {
 }
 
 TEST(TileDecodeHostileTest, EachDamageHasItsCode) {
+  Decoder own(TILE_BUFFER_SIZE);
   for (const Hostile& c : hostile_cases()) {
-    Bytes out(c.out, 0xEE);
-    EXPECT_EQ(decode_tile_region(c.block, out, c.x, c.y, c.w, c.h), c.want) << c.what;
-    if (c.untouched) {
-      EXPECT_EQ(out, Bytes(c.out, 0xEE)) << c.what;
-    }
-    // A tile that failed is never held as valid.
-    if (c.want == TILE_ERR_CORRUPT || c.want == TILE_ERR_PAYLOAD) {
-      EXPECT_EQ(slot_state().valid, 0) << c.what;
+    // Through the static decoder, and through a decoder of its own with the
+    // rows packed.
+    const int32_t packed = c.block.size() >= TILE_HEADER_SIZE ? c.w * c.block[13] : 0;
+    for (TileDecoder* dec : {static_cast<TileDecoder*>(nullptr), own.dec}) {
+      Bytes out(c.out, 0xEE);
+      EXPECT_EQ(dec == nullptr ? decode_tile_region(c.block, out, c.x, c.y, c.w, c.h)
+                               : decode_tile_region(dec, c.block, out, c.x, c.y, c.w, c.h, packed),
+                c.want)
+          << c.what;
+      if (c.untouched) {
+        EXPECT_EQ(out, Bytes(c.out, 0xEE)) << c.what;
+      }
+      // A tile that failed is never held as valid.
+      if (c.want == TILE_ERR_CORRUPT || c.want == TILE_ERR_PAYLOAD) {
+        EXPECT_EQ(dec == nullptr ? slot_state().valid : dec->slot.valid, 0) << c.what;
+      }
     }
     tile_cache_forget(c.block.data());
+    tile_decoder_forget(own.dec, c.block.data());
   }
 }
 
@@ -619,6 +895,15 @@ TEST(TileCApiTest, RealBlocksGiveTheSameRegionsAndHeaders) {
 TEST(TileCApiTest, HostileBlocksGiveTheSameCodes) {
   for (const Hostile& k : hostile_cases()) {
     expect_same_through_c(k.block, k.x, k.y, k.w, k.h, k.out, k.what);
+    // And through a decoder laid out by C, rows packed.
+    Bytes cpp(k.out, 0xEE), c(k.out, 0xEE);
+    const int32_t packed = k.block.size() >= TILE_HEADER_SIZE ? k.w * k.block[13] : 0;
+    EXPECT_EQ(c_tile_decode_fresh(1 << 20, k.block.data(), int32_t(k.block.size()), k.x, k.y, k.w, k.h, c.data(),
+                                  packed, int32_t(c.size())),
+              decode_tile_region(k.block, cpp, k.x, k.y, k.w, k.h))
+        << k.what;
+    EXPECT_EQ(c, cpp) << k.what;
+    tile_cache_forget(k.block.data());
     // The header reader refuses exactly what the decoder refuses before it
     // looks at the region.
     const bool header_level = k.want == TILE_ERR_HEADER || k.want == TILE_ERR_MAGIC ||
@@ -646,36 +931,6 @@ TEST(TileCApiTest, NullPointersAndNegativeLengthsAreEmptyBuffers) {
   EXPECT_EQ(c_tile_image_read(block.data(), INT32_MIN, f), MORVANE_TILE_ERR_HEADER);
   EXPECT_EQ(c_decode_rle_pixels(nullptr, out.data(), 4, 8, 1), 0);
   c_tile_cache_forget(nullptr);
-}
-
-// ---- Rectangles ------------------------------------------------------------------
-
-TEST(IntersectRegionTest, Cases) {
-  struct Case {
-    const char* what;
-    RegionRect a, b, want;
-    uint8_t hit;
-  };
-  const Case cases[] = {
-      {"overlap", {0, 0, 9, 9}, {5, 5, 20, 20}, {5, 5, 9, 9}, 1},
-      {"inside", {2, 3, 4, 5}, {0, 0, 31, 31}, {2, 3, 4, 5}, 1},
-      {"one shared corner pixel", {0, 0, 9, 9}, {9, 9, 19, 19}, {9, 9, 9, 9}, 1},
-      {"touching edges, no shared column", {0, 0, 9, 9}, {10, 0, 19, 9}, {10, 0, 9, 9}, 0},
-      {"touching edges, no shared row", {0, 0, 9, 9}, {0, 10, 9, 19}, {0, 10, 9, 9}, 0},
-      {"disjoint", {0, 0, 3, 3}, {100, 200, 300, 400}, {100, 200, 3, 3}, 0},
-      {"empty operand", {5, 5, 4, 9}, {0, 0, 9, 9}, {5, 5, 4, 9}, 0},
-      {"negative coordinates", {-10, -10, -1, 5}, {-3, 0, 8, 8}, {-3, 0, -1, 5}, 1},
-      {"beyond 16 bits", {40000, 0, 70000, 3}, {39990, 1, 40001, 1}, {40000, 1, 40001, 1}, 1},
-  };
-  for (const Case& c : cases) {
-    RegionRect r{-7, -7, -7, -7};
-    EXPECT_EQ(intersect_rects(&r, c.a, c.b), c.hit) << c.what;
-    EXPECT_EQ(r.x0, c.want.x0) << c.what;
-    EXPECT_EQ(r.y0, c.want.y0) << c.what;
-    EXPECT_EQ(r.x1, c.want.x1) << c.what;
-    EXPECT_EQ(r.y1, c.want.y1) << c.what;
-    EXPECT_EQ(intersect_rects(&r, c.b, c.a), c.hit) << c.what << " (swapped)";
-  }
 }
 
 }  // namespace

@@ -110,7 +110,7 @@ int convert_pack(Command cmd, const char* in_path, const char* out_path) {
   out.write(pack.header.bytes);
   out.write(table_bytes(pack.entries));
 
-  // One thread for -d: the region decoder's tile cache is process-wide.
+  // -d runs on one thread.
   const size_t count = pack.entries.size();
   const int threads = cmd == Command::Compress && count > 0 ? convert_thread_count() : 1;
   Pipeline pipeline(threads, [cmd, tiled, codec_kind](const EntryWork& w, const JobRunner& jobs) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "core/entry_form.h"
 #include "core/tile_size.h"
@@ -161,9 +162,15 @@ EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::spa
     const uint64_t size = uint64_t{t.width} * t.height * t.bytes_per_pixel;
     if (size > PACK_MAX_PAYLOAD) return keep_entry(e, data, "decoded image too large for a pack entry");
     std::vector<uint8_t> pixels(size);
-    int32_t got = decode_tile_region(data, pixels, 0, 0, t.width, t.height);
-    // The block's memory goes back to the caller after this call.
-    tile_cache_forget(data.data());
+    // A decoder of its own, with room for one of this block's tiles (a
+    // larger one than the library takes is refused as by any decoder), so
+    // entries may decode on any thread and nothing outlives the block.
+    const uint64_t tile_bytes = uint64_t{t.tile_width} * t.tile_height * t.bytes_per_pixel;
+    const int32_t room = int32_t(std::clamp<uint64_t>(tile_bytes, 1, TILE_BUFFER_SIZE));
+    const size_t memory_size = tile_decoder_size(room);
+    std::unique_ptr<uint64_t[]> memory(new uint64_t[(memory_size + 7) / 8]);
+    TileDecoder* dec = tile_decoder_init(memory.get(), memory_size, room);
+    int32_t got = decode_tile_region(dec, data, pixels, 0, 0, t.width, t.height, t.width * t.bytes_per_pixel);
     if (got < 0) return keep_entry(e, data, tile_error_text(got));
     pixels.resize(static_cast<size_t>(got));
     return converted(std::move(pixels), TYPE_TILED, n);

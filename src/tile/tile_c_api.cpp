@@ -1,9 +1,11 @@
 // The C face of the region decoder: thin wrappers over tile_image.h that
 // turn pointer-and-length pairs into spans. Only decoding lives here, so a
-// program that calls these pulls in no encoder object file.
+// program that calls these pulls in no encoder object file (and the static
+// decoder's calls are in shared_decoder.cpp).
 #include "morvane/tile.h"
 
 #include <cstddef>
+#include <cstring>
 
 #include "tile/tile_image.h"
 
@@ -25,6 +27,12 @@ static_assert(MORVANE_TILE_ERR_REGION == TILE_ERR_REGION);
 static_assert(MORVANE_TILE_ERR_OUTPUT == TILE_ERR_OUTPUT);
 static_assert(MORVANE_TILE_MAGIC_LZ4 == TILE_MAGIC_LZ4 && MORVANE_TILE_MAGIC_RLE == TILE_MAGIC_RLE &&
               MORVANE_TILE_MAGIC_RAW == TILE_MAGIC_RAW);
+// The header record and its C form: the same fields in the same places.
+static_assert(sizeof(TileImage) == sizeof(morvane_tile_info) &&
+              offsetof(TileImage, width) == offsetof(morvane_tile_info, width) &&
+              offsetof(TileImage, tile_width) == offsetof(morvane_tile_info, tile_width) &&
+              offsetof(TileImage, pixel_format) == offsetof(morvane_tile_info, pixel_format) &&
+              offsetof(TileImage, tile_count) == offsetof(morvane_tile_info, tile_count));
 
 namespace {
 
@@ -41,30 +49,14 @@ extern "C" {
 int32_t morvane_tile_image_read(const uint8_t* block, int32_t block_len, morvane_tile_info* info) {
   TileImage t;
   const int32_t rc = tile_image_read(bytes(block, block_len), &t);
-  if (info != nullptr) {
-    info->magic = t.magic;
-    info->width = t.width;
-    info->height = t.height;
-    info->tile_width = t.tile_width;
-    info->tile_height = t.tile_height;
-    info->pixel_format = t.pixel_format;
-    info->bytes_per_pixel = t.bytes_per_pixel;
-    info->tile_count = t.tile_count;
-  }
+  if (info != nullptr) std::memcpy(info, &t, sizeof *info);
   return rc;
-}
-
-int32_t morvane_decode_tile_region(const uint8_t* block, uint8_t* out, int32_t block_len, int32_t out_capacity,
-                                   int32_t x, int32_t y, int32_t w, int32_t h) {
-  return decode_tile_region(bytes(block, block_len), bytes(out, out_capacity), x, y, w, h);
 }
 
 int32_t morvane_decode_rle_pixels(const uint8_t* src, uint8_t* dst, int32_t src_len, int32_t capacity, int32_t bpp) {
   if (src == nullptr) return 0;
   return decode_rle_pixels(src, dst, src_len, capacity, bpp);
 }
-
-void morvane_tile_cache_forget(const uint8_t* block) { tile_cache_forget(block); }
 
 const char* morvane_tile_error_text(int32_t code) { return tile_error_text(code); }
 

@@ -66,7 +66,9 @@ int pixel_format_bytes(int pixel_format) {
   return pixel_format >= 1 && pixel_format <= 6 ? bytes[pixel_format] : 0;
 }
 
-int32_t tile_image_read(std::span<const uint8_t> block, TileImage* info) {
+// Every product below fits 32 bits: sides are below 2^16, so is the tile
+// count, and a product with the bytes per pixel is compared by division.
+int32_t tile_image_read(std::span<const uint8_t> block, TileImage* info, uint32_t max_tile_bytes) {
   *info = TileImage{};
   if (block.size() < TILE_HEADER_SIZE) return TILE_ERR_HEADER;
   const TileImage t = read_tile_image(block.data());
@@ -75,19 +77,18 @@ int32_t tile_image_read(std::span<const uint8_t> block, TileImage* info) {
   if (bpp < 1 || bpp > 4) return TILE_ERR_HEADER;
 
   if (t.magic == TILE_MAGIC_RAW) {
-    const uint64_t raw = uint64_t{t.width} * t.height * bpp;
-    if (block.size() - TILE_HEADER_SIZE < raw) return TILE_ERR_PAYLOAD;
+    if ((block.size() - TILE_HEADER_SIZE) / bpp < uint32_t{t.width} * t.height) return TILE_ERR_PAYLOAD;
   } else if (t.width == 0 || t.height == 0) {
     // No tiles, so nothing is divided by a tile side.
     if (t.tile_count != 0) return TILE_ERR_HEADER;
   } else {
     const uint32_t tw = t.tile_width, th = t.tile_height;
     if (tw == 0 || th == 0) return TILE_ERR_HEADER;
-    if (uint64_t{tw} * th * bpp > TILE_BUFFER_SIZE) return TILE_ERR_HEADER;
+    if (tw * th > max_tile_bytes / bpp) return TILE_ERR_HEADER;
     const uint32_t across = (t.width + tw - 1) / tw;
     const uint32_t down = (t.height + th - 1) / th;
-    if (uint64_t{across} * down != t.tile_count) return TILE_ERR_HEADER;
-    if (block.size() < TILE_HEADER_SIZE + uint64_t{TILE_REF_SIZE} * t.tile_count) return TILE_ERR_HEADER;
+    if (across * down != t.tile_count) return TILE_ERR_HEADER;
+    if ((block.size() - TILE_HEADER_SIZE) / TILE_REF_SIZE < t.tile_count) return TILE_ERR_HEADER;
   }
   *info = t;
   return 0;

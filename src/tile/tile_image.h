@@ -1,22 +1,27 @@
-// Tiled image blocks, the run-length pixel codec and the region decoder.
+// Tiled image blocks, the run-length pixel codec and the region decoder: the
+// tile library's own interface, for its sources, the rest of morvane, the
+// tests and the benchmarks. Not installed: programs outside morvane use
+// <morvane/tile.h> (C99), <morvane/pack.h> and <morvane/tile.hpp> (C++20).
 //
-// This is the part of morvane that a device embeds (the library morvane_tile,
-// installed as morvane::tile with this header as <morvane/tile_image.h>, C++20;
-// C programs use <morvane/tile.h>): nothing here opens files, allocates memory
-// or starts threads. The encoder's staging buffer (TILE_BUFFER_SIZE bytes) and
-// its LZ4 HC state are thread-local, one per thread that encodes, so the
-// encoder may run on several threads at once (never reentered on one). The
-// region decoder's cache slot (TILE_BUFFER_SIZE bytes of pixels) is one
-// process-wide static, so the decoder is not reentrant and runs on one thread
-// at a time.
+// This is the part of morvane that a device embeds (the library
+// morvane_tile): nothing here opens files, allocates memory or starts
+// threads. The encoder's staging buffer (TILE_BUFFER_SIZE bytes) and its LZ4
+// HC state are thread-local, one per thread that encodes, so the encoder may
+// run on several threads at once (never reentered on one). The region decoder
+// works in a TileDecoder, in memory its caller gives; decoders share nothing,
+// so threads decode side by side, each with its own. The calls that take no
+// decoder share one static decoder and are not reentrant.
 // Byte layouts are in docs/format.md.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
-// The largest decoded tile, the staging buffer and the cache slot: 1 MiB,
-// the format's limit. A device build may define MORVANE_TILE_BUFFER_SIZE
+#include "morvane/tile.h"
+
+// The largest decoded tile, the staging buffer and the static decoder's
+// tile: 1 MiB, the format's limit. A device build may define MORVANE_TILE_BUFFER_SIZE
 // smaller (the same value for the library and every file that includes this
 // header); blocks whose tiles exceed it are then refused, never overrun.
 #ifndef MORVANE_TILE_BUFFER_SIZE
@@ -49,7 +54,7 @@ inline constexpr int LZ4_HC_LEVEL = 12;
 // tile_image_check tells why a call would fail.
 inline constexpr int32_t TILE_ERR_FAILED = -1;
 inline constexpr int32_t TILE_ERR_MAGIC = -8;       // block names no codec
-inline constexpr int32_t TILE_ERR_NO_SLOT = -22;    // cache fill without a slot
+inline constexpr int32_t TILE_ERR_NO_SLOT = -22;    // no decoder, or a cache fill without a slot
 inline constexpr int32_t TILE_ERR_CODEC_KIND = -40;   // codec_kind not 1..3
 inline constexpr int32_t TILE_ERR_PIXEL_FORMAT = -41; // pixel_format not 1..6
 inline constexpr int32_t TILE_ERR_DIMENSIONS = -42;   // width/height outside 0..65535
@@ -62,7 +67,7 @@ inline constexpr int32_t TILE_ERR_HEADER = -50;   // block too short for header/
 inline constexpr int32_t TILE_ERR_PAYLOAD = -51;  // a TileRef outside the block
 inline constexpr int32_t TILE_ERR_CORRUPT = -52;  // a tile that does not decode to its pixels
 inline constexpr int32_t TILE_ERR_REGION = -53;   // region not inside the image
-inline constexpr int32_t TILE_ERR_OUTPUT = -54;   // output smaller than the region
+inline constexpr int32_t TILE_ERR_OUTPUT = -54;   // output smaller than the region, or stride below a row
 
 // One line of text for a result above, without a line end.
 const char* tile_error_text(int32_t code);
@@ -96,13 +101,14 @@ int pixel_format_bytes(int pixel_format);
 // makes before it decodes anything: 0, or (with *info zeroed)
 //   TILE_ERR_HEADER   block shorter than the header; bytes_per_pixel not 1..4;
 //                     for a tiled block with pixels: a zero tile side, a tile
-//                     above TILE_BUFFER_SIZE bytes, tile_count other than
+//                     above max_tile_bytes bytes, tile_count other than
 //                     across x down, or a block shorter than the TileRef
 //                     table; for a tiled empty image: tile_count not 0
 //   TILE_ERR_MAGIC    a magic that names none of "C4ZL", "CELR", "CWAR"
 //   TILE_ERR_PAYLOAD  a "CWAR" block shorter than 16 + width x height x bpp
 // An empty image (width or height 0) may carry any tile size, zero included.
-int32_t tile_image_read(std::span<const uint8_t> block, TileImage* info);
+int32_t tile_image_read(std::span<const uint8_t> block, TileImage* info,
+                        uint32_t max_tile_bytes = TILE_BUFFER_SIZE);
 
 // ---- Encoder ---------------------------------------------------------------
 
@@ -182,48 +188,66 @@ int32_t encode_rle_pixels(const uint8_t* src, uint8_t* dst, uint32_t pixel_count
 int32_t decode_rle_pixels(const uint8_t* src, uint8_t* dst, int32_t src_len, int32_t capacity,
                           int32_t bpp);
 
-// ---- Region decoder and tile cache -------------------------------------------
+// ---- Region decoder ----------------------------------------------------------
 
-// An inclusive rectangle: one pixel has x0 == x1 and y0 == y1.
-struct RegionRect {
-  int32_t x0 = 0;
-  int32_t y0 = 0;
-  int32_t x1 = 0;
-  int32_t y1 = 0;
-};
-
-// The one process-wide slot, holding the tile decoded last.
+// The key of the tile a decoder holds.
 struct TileCache {
-  alignas(16) uint8_t pixels[TILE_BUFFER_SIZE];
-  const uint8_t* owner;  // the block the tile came from, by identity
+  const uint8_t* owner;   // the block the tile came from, by address
+  uint32_t owner_length;  // and by length
   uint16_t tile_index;
-  uint16_t length_tag;   // low 16 bits of the tile's stored length
+  uint16_t length_tag;    // low 16 bits of the tile's stored length
   uint16_t valid;
-  uint16_t use_count;    // 1 at fill, +1 per hit
+  uint16_t use_count;     // 1 at fill, +1 per hit
 };
 
-// Writes into `out` the region (x, y, w, h) of the block, rows of w pixels
-// packed. Returns w x h x bytes-per-pixel, or a negative TILE_ERR_ code
-// (TILE_ERR_MAGIC for a magic that names no codec) for a malformed block, a
-// region outside the image or an output that is too small; nothing is read
-// outside `block` nor written outside `out`.
+// A decoder (<morvane/tile.h> has it as an opaque type): the key, and the
+// room for one decoded tile, max_tile_bytes bytes from TILE_DECODER_HEAD on.
+struct morvane_tile_decoder {
+  TileCache slot;
+  uint32_t max_tile_bytes;
+};
+using TileDecoder = morvane_tile_decoder;
+inline constexpr size_t TILE_DECODER_HEAD = (sizeof(TileDecoder) + 7) & ~size_t{7};
+static_assert(TILE_DECODER_HEAD <= 32, "MORVANE_TILE_DECODER_SIZE counts 32 bytes of head");
+inline uint8_t* tile_decoder_pixels(TileDecoder* dec) { return reinterpret_cast<uint8_t*>(dec) + TILE_DECODER_HEAD; }
+
+// The decoder calls of <morvane/tile.h> under this library's names.
+inline size_t tile_decoder_size(int32_t max_tile_bytes) { return morvane_tile_decoder_size(max_tile_bytes); }
+inline TileDecoder* tile_decoder_init(void* memory, size_t memory_size, int32_t max_tile_bytes) {
+  return morvane_tile_decoder_init(memory, memory_size, max_tile_bytes);
+}
+inline void tile_decoder_forget(TileDecoder* dec, const uint8_t* block) { morvane_tile_decoder_forget(dec, block); }
+
+// Writes into `out` the region (x, y, w, h) of the block, row j at
+// j x stride, through `dec`: morvane_tile_decode with its results. A span
+// longer than 2^31 - 1 bytes counts as that long.
+inline int32_t decode_tile_region(TileDecoder* dec, std::span<const uint8_t> block, std::span<uint8_t> out,
+                                  int32_t x, int32_t y, int32_t w, int32_t h, int32_t stride) {
+  constexpr size_t kMax = 0x7FFFFFFF;
+  return morvane_tile_decode(dec, block.data(), int32_t(block.size() < kMax ? block.size() : kMax), x, y, w, h,
+                             out.data(), stride, int32_t(out.size() < kMax ? out.size() : kMax));
+}
+
+// The region with rows of w pixels packed, through the one static decoder,
+// whose tiles may have TILE_BUFFER_SIZE bytes: morvane_decode_tile_region.
+// Not reentrant.
 int32_t decode_tile_region(std::span<const uint8_t> block, std::span<uint8_t> out, int32_t x,
                            int32_t y, int32_t w, int32_t h);
-
-// Returns the slot claimed for (block, index): still valid on a hit, invalid
-// on a miss.
-TileCache* tile_cache_lookup(const uint8_t* block, uint16_t index);
-uint16_t tile_cache_is_valid(const TileCache* slot);
-int32_t tile_cache_fill(TileCache* slot, const uint8_t* block, uint16_t index, uint16_t length_tag);
-// Gives up the slot if it holds a tile of `block`. Call it before the memory
-// of a decoded block is released or reused, so that a later block at the same
-// address is never served the earlier block's pixels.
+// Gives up the static decoder's tile if it came from `block`. Call it before
+// the memory of a decoded block is released or reused, so that a later block
+// at the same address is never served the earlier block's pixels.
 void tile_cache_forget(const uint8_t* block);
-// The slot for inspection; nullptr until the first lookup.
+// The static decoder's key, for inspection; nullptr until its first use.
 const TileCache* tile_cache_slot();
 
-// Writes the intersection of a and b into result; 1 when it is non-empty.
-uint8_t intersect_rects(RegionRect* result, const RegionRect& a, const RegionRect& b);
+// The decoder's slot claimed for tile `index` of `block`: still valid on a
+// hit (use_count + 1), invalid on a miss (a miss on another tile clears valid
+// alone and keeps the other fields).
+TileCache* tile_cache_lookup(TileDecoder* dec, std::span<const uint8_t> block, uint16_t index);
+uint16_t tile_cache_is_valid(const TileCache* slot);
+// Records the tile just decoded into the decoder's pixels: 0, or
+// TILE_ERR_NO_SLOT for no slot.
+int32_t tile_cache_fill(TileCache* slot, std::span<const uint8_t> block, uint16_t index, uint16_t length_tag);
 
 // ---- LZ4 block helpers --------------------------------------------------------
 

@@ -73,17 +73,6 @@ bool build_jpeg(const ManifestEntry& me, const std::string& path, BuiltEntry& ou
   return true;
 }
 
-std::string folder_of(const std::string& path) {
-  size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The entry's file: relative to the manifest's folder, or absolute.
-std::string entry_path(const std::string& base, const ManifestEntry& me) {
-  return me.file.empty() || me.file[0] == '/' ? me.file : base + "/" + me.file;
-}
-
 // An OUT that is the manifest or a file it lists (the same file, also
 // through a link): one line naming it, true.
 bool writes_over_an_input(const Manifest& m, const std::string& manifest_path, const std::string& base,

@@ -1,5 +1,6 @@
 // morvane-tool export [--formats MANIFEST] PACK DIR: every entry as a PNG or
 // JPEG file, and the manifest that `create` rebuilds the pack's raw form from.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -86,18 +87,29 @@ std::vector<std::string> plan_files(const PackRecords& pack, const std::vector<M
   return files;
 }
 
-// A file export would replace that is one of its inputs: one line, true.
-bool writes_over_an_input(const PackFile& pf, const std::string& formats_path, const std::string& dir_path,
-                          const ExportDir& dir, const std::vector<std::string>& files) {
+// A file export would replace that is one of its inputs (the pack, the
+// --formats manifest or a picture that manifest lists, whose original would
+// be lost for a re-coded copy): one line, true.
+bool writes_over_an_input(const PackFile& pf, const std::string& formats_path, const Manifest& formats,
+                          const std::string& dir_path, const ExportDir& dir, const std::vector<std::string>& files) {
   FileId pack_id, formats_id;
   const bool has_pack = file_id(fileno(pf.in.file), pack_id);
   const bool has_formats = !formats_path.empty() && file_id(formats_path, formats_id);
+  std::vector<FileId> pictures;
+  const std::string base = folder_of(formats_path);
+  for (const ManifestEntry& me : formats.entries) {
+    FileId id;
+    const std::string path = entry_path(base, me);
+    if (!path.empty() && file_id(path, id)) pictures.push_back(id);
+  }
   auto check = [&](const std::string& name) {
     FileId id;
     if (name.empty() || !dir.file_id(name, id)) return false;
     const char* what = has_pack && id == pack_id ? "the pack being exported"
                        : has_formats && id == formats_id ? "the --formats manifest"
-                                                         : nullptr;
+                       : std::find(pictures.begin(), pictures.end(), id) != pictures.end()
+                           ? "a picture the --formats manifest lists"
+                           : nullptr;
     if (what == nullptr) return false;
     std::fprintf(stderr, "export: %s/%s is %s; refusing to overwrite it, nothing written\n", dir_path.c_str(),
                  name.c_str(), what);
@@ -138,7 +150,7 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
     return 1;
   }
   // Refused whole, before any file is written.
-  if (writes_over_an_input(pf, formats_path, dir_path, dir, files)) return 1;
+  if (writes_over_an_input(pf, formats_path, formats, dir_path, dir, files)) return 1;
 
   ManifestMatcher matcher = formats_path.empty() ? ManifestMatcher() : ManifestMatcher(formats);
   int failures = 0;

@@ -85,3 +85,13 @@ bool file_id_at(int dir_fd, const std::string& name, FileId& out) {
   out = id_of(st);
   return true;
 }
+
+std::string folder_of(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string entry_path(const std::string& base, const ManifestEntry& me) {
+  return me.file.empty() || me.file[0] == '/' ? me.file : base + "/" + me.file;
+}

@@ -20,6 +20,13 @@ bool read_whole_file(const std::string& path, uint64_t max_size, std::vector<uin
 // Reads and parses a manifest file; false with one line naming the file.
 bool read_manifest(const std::string& path, Manifest& out, std::string& error);
 
+struct ManifestEntry;
+// The folder a manifest's relative file names start from.
+std::string folder_of(const std::string& path);
+// An entry's file: relative to the manifest's folder `base`, or absolute;
+// empty when it names none.
+std::string entry_path(const std::string& base, const ManifestEntry& me);
+
 // A file as the system knows it: the same for every path that leads to it,
 // through symbolic and hard links.
 struct FileId {

@@ -292,6 +292,7 @@ TEST(ToolExportTest, RefusesToWriteOverItsInputs) {
     const char* formats;  // the --formats manifest's name in the folder, or "" for none
     const char* refused;
     const char* what;
+    const char* picture = "";  // an original picture the manifest lists, in the folder
   };
   const Case cases[] = {
       {"bg.png", false, "", "bg.png", "the pack being exported"},
@@ -299,6 +300,7 @@ TEST(ToolExportTest, RefusesToWriteOverItsInputs) {
       {"logo.jpg", false, "", "logo.jpg", "the pack being exported"},
       {"manifest.json", false, "", "manifest.json", "the pack being exported"},
       {"", false, "manifest.json", "manifest.json", "the --formats manifest"},
+      {"", false, "src.json", "bg.png", "a picture the --formats manifest lists", "bg.png"},
   };
   for (const Case& c : cases) {
     TempDir out;
@@ -316,6 +318,9 @@ TEST(ToolExportTest, RefusesToWriteOverItsInputs) {
     if (*c.formats != '\0') {
       ASSERT_TRUE(write_file(out.file(c.formats), formats));
       args.insert(args.begin() + 1, {"--formats", out.file(c.formats)});
+    }
+    if (*c.picture != '\0') {
+      ASSERT_TRUE(write_file(out.file(c.picture), text_bytes("original")));
     }
     const auto before = snapshot(out);
     ToolOut r = tool(dir, args);
