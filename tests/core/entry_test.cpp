@@ -61,6 +61,19 @@ TEST(EntryPixels, EveryStoredFormGivesThePixels) {
   EXPECT_EQ(raw_type_for_pixels(4, 4), 11);
 }
 
+// What entry_pixels does not ask: a kept code told by decoding (as -c
+// tells it), and a tiled pack's payload of no known size.
+TEST(EntryFormTest, KeptCodesByDecodingAndUnknownSizes) {
+  const EntryRect rect{4, 2};
+  const Bytes raw(16, 7), lz4 = lz4_block(raw);  // 4 x 2 pixels of 2 bytes
+  PackEntry e;
+  e.type = 2;
+  EXPECT_EQ(classify_entry(false, e, rect, lz4, lz4.size(), KeptCodes::ByDecoding), EntryForm::Lz4);
+  EXPECT_EQ(classify_entry(false, e, rect, raw, raw.size(), KeptCodes::ByDecoding), EntryForm::Raw);
+  EXPECT_EQ(classify_entry(false, e, rect, lz4, lz4.size() + 1, KeptCodes::ByDecoding), EntryForm::Raw);
+  EXPECT_EQ(classify_entry(true, e, rect, Bytes(5), 5), EntryForm::Unknown);
+}
+
 TEST(ChooseTileSizeTest, Branches) {
   struct Case {
     uint16_t w, h, tw, th;
