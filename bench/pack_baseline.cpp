@@ -24,7 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "commands/convert_entry.h"
+#include "core/convert.h"
+#include "core/tile_size.h"
 #include "support/pack_writer.h"
 #include "tile/tile_image.h"
 
@@ -104,13 +105,13 @@ int time_entries(const ParsedPack& pack) {
     if (e.type != TYPE_JPEG) e.len = static_cast<uint32_t>(entry_bytes_per_pixel(e) * pack.rects[i].width *
                                                            pack.rects[i].height + 4);
     const std::vector<uint8_t>& p = pack.payloads[i];
-    const uint64_t n = e.len - uint64_t{4};
+    const uint64_t n = payload_len(e);
     const std::span<const uint8_t> data(p.data(), std::min<size_t>(p.size(), compress_read_size(e, tiled)));
     // CPU time: what the entry costs, whatever else the machine runs.
     const double t0 = thread_seconds();
     EntryResult r = compress_entry(e, pack.rects[i], data, tiled, codec);
     const double s = thread_seconds() - t0;
-    if (r.failed) std::abort();
+    if (!r.status.ok()) std::abort();
     const bool split = tiled && codec == CODEC_KIND_LZ4 && e.type != TYPE_JPEG && n >= SPLIT_MIN_BYTES;
     times.push_back({s, split ? static_cast<size_t>((n + 65535) / 65536) : 1});
     total += s;
@@ -160,9 +161,7 @@ int main(int argc, char** argv) {
       dst.resize(2 * TILE_BUFFER_SIZE);
       out_bytes += code_tiles(p.data() + (hinted ? 4 : 0), r.width, r.height, t, bpp, codec, tile, dst);
     } else if (mode == "unwhole") {
-      PackEntry raw = e;
-      raw.type = raw_type(e.type);
-      dst.resize(static_cast<size_t>(entry_bytes_per_pixel(raw)) * r.width * r.height);
+      dst.resize(static_cast<size_t>(type_bytes_per_pixel(raw_type(e.type))) * r.width * r.height);
       int got = LZ4_decompress_safe(reinterpret_cast<const char*>(p.data()), reinterpret_cast<char*>(dst.data()),
                                     static_cast<int>(p.size()), static_cast<int>(dst.size()));
       if (got != static_cast<int>(dst.size())) std::abort();

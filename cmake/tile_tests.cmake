@@ -1,6 +1,6 @@
-# The tile codec's tests alone, against morvane_tile and nothing from the
-# other folders: what a cross build (scripts/cross_test.sh) runs on the
-# target. GoogleTest is built from Debian's sources for the target.
+# The tile codec's tests alone (tests/tile), against morvane_tile and nothing
+# from the other folders: what a cross build (scripts/cross_test.sh) runs on
+# the target. GoogleTest is built from Debian's sources for the target.
 set(GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
@@ -10,14 +10,12 @@ target_compile_options(gtest PRIVATE -w)
 target_compile_options(gtest_main PRIVATE -w)
 
 enable_testing()
-add_executable(morvane_tile_tests
-  tests/rle_test.cpp
-  tests/tile_decode_test.cpp
-  tests/tile_encode_test.cpp
-  tests/tile_codec_test.cpp
-  tests/tile_pack_read_test.cpp
-  tests/tile_c_calls.c
-  tests/support/image_gen.cpp)
+# tests/tile is the suite, but for the test of a library with a 4 KiB tile
+# buffer, which needs a build of its own.
+file(GLOB tile_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/tests/tile/*_test.cpp)
+list(REMOVE_ITEM tile_tests ${PROJECT_SOURCE_DIR}/tests/tile/tile_small_buffer_test.cpp)
+add_executable(morvane_tile_tests ${tile_tests} tests/tile/tile_c_calls.c tests/support/image_gen.cpp
+                                  tests/support/encode.cpp)
 # The library's own interface lies in src/, private to it.
 target_include_directories(morvane_tile_tests PRIVATE tests src)
 find_package(Threads REQUIRED)

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "commands/commands.h"
+#include "cli/commands.h"
 #include "fuzz/fuzz_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,6 +1,6 @@
 // The decompress command over arbitrary files, in both modes (the input's
 // own header chooses).
-#include "commands/commands.h"
+#include "cli/commands.h"
 #include "fuzz/fuzz_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

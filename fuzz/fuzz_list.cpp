@@ -1,5 +1,5 @@
 // Pack loading and the listing over arbitrary files.
-#include "commands/commands.h"
+#include "cli/commands.h"
 #include "fuzz/fuzz_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "commands/entry_pixels.h"
+#include "core/entry_pixels.h"
 #include "fuzz/fuzz_entries.h"
 #include "pack/pack_format.h"
 #include "tool/image_files.h"
@@ -19,7 +19,7 @@ void entries_as_export_reads_them(std::span<const uint8_t> in) {
     for (bool tiled : {false, true}) {
       if (!fuzz_worth_decoding(tiled, rect, payload)) continue;
       EntryPixels px;
-      if (entry_pixels(tiled, e, rect, payload, px) != ENTRY_PIXELS_OK || px.form == EntryForm::Jpeg) continue;
+      if (!entry_pixels(tiled, e, rect, payload, px).ok() || px.form == EntryForm::Jpeg) continue;
       if (px.pixels.size() != uint64_t{rect.width} * rect.height * uint64_t(px.bytes_per_pixel))
         __builtin_trap();
       const PixelFormatInfo* f = default_pixel_format(px.bytes_per_pixel);

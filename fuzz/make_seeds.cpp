@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "commands/commands.h"
+#include "cli/commands.h"
 #include "support/pack_writer.h"
 #include "tile/tile_image.h"
 

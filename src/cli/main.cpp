@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "commands/commands.h"
-#include "pack/pack_state.h"
+#include "cli/commands.h"
+#include "cli/report.h"
 #include "morvane_version.h"
 
 namespace {

@@ -28,26 +28,46 @@ void write_entry_rect(const EntryRect& r, uint8_t* p) {
 
 TileHint read_tile_hint(const uint8_t* p) { return {load_le16(p), load_le16(p + 2)}; }
 
-int entry_bytes_per_pixel(const PackEntry& e) {
-  switch (e.type) {
-    case 30: case 31:
-      return 1;
-    case 5: case 8: case 10: case 12: case 32: case 33:
-      return 3;
-    case 11: case 13: case 15:
-      return 4;
-    default:
-      return 2;
+namespace {
+
+// Rows for the codes that differ from the default; 0 in other_form and
+// pixel_format stands for the code itself.
+struct TypeRow {
+  uint8_t type;
+  uint8_t bytes_per_pixel;
+  TypeKind kind;
+  uint8_t other_form;
+  uint8_t pixel_format;
+};
+constexpr TypeRow kTypeTable[] = {
+    {1, 2, TypeKind::Raw, 14, 1},   {5, 3, TypeKind::Raw, 0, 0},     {8, 3, TypeKind::Raw, 0, 0},
+    {10, 3, TypeKind::Raw, 0, 0},   {11, 4, TypeKind::Raw, 15, 4},   {12, 3, TypeKind::Raw, 0, 0},
+    {13, 4, TypeKind::Raw, 0, 0},   {14, 2, TypeKind::Lz4, 1, 0},    {15, 4, TypeKind::Lz4, 11, 0},
+    {30, 1, TypeKind::Raw, 31, 5},  {31, 1, TypeKind::Lz4, 30, 0},   {32, 3, TypeKind::Raw, 33, 3},
+    {33, 3, TypeKind::Lz4, 32, 0},  {34, 2, TypeKind::Raw, 35, 2},   {35, 2, TypeKind::Lz4, 34, 0},
+    {36, 2, TypeKind::Raw, 37, 6},  {37, 2, TypeKind::Lz4, 36, 0},   {TYPE_JPEG, 2, TypeKind::Jpeg, 0, 0},
+    {TYPE_TILED, 2, TypeKind::Tiled, 0, 0},
+};
+
+}  // namespace
+
+TypeInfo type_info(uint8_t type) {
+  for (const TypeRow& r : kTypeTable) {
+    if (r.type == type)
+      return {r.bytes_per_pixel, r.kind, r.other_form != 0 ? r.other_form : type,
+              r.pixel_format != 0 ? r.pixel_format : type};
   }
+  return {2, TypeKind::Raw, type, type};
 }
 
-bool is_compressed_type(uint8_t type) {
-  switch (type) {
-    case 14: case 15: case 31: case 33: case 35: case 37: case TYPE_TILED:
-      return true;
-    default:
-      return false;
+uint8_t raw_type_for_pixels(int pixel_format, int bytes_per_pixel) {
+  for (const TypeRow& r : kTypeTable) {
+    if (r.kind == TypeKind::Raw && r.other_form != 0 && r.pixel_format == pixel_format &&
+        r.bytes_per_pixel == bytes_per_pixel)
+      return r.type;
   }
+  static const uint8_t kDefaults[] = {30, 1, 32, 11};
+  return bytes_per_pixel >= 1 && bytes_per_pixel <= 4 ? kDefaults[bytes_per_pixel - 1] : 1;
 }
 
 std::string_view entry_name(const PackEntry& e) {

@@ -70,13 +70,76 @@ EntryRect read_entry_rect(const uint8_t* p);
 void write_entry_rect(const EntryRect& r, uint8_t* p);
 TileHint read_tile_hint(const uint8_t* p);
 
-// 1, 2, 3 or 4 by the fixed type table; 2 for every code without a row.
-int entry_bytes_per_pixel(const PackEntry& e);
+// ---- The type table ----------------------------------------------------------
+
+// What a type code says an entry's data is.
+enum class TypeKind : uint8_t {
+  Raw,    // a raw pixel array
+  Lz4,    // whole-entry LZ4 data of a raw code's pixels: 14, 15, 31, 33, 35, 37
+  Jpeg,   // 38: JPEG data
+  Tiled,  // 39: a tiled image block
+};
+
+// One row of the type table. Codes without a row are raw pixel arrays of 2
+// bytes per pixel with no LZ4 form, whose tiled PixelFormat is the code.
+struct TypeInfo {
+  int bytes_per_pixel;  // 1, 2, 3 or 4
+  TypeKind kind;
+  // Raw: the code of its whole-entry LZ4 form (the code itself when it has
+  // none); Lz4: its raw code; otherwise the code itself.
+  uint8_t other_form;
+  // The PixelFormat code a tiled block of these pixels records.
+  int pixel_format;
+};
+TypeInfo type_info(uint8_t type);
+
+inline int type_bytes_per_pixel(uint8_t type) { return type_info(type).bytes_per_pixel; }
+inline int entry_bytes_per_pixel(const PackEntry& e) { return type_bytes_per_pixel(e.type); }
 
 // Codes whose data is compressed by definition, not a raw pixel array: the
-// whole-entry LZ4 forms (14, 15, 31, 33, 35, 37) and the tiled block (39).
-// Their stored len is the only measure of their data.
-bool is_compressed_type(uint8_t type);
+// whole-entry LZ4 forms and the tiled block. Their stored len is the only
+// measure of their data.
+inline bool is_compressed_type(uint8_t type) {
+  const TypeKind k = type_info(type).kind;
+  return k == TypeKind::Lz4 || k == TypeKind::Tiled;
+}
+
+// Raw type -> the type of its whole-entry LZ4 form, and back; other codes
+// are returned unchanged.
+inline uint8_t compressed_type(uint8_t type) {
+  const TypeInfo t = type_info(type);
+  return t.kind == TypeKind::Raw ? t.other_form : type;
+}
+inline uint8_t raw_type(uint8_t type) {
+  const TypeInfo t = type_info(type);
+  return t.kind == TypeKind::Lz4 ? t.other_form : type;
+}
+
+// Codes that whole-entry compression leaves unchanged: raw codes without an
+// LZ4 form. Their data may be raw pixels or LZ4 data.
+inline bool keeps_code_when_compressed(uint8_t type) {
+  const TypeInfo t = type_info(type);
+  return t.kind == TypeKind::Raw && t.other_form == type;
+}
+
+// The PixelFormat code of a tiled block for an entry type.
+inline int pixel_format_for_type(uint8_t type) { return type_info(type).pixel_format; }
+
+// The raw type whose pixels fill the PixelFormat's bytes: the raw code with
+// an LZ4 form whose row names that PixelFormat and bytes_per_pixel, else the
+// first of 30, 1, 32 and 11 that holds bytes_per_pixel bytes (1 for none).
+uint8_t raw_type_for_pixels(int pixel_format, int bytes_per_pixel);
+
+// ---- Entries ------------------------------------------------------------------
+
+// The bytes after an entry's EntryRect by its len; a len below 4 wraps, so
+// callers that may meet one check it first.
+inline uint64_t payload_len(const PackEntry& e) { return e.len - uint64_t{ENTRY_RECT_SIZE}; }
+// The position of an entry's payload: just after its EntryRect.
+inline uint64_t entry_payload_pos(const PackEntry& e) { return uint64_t{e.offset} + ENTRY_RECT_SIZE; }
+
+inline bool pack_is_tiled(const PackHeader& h) { return h.bytes[TILED_FLAG] != 0; }
+inline uint8_t pack_codec_kind(const PackHeader& h) { return h.bytes[CODEC_KIND]; }
 
 // The name as text: up to the first NUL, at most 8 bytes.
 std::string_view entry_name(const PackEntry& e);

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "tool/tool_pack.h"
+#include "tool/tool_text.h"
 
 namespace {
 

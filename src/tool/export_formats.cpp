@@ -1,6 +1,6 @@
 #include "tool/export_formats.h"
 
-#include "commands/entry_pixels.h"
+#include "core/entry_pixels.h"
 #include "pack/pack_format.h"
 
 ManifestMatcher::ManifestMatcher(const Manifest& m) : manifest_(&m) {
@@ -18,9 +18,7 @@ const ManifestEntry* ManifestMatcher::next(std::string_view name) {
 
 ExportFormat choose_export_format(const ManifestEntry* from, int bytes_per_pixel) {
   if (from != nullptr && from->type != TYPE_JPEG) {
-    PackEntry probe;
-    probe.type = from->type;
-    const PixelFormatInfo* f = from->format.empty() ? default_pixel_format(entry_bytes_per_pixel(probe))
+    const PixelFormatInfo* f = from->format.empty() ? default_pixel_format(type_bytes_per_pixel(from->type))
                                                     : find_pixel_format(from->format);
     if (f != nullptr && f->bytes == bytes_per_pixel) return {f, false};
   }
@@ -50,8 +48,7 @@ bool export_formats_in_memory(std::string_view manifest_text, std::span<const ui
     if (e.len < ENTRY_RECT_SIZE || uint64_t{e.offset} + e.len > pack.size()) continue;
     const EntryRect rect = read_entry_rect(pack.data() + e.offset);
     EntryPixels px;
-    if (entry_pixels(tiled, e, rect, pack.subspan(e.offset + ENTRY_RECT_SIZE, e.len - ENTRY_RECT_SIZE), px) !=
-            ENTRY_PIXELS_OK ||
+    if (!entry_pixels(tiled, e, rect, pack.subspan(e.offset + ENTRY_RECT_SIZE, payload_len(e)), px).ok() ||
         px.form == EntryForm::Jpeg)
       continue;
     out[i] = choose_export_format(from, px.bytes_per_pixel);

@@ -5,7 +5,7 @@
 
 #include "tool/export_files.h"
 #include "tool/pixel_formats.h"
-#include "tool/tool_pack.h"
+#include "tool/tool_text.h"
 
 namespace {
 
@@ -123,11 +123,9 @@ bool parse_entry(const json& j, ManifestEntry& e, std::string& why) {
     if (f == nullptr)
       return fail("format", "unknown format \"" + tool_display_name(e.format) + "\" (known: " +
                                 std::string(pixel_format_names()) + ")");
-    PackEntry probe;
-    probe.type = e.type;
-    if (f->bytes != entry_bytes_per_pixel(probe))
+    if (f->bytes != type_bytes_per_pixel(e.type))
       return fail("format", e.format + " has " + std::to_string(f->bytes) + " bytes per pixel, type " +
-                                std::to_string(type) + " holds " + std::to_string(entry_bytes_per_pixel(probe)));
+                                std::to_string(type) + " holds " + std::to_string(type_bytes_per_pixel(e.type)));
   }
   if (j.contains("tile")) {
     if (jpeg) return fail("tile", "a JPEG entry (type 38) has no tile hint");

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "pack/pack_io.h"
+#include "io/files.h"
 #include "tool/image_files.h"
 #include "tool/manifest.h"
 #include "tool/tool_commands.h"
@@ -31,9 +31,7 @@ std::string field_error(const char* field, const std::string& text) {
 
 bool build_image(const Manifest& m, const ManifestEntry& me, const std::string& path, BuiltEntry& out,
                  std::string& why) {
-  PackEntry probe;
-  probe.type = me.type;
-  const int bpp = entry_bytes_per_pixel(probe);
+  const int bpp = type_bytes_per_pixel(me.type);
   const PixelFormatInfo* f = me.format.empty() ? default_pixel_format(bpp) : find_pixel_format(me.format);
   if (m.tiled) out.hint = me.tile.value_or(MANIFEST_DEFAULT_TILE);
   if (me.file.empty()) {  // an image without pixels

@@ -5,39 +5,38 @@
 #include <string>
 #include <vector>
 
-#include "commands/entry_pixels.h"
+#include "core/entry_pixels.h"
 #include "tool/export_files.h"
 #include "tool/export_formats.h"
 #include "tool/image_files.h"
 #include "tool/manifest.h"
 #include "tool/tool_commands.h"
 #include "tool/tool_files.h"
-#include "tool/tool_pack.h"
+#include "tool/tool_text.h"
 
 namespace {
 
 // One entry into its file (named beforehand) and manifest record; false with
 // the reason. assumed: a PNG was written in an assumed format.
-bool export_entry(ToolPack& pack, size_t i, const ManifestEntry* from, const std::string& file, ExportDir& dir,
+bool export_entry(PackFile& pf, size_t i, const ManifestEntry* from, const std::string& file, ExportDir& dir,
                   ManifestEntry& me, bool& assumed, std::string& why) {
-  const PackEntry& e = pack.st.entries[i];
-  const EntryRect& rect = pack.st.rects[i];
-  const bool tiled = pack.st.header.bytes[TILED_FLAG] != 0;
-  if (!pack.problems[i].empty() || pack.st.in_file.available(e.offset) < e.len) {
+  const PackEntry& e = pf.records.entries[i];
+  const EntryRect& rect = pf.records.rects[i];
+  const bool tiled = pack_is_tiled(pf.records.header);
+  if (!pf.records.problems[i].empty() || pf.in.available(e.offset) < e.len) {
     why = "its data (offset " + std::to_string(e.offset) + ", len " + std::to_string(e.len) +
           ") lies outside the file";
     return false;
   }
   bool read_failed = false;
-  std::vector<uint8_t> payload = tool_pack_read(pack, entry_payload_pos(e), e.len - ENTRY_RECT_SIZE, read_failed);
+  std::vector<uint8_t> payload = tool_pack_read(pf, entry_payload_pos(e), payload_len(e), read_failed);
   if (read_failed) {
     why = "read failed";
     return false;
   }
   EntryPixels px;
-  int rc = entry_pixels(tiled, e, rect, payload, px);
-  if (rc != ENTRY_PIXELS_OK) {
-    why = entry_pixels_error_text(rc);
+  if (Status s = entry_pixels(tiled, e, rect, payload, px); !s.ok()) {
+    why = s.message;
     return false;
   }
   me.type = px.raw_type;
@@ -77,12 +76,12 @@ bool export_entry(ToolPack& pack, size_t i, const ManifestEntry* from, const std
 // The file names of every entry, given from the table alone before anything
 // is decoded: <name>.jpg for JPEG entries, <name>.png for images with pixels,
 // none for an image of width or height 0.
-std::vector<std::string> plan_files(const ToolPack& pack, const std::vector<ManifestEntry>& records) {
+std::vector<std::string> plan_files(const PackRecords& pack, const std::vector<ManifestEntry>& records) {
   ExportNames names;
   std::vector<std::string> files(records.size());
   for (size_t i = 0; i < records.size(); ++i) {
-    const EntryRect& rect = pack.st.rects[i];
-    if (pack.st.entries[i].type == TYPE_JPEG) files[i] = names.take(records[i].name, ".jpg");
+    const EntryRect& rect = pack.rects[i];
+    if (pack.entries[i].type == TYPE_JPEG) files[i] = names.take(records[i].name, ".jpg");
     else if (rect.width != 0 && rect.height != 0) files[i] = names.take(records[i].name, ".png");
   }
   return files;
@@ -91,10 +90,10 @@ std::vector<std::string> plan_files(const ToolPack& pack, const std::vector<Mani
 // A file export would replace that is one of its inputs (the pack, the
 // --formats manifest or a picture that manifest lists, whose original would
 // be lost for a re-coded copy): one line, true.
-bool writes_over_an_input(const ToolPack& pack, const std::string& formats_path, const Manifest& formats,
+bool writes_over_an_input(const PackFile& pf, const std::string& formats_path, const Manifest& formats,
                           const std::string& dir_path, const ExportDir& dir, const std::vector<std::string>& files) {
   FileId pack_id, formats_id;
-  const bool has_pack = file_id(fileno(pack.st.in_file.file), pack_id);
+  const bool has_pack = file_id(fileno(pf.in.file), pack_id);
   const bool has_formats = !formats_path.empty() && file_id(formats_path, formats_id);
   std::vector<FileId> pictures;
   const std::string base = folder_of(formats_path);
@@ -124,20 +123,19 @@ bool writes_over_an_input(const ToolPack& pack, const std::string& formats_path,
 }  // namespace
 
 int tool_export(const std::string& pack_path, const std::string& dir_path, const std::string& formats_path) {
-  ToolPack pack;
-  std::string message;
-  if (tool_pack_load(pack, pack_path, false, message) != PACK_OK)
-    return tool_load_failed(stderr, "export", pack_path, message);
+  PackFile pf;
+  if (Status s = tool_pack_load(pf, pack_path, false); !s.ok())
+    return tool_load_failed(stderr, "export", pack_path, s.message);
   std::string err;
   Manifest formats;
   if (!formats_path.empty() && !read_manifest(formats_path, formats, err)) {
     std::fprintf(stderr, "export: %s\n", err.c_str());
     return 1;
   }
-  const std::vector<PackEntry>& entries = pack.st.entries;
+  const std::vector<PackEntry>& entries = pf.records.entries;
   Manifest m;
-  m.tiled = pack.st.header.bytes[TILED_FLAG] != 0;
-  m.codec_kind = pack.st.header.bytes[CODEC_KIND];
+  m.tiled = pack_is_tiled(pf.records.header);
+  m.codec_kind = pack_codec_kind(pf.records.header);
   m.entries.resize(entries.size());
   for (size_t i = 0; i < entries.size(); ++i) {
     ManifestEntry& me = m.entries[i];
@@ -145,14 +143,14 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
     me.name.assign(entries[i].name.begin(), entries[i].name.end());
     while (!me.name.empty() && me.name.back() == '\0') me.name.pop_back();
   }
-  const std::vector<std::string> files = plan_files(pack, m.entries);
+  const std::vector<std::string> files = plan_files(pf.records, m.entries);
   ExportDir dir;
   if (!dir.open(dir_path, err)) {
     std::fprintf(stderr, "%s\n", err.c_str());
     return 1;
   }
   // Refused whole, before any file is written.
-  if (writes_over_an_input(pack, formats_path, formats, dir_path, dir, files)) return 1;
+  if (writes_over_an_input(pf, formats_path, formats, dir_path, dir, files)) return 1;
 
   ManifestMatcher matcher = formats_path.empty() ? ManifestMatcher() : ManifestMatcher(formats);
   int failures = 0;
@@ -162,7 +160,7 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
     const ManifestEntry* from = matcher.next(me.name);
     bool guessed = false;
     std::string why;
-    if (!export_entry(pack, i, from, files[i], dir, me, guessed, why)) {
+    if (!export_entry(pf, i, from, files[i], dir, me, guessed, why)) {
       // Its record stays (without a file unless one was written), so that
       // create refuses the manifest rather than build a pack without it.
       std::fprintf(stderr, "%s: %s: %s\n", pack_path.c_str(), manifest_entry_label(i, me).c_str(), why.c_str());

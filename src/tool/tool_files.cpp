@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "tool/manifest.h"
-#include "tool/tool_pack.h"
+#include "tool/tool_text.h"
 
 namespace {
 

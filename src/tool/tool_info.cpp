@@ -5,10 +5,9 @@
 #include <nlohmann/json.hpp>
 #include <span>
 
-#include "commands/convert_entry.h"
-#include "commands/entry_pixels.h"
+#include "core/entry_form.h"
 #include "tool/tool_commands.h"
-#include "tool/tool_pack.h"
+#include "tool/tool_text.h"
 
 namespace {
 
@@ -50,52 +49,62 @@ void set_error(EntryInfo& x, std::string why) {
   if (x.error.empty()) x.error = std::move(why);
 }
 
-// The block's header and TileRef table. `head` is the start of the block,
-// block_size the bytes of it that the file holds. Mirrors what the region
-// decoder refuses, without decoding a tile.
-void inspect_block(std::span<const uint8_t> head, uint64_t block_size, EntryInfo& x) {
-  if (head.size() < TILE_HEADER_SIZE) {
+// The rule of the block header that tile_image_read refused (rc), as the
+// line names it.
+std::string header_fault(const TileImage& t, uint64_t block_size, int32_t rc) {
+  if (t.bytes_per_pixel < 1 || t.bytes_per_pixel > 4)
+    return format("block has %u bytes per pixel, not 1 to 4", t.bytes_per_pixel);
+  if (t.magic == TILE_MAGIC_RAW) return "untiled pixels run past the end of the block";
+  if (t.width == 0 || t.height == 0) return format("empty image with %u tiles", t.tile_count);
+  if (t.tile_width == 0 || t.tile_height == 0) return "tile side 0";
+  if (uint64_t{t.tile_width} * t.tile_height * t.bytes_per_pixel > TILE_BUFFER_SIZE)
+    return format("tile of %ux%u pixels larger than 1 MiB", t.tile_width, t.tile_height);
+  const uint32_t grid = ((uint32_t{t.width} + t.tile_width - 1) / t.tile_width) *
+                        ((uint32_t{t.height} + t.tile_height - 1) / t.tile_height);
+  if (grid != t.tile_count) return format("tile_count %u, the grid has %u tiles", t.tile_count, grid);
+  if (block_size < TILE_HEADER_SIZE + uint64_t{TILE_REF_SIZE} * t.tile_count)
+    return "tile table runs past the end of the block";
+  return tile_error_text(rc);
+}
+
+// The block's header and TileRef table; `block` is what the file holds of
+// it. Whether the header reads is the region decoder's own check
+// (tile_image_read); no tile is decoded.
+void inspect_block(std::span<const uint8_t> block, EntryInfo& x) {
+  if (block.size() < TILE_HEADER_SIZE) {
     set_error(x, "tiled block shorter than its 16-byte header");
     return;
   }
   TileBlockInfo b;
-  b.header = read_tile_image(head.data());
+  b.header = read_tile_image(block.data());
   const TileImage& t = b.header;
+  TileImage checked;
+  const int32_t rc = tile_image_read(block, &checked);
   const bool bpp_ok = t.bytes_per_pixel >= 1 && t.bytes_per_pixel <= 4;
   x.bytes_per_pixel = bpp_ok ? t.bytes_per_pixel : 0;
   x.raw_size = uint64_t{x.rect.width} * x.rect.height * x.bytes_per_pixel;
-  if (block_codec_name(t.magic) == nullptr)
-    set_error(x, "block names no codec (magic \"" + magic_text(t.magic) + "\")");
+  if (rc == TILE_ERR_MAGIC) set_error(x, "block names no codec (magic \"" + magic_text(t.magic) + "\")");
   if (t.width != x.rect.width || t.height != x.rect.height)
     set_error(x, format("block is %ux%u, the entry's rectangle %ux%u", t.width, t.height, x.rect.width,
                         x.rect.height));
-  if (!bpp_ok) set_error(x, format("block has %u bytes per pixel, not 1 to 4", t.bytes_per_pixel));
-  const uint64_t body = block_size - TILE_HEADER_SIZE;
+  if (rc != 0 && rc != TILE_ERR_MAGIC) set_error(x, header_fault(t, block.size(), rc));
 
+  // The grid and the tile payloads, shown whether or not the header reads.
   if (t.magic == TILE_MAGIC_RAW) {
     const uint64_t pixels = uint64_t{t.width} * t.height * t.bytes_per_pixel;
     b.across = b.down = (t.width != 0 && t.height != 0) ? 1 : 0;
     b.min_tile_len = b.max_tile_len = static_cast<uint32_t>(std::min<uint64_t>(pixels, UINT32_MAX));
     b.tile_bytes = pixels;
-    if (body < pixels) set_error(x, "untiled pixels run past the end of the block");
-  } else if (block_codec_name(t.magic) != nullptr) {
-    if (t.width == 0 || t.height == 0) {
-      if (t.tile_count != 0) set_error(x, format("empty image with %u tiles", t.tile_count));
-    } else if (t.tile_width == 0 || t.tile_height == 0) {
-      set_error(x, "tile side 0");
-    } else {
-      if (uint64_t{t.tile_width} * t.tile_height * t.bytes_per_pixel > TILE_BUFFER_SIZE)
-        set_error(x, format("tile of %ux%u pixels larger than 1 MiB", t.tile_width, t.tile_height));
+  } else if (rc != TILE_ERR_MAGIC) {
+    if (t.width != 0 && t.height != 0 && t.tile_width != 0 && t.tile_height != 0) {
       b.across = (uint32_t{t.width} + t.tile_width - 1) / t.tile_width;
       b.down = (uint32_t{t.height} + t.tile_height - 1) / t.tile_height;
-      if (uint64_t{b.across} * b.down != t.tile_count)
-        set_error(x, format("tile_count %u, the grid has %u tiles", t.tile_count, b.across * b.down));
     }
-    const uint64_t refs = std::min<uint64_t>(t.tile_count, (head.size() - TILE_HEADER_SIZE) / TILE_REF_SIZE);
-    if (refs < t.tile_count) set_error(x, "tile table runs past the end of the block");
+    const uint64_t refs = std::min<uint64_t>(t.tile_count, (block.size() - TILE_HEADER_SIZE) / TILE_REF_SIZE);
     for (uint64_t k = 0; k < refs; ++k) {
-      TileRef r = read_tile_ref(head.data() + TILE_HEADER_SIZE + k * TILE_REF_SIZE);
-      if (r.len == 0 || r.offset > block_size || r.len > block_size - r.offset)
+      TileRef r = read_tile_ref(block.data() + TILE_HEADER_SIZE + k * TILE_REF_SIZE);
+      // As the region decoder refuses a tile.
+      if (r.len == 0 || r.offset > block.size() || r.len > block.size() - r.offset)
         set_error(x, format("tile %u lies outside the block (offset %u, len %u)", static_cast<unsigned>(k),
                             r.offset, r.len));
       b.min_tile_len = std::min(b.min_tile_len.value_or(UINT32_MAX), r.len);
@@ -106,58 +115,46 @@ void inspect_block(std::span<const uint8_t> head, uint64_t block_size, EntryInfo
   x.block = b;
 }
 
-// Whether a type-39 entry of a tiled pack still holds its block: a codec's
-// magic and the entry's size in the header. Otherwise it holds pixels when
-// its length is the image at 1 to 4 bytes per pixel.
-bool looks_like_block(std::span<const uint8_t> head, const EntryRect& rect, uint64_t n) {
-  if (is_tile_block(rect, head)) return true;
-  const uint64_t area = uint64_t{rect.width} * rect.height;
-  if (area == 0) return n != 0;
-  return !(n % area == 0 && n / area >= 1 && n / area <= 4);
-}
-
 std::string past_end(uint64_t need, uint64_t have) {
   return format("data runs past the end of the file: %llu bytes after the EntryRect, the file holds %llu",
                 static_cast<unsigned long long>(need), static_cast<unsigned long long>(have));
 }
 
-EntryInfo inspect_entry(ToolPack& pack, size_t i, bool tiled, bool& read_failed) {
+EntryInfo inspect_entry(PackFile& pf, size_t i, bool tiled, bool& read_failed) {
   EntryInfo x;
-  x.entry = pack.st.entries[i];
-  x.rect = pack.st.rects[i];
+  x.entry = pf.records.entries[i];
+  x.rect = pf.records.rects[i];
   const PackEntry& e = x.entry;
   const uint64_t area = uint64_t{x.rect.width} * x.rect.height;
-  const bool loaded = pack.problems[i].empty();
-  const uint64_t n = loaded ? e.len - uint64_t{4} : 0;
+  const bool loaded = pf.records.problems[i].empty();
+  const uint64_t n = loaded ? payload_len(e) : 0;
   const uint64_t pos = entry_payload_pos(e);
-  const uint64_t avail = pack.st.in_file.available(pos);
+  const uint64_t avail = pf.in.available(pos);
 
   x.bytes_per_pixel = entry_bytes_per_pixel(e);
   if (e.type == TYPE_JPEG) {
     x.kind = EntryKind::jpeg;
     x.bytes_per_pixel = 0;
   } else if (tiled) {
+    // In a tiled pack every code but 38 and 39 is a source image: a
+    // TileHint and its pixels. A type-39 entry holds a block, or the pixels
+    // tiled decompression left.
     x.kind = e.type == TYPE_TILED ? EntryKind::tiled_block : EntryKind::raw_hinted;
     if (e.type == TYPE_TILED && loaded) {
-      std::vector<uint8_t> head = tool_pack_read(pack, pos, std::min<uint64_t>(n, TILE_HEADER_SIZE), read_failed);
-      if (!looks_like_block(head, x.rect, n)) {
+      std::vector<uint8_t> head = tool_pack_read(pf, pos, std::min<uint64_t>(n, TILE_HEADER_SIZE), read_failed);
+      if (classify_entry(true, e, x.rect, head, n) == EntryForm::DecodedTiled) {
         x.kind = EntryKind::tiled_pixels;
         x.bytes_per_pixel = area != 0 ? static_cast<int>(n / area) : 0;
       }
     }
-  } else if (raw_type(e.type) != e.type) {
-    x.kind = EntryKind::lz4;
-  } else if (compressed_type(e.type) != e.type) {
-    x.kind = EntryKind::raw;
   } else {
-    // A code without an LZ4 form keeps it when compressed: the length tells.
-    x.kind = n == area * x.bytes_per_pixel ? EntryKind::raw : EntryKind::lz4;
+    x.kind = classify_entry(false, e, x.rect, {}, n) == EntryForm::Lz4 ? EntryKind::lz4 : EntryKind::raw;
   }
   // A block's pixel size is in its own header, read below.
   if (x.kind == EntryKind::tiled_block) x.bytes_per_pixel = 0;
   x.raw_size = area * x.bytes_per_pixel;
   if (!loaded) {
-    x.error = pack.problems[i];
+    x.error = pf.records.problems[i];
     return x;
   }
 
@@ -166,24 +163,15 @@ EntryInfo inspect_entry(ToolPack& pack, size_t i, bool tiled, bool& read_failed)
       if (avail < x.raw_size) set_error(x, past_end(x.raw_size, avail));
       break;
     case EntryKind::raw_hinted: {
-      std::vector<uint8_t> hint = tool_pack_read(pack, pos, TILE_HINT_SIZE, read_failed);
+      std::vector<uint8_t> hint = tool_pack_read(pf, pos, TILE_HINT_SIZE, read_failed);
       if (hint.size() == TILE_HINT_SIZE) x.hint = read_tile_hint(hint.data());
       if (avail < TILE_HINT_SIZE + x.raw_size) set_error(x, past_end(TILE_HINT_SIZE + x.raw_size, avail));
       break;
     }
-    case EntryKind::tiled_block: {
+    case EntryKind::tiled_block:
       if (n > avail) set_error(x, past_end(n, avail));
-      std::vector<uint8_t> head = tool_pack_read(pack, pos, std::min<uint64_t>(n, TILE_HEADER_SIZE), read_failed);
-      uint64_t want = head.size();
-      if (head.size() == TILE_HEADER_SIZE) {
-        TileImage t = read_tile_image(head.data());
-        // The header and the TileRef table; the payloads are not read.
-        want = t.magic == TILE_MAGIC_RAW ? TILE_HEADER_SIZE : TILE_HEADER_SIZE + uint64_t{TILE_REF_SIZE} * t.tile_count;
-      }
-      std::vector<uint8_t> block = tool_pack_read(pack, pos, std::min(n, want), read_failed);
-      inspect_block(block, std::min(n, avail), x);
+      inspect_block(tool_pack_read(pf, pos, n, read_failed), x);
       break;
-    }
     case EntryKind::lz4:
     case EntryKind::jpeg:
     case EntryKind::tiled_pixels:
@@ -220,21 +208,23 @@ const char* entry_kind_text(EntryKind k) {
 }
 
 int inspect_pack(const std::string& path, PackInfo& info, std::string& message) {
-  ToolPack pack;
-  int rc = tool_pack_load(pack, path, false, message);
-  if (rc != PACK_OK) return rc;
-  info.size = pack.st.in_size;
-  info.header = pack.st.header;
-  const bool tiled = info.header.bytes[TILED_FLAG] != 0;
+  PackFile pf;
+  if (Status s = tool_pack_load(pf, path, false); !s.ok()) {
+    message = s.message;
+    return s.code;
+  }
+  info.size = pf.records.size;
+  info.header = pf.records.header;
+  const bool tiled = pack_is_tiled(info.header);
   bool read_failed = false;
   info.entries.clear();
-  for (size_t i = 0; i < pack.st.entries.size() && !read_failed; ++i)
-    info.entries.push_back(inspect_entry(pack, i, tiled, read_failed));
+  for (size_t i = 0; i < pf.records.entries.size() && !read_failed; ++i)
+    info.entries.push_back(inspect_entry(pf, i, tiled, read_failed));
   if (read_failed) {
     message = "read " + path + " failed";
     return PACK_ERR_MALFORMED;
   }
-  return PACK_OK;
+  return 0;
 }
 
 namespace {
@@ -243,7 +233,7 @@ namespace {
 // empty image.
 std::optional<double> entry_ratio(const EntryInfo& x) {
   if (x.kind == EntryKind::jpeg || x.raw_size == 0 || x.entry.len < ENTRY_RECT_SIZE) return std::nullopt;
-  return static_cast<double>(x.entry.len - ENTRY_RECT_SIZE) / static_cast<double>(x.raw_size);
+  return static_cast<double>(payload_len(x.entry)) / static_cast<double>(x.raw_size);
 }
 
 std::string block_line(const TileBlockInfo& b) {
@@ -354,7 +344,7 @@ std::string info_json(const PackInfo& info) {
 int run_info(const std::string& path, bool json, std::FILE* out, std::FILE* err) {
   PackInfo info;
   std::string message;
-  if (inspect_pack(path, info, message) != PACK_OK) return tool_load_failed(err, "info", path, message);
+  if (inspect_pack(path, info, message) != 0) return tool_load_failed(err, "info", path, message);
   std::string text = json ? info_json(info) + "\n" : info_table(info);
   if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0) {
     std::fprintf(err, "info: writing the listing failed\n");

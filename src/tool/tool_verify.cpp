@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <vector>
 
-#include "commands/convert_entry.h"
+#include "core/convert.h"
 #include "tool/tool_commands.h"
-#include "tool/tool_pack.h"
+#include "tool/tool_text.h"
 
 namespace {
 
 struct Verifier {
-  ToolPack pack;
-  ToolPack source;
+  PackFile pack;
+  PackFile source;
   bool has_source = false;
   bool tiled = false;
   bool source_tiled = false;
@@ -29,12 +29,12 @@ struct Verifier {
 
   void compare(size_t i, const PackEntry& e, const EntryRect& rect, const EntryResult* r,
                std::vector<std::string>& why) {
-    if (!source.problems[i].empty()) {
-      why.push_back("source entry: " + source.problems[i]);
+    if (!source.records.problems[i].empty()) {
+      why.push_back("source entry: " + source.records.problems[i]);
       return;
     }
-    const PackEntry& se = source.st.entries[i];
-    const EntryRect& srect = source.st.rects[i];
+    const PackEntry& se = source.records.entries[i];
+    const EntryRect& srect = source.records.rects[i];
     if (entry_name(e) != entry_name(se))
       why.push_back("the source's entry is named \"" + tool_display_name(entry_name(se)) + "\"");
     const uint8_t expected_type = se.type == TYPE_JPEG ? TYPE_JPEG : tiled ? TYPE_TILED : se.type;
@@ -76,22 +76,24 @@ struct Verifier {
 
 int run_verify(const std::string& pack_path, const std::string& against, std::FILE* out, std::FILE* err) {
   Verifier v;
-  std::string message;
-  auto load_failed = [&](const std::string& path) { return tool_load_failed(err, "verify", path, message); };
-  if (tool_pack_load(v.pack, pack_path, false, message) != PACK_OK) return load_failed(pack_path);
+  if (Status s = tool_pack_load(v.pack, pack_path, false); !s.ok())
+    return tool_load_failed(err, "verify", pack_path, s.message);
   v.has_source = !against.empty();
   // As the compress command loads it: image lengths from the rectangles.
-  if (v.has_source && tool_pack_load(v.source, against, true, message) != PACK_OK) return load_failed(against);
-  v.tiled = v.pack.st.header.bytes[TILED_FLAG] != 0;
-  v.source_tiled = v.source.st.header.bytes[TILED_FLAG] != 0;
+  if (v.has_source) {
+    if (Status s = tool_pack_load(v.source, against, true); !s.ok())
+      return tool_load_failed(err, "verify", against, s.message);
+  }
+  v.tiled = pack_is_tiled(v.pack.records.header);
+  v.source_tiled = pack_is_tiled(v.source.records.header);
 
-  const std::vector<PackEntry>& entries = v.pack.st.entries;
-  const std::vector<PackEntry>& source_entries = v.source.st.entries;
+  const std::vector<PackEntry>& entries = v.pack.records.entries;
+  const std::vector<PackEntry>& source_entries = v.source.records.entries;
   int status = 0;
   if (v.has_source) {
     // The conversions copy the header, so a pack and its source share it.
-    const auto& a = v.pack.st.header.bytes;
-    const auto& b = v.source.st.header.bytes;
+    const auto& a = v.pack.records.header.bytes;
+    const auto& b = v.source.records.header.bytes;
     auto diff = std::mismatch(a.begin(), a.end(), b.begin());
     if (diff.first != a.end()) {
       const size_t at = static_cast<size_t>(diff.first - a.begin());
@@ -111,17 +113,18 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
       why.push_back("missing: the pack has " + std::to_string(entries.size()) + " entries");
     } else {
       const PackEntry& e = entries[i];
-      const EntryRect& rect = v.pack.st.rects[i];
+      const EntryRect& rect = v.pack.records.rects[i];
       name = entry_name(e);
-      if (!v.pack.problems[i].empty()) {
-        why.push_back(v.pack.problems[i]);
+      if (!v.pack.records.problems[i].empty()) {
+        why.push_back(v.pack.records.problems[i]);
       } else {
         std::vector<uint8_t> data =
             tool_pack_read(v.pack, entry_payload_pos(e), decompress_read_size(e), v.read_failed);
         EntryResult r = decompress_entry(e, rect, data, v.tiled);
         data = {};
-        if (r.failed) {
-          why.push_back(r.why.empty() ? "does not decode" : r.why);
+        const bool decoded = r.status.ok();
+        if (!decoded) {
+          why.push_back(r.status.message.empty() ? "does not decode" : r.status.message);
         } else {
           out_size += ENTRY_RECT_SIZE + r.data.size() + pack_padding(r.data.size());
           if (r.data.size() > PACK_MAX_PAYLOAD) {
@@ -130,7 +133,7 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
             why.push_back("the decompressed pack would reach 2 GiB here");
           }
         }
-        if (v.has_source && i < source_entries.size()) v.compare(i, e, rect, r.failed ? nullptr : &r, why);
+        if (v.has_source && i < source_entries.size()) v.compare(i, e, rect, decoded ? &r : nullptr, why);
       }
       if (v.has_source && i >= source_entries.size())
         why.push_back("the source has only " + std::to_string(source_entries.size()) + " entries");

@@ -14,6 +14,17 @@
 #include <cstdlib>
 #include <string_view>
 
+std::string progress(const std::string& name, size_t n, size_t l) {
+  uint32_t pct = n == 0 ? 0 : static_cast<uint32_t>(l * 100u) / static_cast<uint32_t>(n);
+  return name + " " + std::to_string(n) + " -> " + std::to_string(l) + " (" + std::to_string(pct) + "%)\r\n";
+}
+
+std::string summary(const char* cmd, size_t in, size_t out) {
+  return std::string(cmd) + ": " + std::to_string(in) + " -> " + std::to_string(out) + " (" +
+         std::to_string(static_cast<uint32_t>(out * 100u) / static_cast<uint32_t>(in)) + "%)\r\n" +
+         "file size: " + std::to_string(in) + " -> " + std::to_string(out) + "\n";
+}
+
 ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
                  long file_limit) {
   ToolRun run;

@@ -11,6 +11,11 @@ struct ToolRun {
                        // caller's, but for morvane's "morvane: " lines)
 };
 
+// morvane's lines: "<name> N -> L (P%)\r\n" for an entry, and the run's
+// "<cmd>: IN -> OUT (P%)\r\n" and "file size: IN -> OUT\n".
+std::string progress(const std::string& name, size_t n, size_t l);
+std::string summary(const char* cmd, size_t in, size_t out);
+
 // Runs `exe args...` in directory cwd (empty: the current one). With
 // file_limit > 0 the child runs under that RLIMIT_FSIZE with SIGXFSZ ignored.
 ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd = "",

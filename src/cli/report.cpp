@@ -1,0 +1,47 @@
+#include "cli/report.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+void explain(const char* fmt, ...) {
+  static int lines = 0;
+  if (lines >= MAX_EXPLAIN_LINES) return;
+  ++lines;
+  char text[512];
+  va_list ap;
+  va_start(ap, fmt);
+  std::vsnprintf(text, sizeof text, fmt, ap);
+  va_end(ap);
+  std::fprintf(stderr, "morvane: %s\n", text);
+}
+
+void report_load_failure(const Status& s, const char* path, const PackFile& pf) {
+  std::printf("%s\n", s.message.c_str());
+  if (s.code == PACK_ERR_OPEN) {
+    explain("%s: %s", path, std::strerror(pf.in.error));
+    if (pf.in.error == EISDIR) explain("a pack is one file, made with morvane-tool create MANIFEST PACK");
+  } else if (s.code == PACK_ERR_NOT_PACK) {
+    explain("%s: %s", path, pf.records.not_a_pack.c_str());
+    explain("packs are made from PNG and JPEG files with morvane-tool create MANIFEST PACK");
+  } else {
+    explain("%s", s.message.c_str());
+  }
+}
+
+bool open_output(OutputFile& out, const char* path, const char* side_file) {
+  if (out.open(path, OutputLinks::Follow, side_file)) return true;
+  std::printf("open %s failed\n", path);
+  explain("%s: %s", path, std::strerror(out.error()));
+  return false;
+}
+
+void print_file_size(int64_t in_size, int64_t out_size) {
+  if (out_size != 0) {
+    std::printf("file size: %d -> %d\n", static_cast<int>(in_size), static_cast<int>(out_size));
+  } else {
+    std::printf("file size: %d\n", static_cast<int>(in_size));
+  }
+  std::fflush(stdout);
+}

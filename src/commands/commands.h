@@ -1,7 +1,0 @@
-// The three commands over a pack file. Each returns the process exit status:
-// 0 when it did all of its work, 1 when it reported any failure.
-#pragma once
-
-int compress_pack(const char* in_path, const char* out_path);
-int decompress_pack(const char* in_path, const char* out_path);
-int list_pack(const char* in_path, const char* out_path);

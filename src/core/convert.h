@@ -1,0 +1,57 @@
+// The conversion of one entry, as a function of the bytes that the input
+// holds after its EntryRect to the bytes that follow it in the output. No
+// file is touched and nothing is printed, so entries may be converted side
+// by side and still give the same output.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "core/tile_jobs.h"
+#include "pack/pack_format.h"
+#include "pack/status.h"
+
+enum class EntryAction {
+  Converted,  // compressed or decompressed
+  Copied,     // already compressed data, copied as stored by compression
+  Jpeg,       // JPEG data, copied
+  Kept,       // could not be converted: kept unchanged
+};
+
+struct EntryResult {
+  std::vector<uint8_t> data;  // what follows the EntryRect in the output
+  uint8_t type = 0;
+  EntryAction action = EntryAction::Converted;
+  // The payload bytes the entry had: the first number of its progress line.
+  uint64_t from_size = 0;
+  // Not ok when the run fails for this entry: ENTRY_ERR_KEPT (Kept), or
+  // ENTRY_ERR_NOT_A_BLOCK (Copied); the message says why.
+  Status status;
+};
+
+// How many bytes after the EntryRect each conversion reads: the payload (and
+// for tiled sources the TileHint before it; already compressed entries have
+// none and are read for their stored len - 4). `stored_len` is the len the
+// input's table holds when e.len was recomputed (absent: e.len is the stored
+// one); in whole-entry mode an entry of a kept code is read for the larger
+// of its pixel array and its stored len - 4, which may be LZ4 data.
+uint64_t compress_read_size(const PackEntry& e, bool tiled, std::optional<uint32_t> stored_len = std::nullopt);
+inline uint64_t decompress_read_size(const PackEntry& e) { return payload_len(e); }
+
+// `data` is what the input holds of the bytes that compress_read_size asked
+// for (fewer at the end of the input). An entry that cannot be converted
+// comes back Kept, with `data` unchanged and its type kept. Entries of a
+// compressed code (is_compressed_type) are copied as stored; so is, in
+// whole-entry mode, an entry of a kept code whose stored len - 4 bytes are
+// LZ4 data of its image (holds_lz4_image). With `jobs`, the tiles of a large
+// image may be coded side by side; the result is the same.
+EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
+                           bool tiled, uint8_t codec_kind, const JobRunner* jobs = nullptr,
+                           std::optional<uint32_t> stored_len = std::nullopt);
+
+// `data`: the bytes decompress_read_size asked for. Tiled packs decode every
+// entry but JPEG as a tiled block; whole-entry packs as LZ4 data, up to
+// W x H x 4 bytes.
+EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data, bool tiled);

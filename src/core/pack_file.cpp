@@ -1,0 +1,14 @@
+#include "core/pack_file.h"
+
+Status open_pack(PackFile& pf, const char* path, const PackLoadOptions& options) {
+  pf.records = PackRecords{};
+  if (!pf.in.open(path)) return {PACK_ERR_OPEN, "open " + std::string(path) + " failed"};
+  InputFile& in = pf.in;
+  return load_pack_records(
+      [&in](uint64_t pos, std::span<uint8_t> dst, bool& failed) {
+        const size_t got = in.read_at(pos, dst);
+        failed = in.read_error;
+        return got;
+      },
+      in.size, path, options, pf.records);
+}

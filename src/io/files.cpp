@@ -1,0 +1,317 @@
+#include "io/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "io/signal_cleanup.h"
+
+bool InputFile::open(const char* path) {
+  close();
+  error = 0;
+  file = std::fopen(path, "rb");
+  if (file == nullptr) {
+    error = errno;
+    return false;
+  }
+  // A directory opens but cannot be read.
+  struct stat st {};
+  if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
+    error = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    close();
+    return false;
+  }
+  if (std::fseek(file, 0, SEEK_END) != 0) {
+    error = errno;
+    close();
+    return false;
+  }
+  long end = std::ftell(file);
+  if (end < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+    error = errno;
+    close();
+    return false;
+  }
+  size = end;
+  return true;
+}
+
+void InputFile::close() {
+  if (file != nullptr) std::fclose(file);
+  file = nullptr;
+  size = 0;
+}
+
+bool InputFile::is_same_file(const char* path) const {
+  struct stat in {}, other {};
+  if (file == nullptr || fstat(fileno(file), &in) != 0 || stat(path, &other) != 0) return false;
+  return in.st_dev == other.st_dev && in.st_ino == other.st_ino;
+}
+
+size_t InputFile::read_at(uint64_t pos, std::span<uint8_t> dst) {
+  if (dst.empty() || pos >= static_cast<uint64_t>(size)) return 0;
+  if (std::fseek(file, static_cast<long>(pos), SEEK_SET) != 0) {
+    read_error = true;
+    return 0;
+  }
+  size_t got = std::fread(dst.data(), 1, dst.size(), file);
+  if (got < dst.size() && std::ferror(file)) {
+    read_error = true;
+    std::clearerr(file);
+  }
+  return got;
+}
+
+bool InputFile::read_range(uint64_t pos, uint64_t size, std::vector<uint8_t>& out) {
+  out.resize(static_cast<size_t>(std::min(size, available(pos))));
+  if (read_at(pos, out) == out.size()) return true;
+  out.clear();
+  return false;
+}
+
+namespace {
+
+// Permission bits a file created by fopen(path, "wb") would get.
+mode_t default_mode() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+// Splits a path into its folder ("." when it has none) and its last name.
+void split_path(const std::string& path, std::string& dir, std::string& base) {
+  dir = ".";
+  base = path;
+  size_t slash = path.rfind('/');
+  if (slash != std::string::npos) {
+    dir = slash == 0 ? "/" : path.substr(0, slash);
+    base = path.substr(slash + 1);
+  }
+}
+
+// Whether path is the entry `name` of the current folder (the same folder
+// reached by any way, same name).
+bool is_entry_of_cwd(const std::string& path, const char* name) {
+  std::string dir, base;
+  split_path(path, dir, base);
+  if (base != name) return false;
+  struct stat here {}, there {};
+  return stat(".", &here) == 0 && stat(dir.c_str(), &there) == 0 && here.st_dev == there.st_dev &&
+         here.st_ino == there.st_ino;
+}
+
+// Where the output path leads when it meets side_file before the end of its
+// chain of symbolic links: that name; otherwise empty.
+std::string side_file_on_the_way(const char* path, const char* side_file) {
+  std::string p = path;
+  // As many links as the kernel follows before ELOOP.
+  for (int hops = 0; hops <= 40; ++hops) {
+    if (is_entry_of_cwd(p, side_file)) return p;
+    struct stat ls {};
+    if (lstat(p.c_str(), &ls) != 0 || !S_ISLNK(ls.st_mode)) return {};
+    std::vector<char> target(PATH_MAX + 1);
+    ssize_t n = readlink(p.c_str(), target.data(), target.size() - 1);
+    if (n < 0) return {};
+    std::string next(target.data(), static_cast<size_t>(n));
+    if (next.empty()) return {};
+    if (next[0] != '/') {
+      std::string dir, base;
+      split_path(p, dir, base);
+      next = dir + "/" + next;
+    }
+    p = next;
+  }
+  return {};
+}
+
+}  // namespace
+
+bool OutputFile::open(const char* path, OutputLinks links, const char* side_file) {
+  static const bool signals_installed = install_signal_cleanup();
+  (void)signals_installed;
+  discard();
+  failed_ = false;
+  error_ = 0;
+  std::string replaced;
+  if (links == OutputLinks::Replace) {
+    replaced = path;
+  } else if (side_file != nullptr) {
+    replaced = side_file_on_the_way(path, side_file);
+  }
+  if (replaced.empty()) return open_follow(path);
+  final_path_ = replaced;
+  mode_t mode = default_mode();
+  struct stat st {};
+  if (lstat(replaced.c_str(), &st) == 0) {
+    // A folder cannot be replaced by a file.
+    if (S_ISDIR(st.st_mode)) {
+      error_ = EISDIR;
+      return false;
+    }
+    // A file of ours keeps its permission bits; one planted by someone else
+    // does not choose them.
+    if (S_ISREG(st.st_mode) && st.st_uid == geteuid()) mode = st.st_mode & 0777;
+  }
+  return open_temp(replaced, mode);
+}
+
+bool OutputFile::open_follow(const char* path) {
+  final_path_ = path;
+  struct stat st {};
+  if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+    // A device or a pipe cannot be replaced; it gets the finished output at
+    // commit, so a failed run writes nothing to it.
+    device_ = std::fopen(path, "wb");
+    if (device_ == nullptr) {
+      error_ = errno;
+      return false;
+    }
+    file_ = std::tmpfile();
+    if (file_ == nullptr) {
+      error_ = errno;
+      std::fclose(device_);
+      device_ = nullptr;
+      return false;
+    }
+    return true;
+  }
+  mode_t mode = default_mode();
+  if (stat(path, &st) == 0) {
+    mode = st.st_mode & 07777;
+    // Replace the file a symbolic link points to, not the link.
+    if (char* real = realpath(path, nullptr)) {
+      final_path_ = real;
+      std::free(real);
+    }
+  }
+  return open_temp(final_path_, mode);
+}
+
+// The temporary file beside target, to be renamed over it by commit().
+bool OutputFile::open_temp(const std::string& target, mode_t mode) {
+  std::string dir, base;
+  split_path(target, dir, base);
+  std::string temp = dir + "/." + base + ".XXXXXX";
+  std::vector<char> name(temp.begin(), temp.end());
+  name.push_back('\0');
+  {
+    CleanupSignalsBlocked blocked;
+    // mkstemp creates the name exclusively (O_CREAT | O_EXCL): never an
+    // existing file or link.
+    int fd = mkstemp(name.data());
+    if (fd < 0) {
+      error_ = errno;
+      return false;
+    }
+    temp_path_ = name.data();
+    cleanup_slot_ = arm_signal_cleanup(temp_path_);
+    fchmod(fd, mode);
+    file_ = fdopen(fd, "wb");
+    if (file_ == nullptr) {
+      error_ = errno;
+      ::close(fd);
+    }
+  }
+  if (file_ == nullptr) {
+    unlink(temp_path_.c_str());
+    disarm_signal_cleanup(cleanup_slot_);
+    temp_path_.clear();
+    return false;
+  }
+  return true;
+}
+
+void OutputFile::fail(int err) {
+  if (!failed_) error_ = err != 0 ? err : EIO;
+  failed_ = true;
+}
+
+void OutputFile::write(std::span<const uint8_t> bytes) {
+  if (failed_ || file_ == nullptr) return;
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+    fail(errno);
+    return;
+  }
+  position_ += bytes.size();
+}
+
+void OutputFile::write_zeros(size_t n) {
+  static const uint8_t zeros[8] = {};
+  while (n > 0) {
+    size_t k = n < sizeof zeros ? n : sizeof zeros;
+    write({zeros, k});
+    n -= k;
+  }
+}
+
+void OutputFile::write_at(uint64_t pos, std::span<const uint8_t> bytes) {
+  if (failed_ || file_ == nullptr) return;
+  if (pos + bytes.size() > position_ || std::fseek(file_, static_cast<long>(pos), SEEK_SET) != 0) {
+    fail(errno);
+    return;
+  }
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+    fail(errno);
+    return;
+  }
+  if (std::fseek(file_, static_cast<long>(position_), SEEK_SET) != 0) fail(errno);
+}
+
+bool OutputFile::commit() {
+  if (file_ == nullptr) return false;
+  if (!failed_ && std::fflush(file_) != 0) fail(errno);
+  if (failed_) {
+    discard();
+    return false;
+  }
+  if (device_ != nullptr) {
+    std::rewind(file_);
+    std::vector<uint8_t> chunk(1 << 16);
+    size_t got;
+    while ((got = std::fread(chunk.data(), 1, chunk.size(), file_)) > 0) {
+      if (std::fwrite(chunk.data(), 1, got, device_) != got) {
+        fail(errno);
+        break;
+      }
+    }
+    if (!failed_ && std::ferror(file_)) fail(EIO);
+    if (!failed_ && std::fflush(device_) != 0) fail(errno);
+    int rc = std::fclose(device_);
+    device_ = nullptr;
+    if (!failed_ && rc != 0) fail(errno);
+    std::fclose(file_);
+    file_ = nullptr;
+    return !failed_;
+  }
+  // The data must be on disk before the name points at it.
+  if (fsync(fileno(file_)) != 0 && errno != EINVAL) fail(errno);
+  int rc = std::fclose(file_);
+  file_ = nullptr;
+  if (!failed_ && rc != 0) fail(errno);
+  if (!failed_ && std::rename(temp_path_.c_str(), final_path_.c_str()) != 0) fail(errno);
+  // Disarmed only once the name is gone: renamed or removed.
+  if (failed_) unlink(temp_path_.c_str());
+  disarm_signal_cleanup(cleanup_slot_);
+  temp_path_.clear();
+  return !failed_;
+}
+
+void OutputFile::discard() {
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = nullptr;
+  if (device_ != nullptr) std::fclose(device_);
+  device_ = nullptr;
+  if (!temp_path_.empty()) {
+    unlink(temp_path_.c_str());
+    disarm_signal_cleanup(cleanup_slot_);
+  }
+  temp_path_.clear();
+  position_ = 0;
+}

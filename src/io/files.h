@@ -1,0 +1,102 @@
+// Files: the input read by absolute position, and the output written so
+// that a failed run never leaves a half-written file.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <vector>
+
+// The input pack, opened "rb".
+struct InputFile {
+  FILE* file = nullptr;
+  int64_t size = 0;
+
+  InputFile() = default;
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+  ~InputFile() { close(); }
+
+  // False when the file cannot be opened, is a directory, or its size
+  // cannot be told; `error` then holds the errno (EISDIR for a directory).
+  bool open(const char* path);
+  void close();
+  // True when path names this open file (the same inode, also through a
+  // symbolic or hard link).
+  bool is_same_file(const char* path) const;
+  // Reads up to dst.size() bytes at pos and returns the count read: fewer at
+  // the end of the file, 0 on a read error (and sets read_error).
+  size_t read_at(uint64_t pos, std::span<uint8_t> dst);
+  // Up to `size` bytes at pos into out (fewer at the end of the file); false
+  // on a read error, with out emptied.
+  bool read_range(uint64_t pos, uint64_t size, std::vector<uint8_t>& out);
+  // Bytes the file holds from pos on (0 past its end).
+  uint64_t available(uint64_t pos) const {
+    return pos < static_cast<uint64_t>(size) ? static_cast<uint64_t>(size) - pos : 0;
+  }
+  bool read_error = false;
+  int error = 0;
+};
+
+// What OutputFile::open does with what the output path names now.
+enum class OutputLinks {
+  // A symbolic link is followed and the file it names replaced; a device or
+  // pipe is written at commit. For the output the user names.
+  Follow,
+  // Whatever the path names (a symbolic link, a device, a pipe, a file) is
+  // replaced by the new file; nothing is written through it, and a link's
+  // target stays untouched. For a side file with a fixed name in a folder
+  // others may write to.
+  Replace,
+};
+
+// The output. A regular file (or a path that does not exist yet) is written
+// to a temporary file beside it and renamed over it by commit(); anything
+// else (a device, a pipe) is written only at commit(), from a spool file, and
+// never replaced. Until commit() succeeds the output path is untouched, and
+// a run that ends without commit() leaves no trace of the output.
+struct OutputFile {
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile() { discard(); }
+
+  // False (with error() set) when the output cannot be created. With
+  // Follow, `side_file`, when given, is a name in the current folder that is
+  // never followed: when the path, or a symbolic link on the way from it,
+  // names it, that name itself is replaced as with Replace.
+  bool open(const char* path, OutputLinks links = OutputLinks::Follow, const char* side_file = nullptr);
+  bool is_open() const { return file_ != nullptr; }
+  // Appends bytes; a failure is remembered and reported by failed().
+  void write(std::span<const uint8_t> bytes);
+  void write_zeros(size_t n);
+  // Overwrites bytes already written at pos (the entry table); the append
+  // position is kept.
+  void write_at(uint64_t pos, std::span<const uint8_t> bytes);
+  uint64_t position() const { return position_; }
+  bool failed() const { return failed_; }
+  // errno of the first failure, for the message.
+  int error() const { return error_; }
+  // Flushes and moves the output into place; false (with error() set) when
+  // anything failed, in which case the output path is left as it was.
+  bool commit();
+  // Drops everything written; the output path is left as it was.
+  void discard();
+
+ private:
+  void fail(int err);
+  bool open_follow(const char* path);
+  bool open_temp(const std::string& target, mode_t mode);
+
+  FILE* file_ = nullptr;
+  FILE* device_ = nullptr;    // the non-regular output, written at commit
+  std::string temp_path_;     // the temporary file beside a regular output
+  std::string final_path_;
+  int cleanup_slot_ = -1;     // the signal handler's slot for temp_path_
+  uint64_t position_ = 0;
+  bool failed_ = false;
+  int error_ = 0;
+};

@@ -1,0 +1,52 @@
+// Loading a pack into memory records: its header, entry table and the
+// EntryRect of every entry, with the checks that refuse what is not a pack.
+// The bytes come through a reader, so nothing here holds a file.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "pack/pack_format.h"
+#include "pack/status.h"
+
+struct PackRecords {
+  int64_t size = 0;  // bytes in the input
+  PackHeader header;
+  std::vector<PackEntry> entries;
+  // The len each entry's record holds in the input, before any recompute.
+  std::vector<uint32_t> stored_lens;
+  std::vector<EntryRect> rects;
+  // With keep_bad_entries: one text per entry, empty for a sound one.
+  std::vector<std::string> problems;
+  // For PACK_ERR_NOT_PACK: what the input looks like (not_a_pack_reason).
+  std::string not_a_pack;
+};
+
+struct PackLoadOptions {
+  // The len of every entry that holds raw pixels (neither JPEG nor a
+  // compressed code) becomes bytes-per-pixel x width x height + 4; a value
+  // above PACK_MAX_LEN is kept as it is (never wrapped) for the command to
+  // refuse.
+  bool recompute_len = false;
+  // An entry whose EntryRect lies past the end of the input or whose stored
+  // len is below 4 does not fail the load: its problem goes to `problems`
+  // and it keeps a 0 x 0 rectangle.
+  bool keep_bad_entries = false;
+};
+
+// Reads up to dst.size() bytes at pos and returns the count read (fewer at
+// the end of the input); sets `failed` on a read error.
+using PackReadAt = std::function<size_t(uint64_t pos, std::span<uint8_t> dst, bool& failed)>;
+
+// Loads the pack of `size` bytes that read_at gives; `path` names it in the
+// messages. Returns PACK_ERR_NOT_PACK ("check magic failed") or
+// PACK_ERR_MALFORMED with the line that says why.
+Status load_pack_records(const PackReadAt& read_at, int64_t size, const char* path, const PackLoadOptions& options,
+                         PackRecords& out);
+
+// The reason an input that does not start with the pack magic is not a pack,
+// from its first bytes: what it looks like when that is cheap to tell.
+std::string not_a_pack_reason(std::span<const uint8_t> head, int64_t size);

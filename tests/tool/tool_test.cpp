@@ -1,0 +1,473 @@
+// morvane-tool through the real executable: its command line, info, verify,
+// what create and export refuse to write over, export's pixel formats and
+// the messages for manifests that are not JSON.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <nlohmann/json.hpp>
+
+#include "support/pack_writer.h"
+#include "support/run_tool.h"
+#include "tool/export_formats.h"
+#include "tool/image_files.h"
+
+namespace {
+
+using nlohmann::json;
+
+struct ToolOut {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs morvane-tool with standard error caught in a file of dir.
+ToolOut tool(const TempDir& dir, const std::vector<std::string>& args) {
+  const std::string err_file = dir.file("stderr.txt");
+  std::vector<std::string> sh = {"-c", "exec \"$@\" 2>'" + err_file + "'", "sh", MORVANE_TOOL_EXE};
+  sh.insert(sh.end(), args.begin(), args.end());
+  ToolRun r = run_tool("/bin/sh", sh);
+  std::vector<uint8_t> err = read_file(err_file);
+  return {r.status, r.output, {err.begin(), err.end()}};
+}
+
+// The sample packs, compressed (as committed) and decompressed into dir.
+std::vector<std::string> sample_packs(const TempDir& dir) {
+  std::vector<std::string> packs;
+  for (const char* name : {"demo", "demo_tiled"}) {
+    const std::string src = std::string(MORVANE_SAMPLES) + "/" + name, d = dir.file(std::string(name) + ".d.pack");
+    EXPECT_EQ(run_tool(MORVANE_EXE, {"-d", src + ".packz", d}).status, 0);
+    packs.insert(packs.end(), {src + ".pack", src + ".packz", d});
+  }
+  return packs;
+}
+
+TEST(ToolCliTest, UsageErrorsGiveTwo) {
+  TempDir dir;
+  const std::vector<std::vector<std::string>> cases = {
+      {},           {"bogus"},          {"--bogus"},       {"info"},         {"info", "a", "b"},
+      {"info", "--yaml", "a"},          {"verify"},        {"verify", "a", "--against"},
+      {"export", "a"},                  {"create", "m"},   {"create", "m", "o", "x"}};
+  for (const auto& args : cases) EXPECT_EQ(tool(dir, args).status, 2) << ::testing::PrintToString(args);
+
+  ToolOut v = tool(dir, {"--version"});
+  EXPECT_EQ(v.status, 0);
+  EXPECT_EQ(v.out, "2.00230624\n");
+  for (const char* sub : {"info", "verify", "export", "create"}) {
+    ToolOut h = tool(dir, {sub, "--help"});
+    EXPECT_EQ(h.status, 0) << sub;
+    EXPECT_NE(h.out.find(std::string("morvane-tool ") + sub), std::string::npos) << h.out;
+  }
+}
+
+// Every entry as `morvane -i` lists it and as `info --json` reports it.
+TEST(ToolInfoTest, JsonAgreesWithTheListing) {
+  TempDir dir;
+  // What the non-JPEG entries of each pack hold, in sample_packs' order.
+  const char* kinds[] = {"raw", "lz4", "raw", "raw_hinted", "tiled_block", "tiled_pixels"};
+  std::vector<std::string> packs = sample_packs(dir);
+  for (size_t p = 0; p < packs.size(); ++p) {
+    ASSERT_EQ(run_tool(MORVANE_EXE, {"-i", packs[p], dir.file("list.txt")}).status, 0);
+    std::vector<uint8_t> listing = read_file(dir.file("list.txt"));
+    ToolOut r = tool(dir, {"info", "--json", packs[p]});
+    ASSERT_EQ(r.status, 0) << r.err;
+    json doc = json::parse(r.out);
+    EXPECT_EQ(doc["tiled"], p >= 3);
+    const json& entries = doc["entries"];
+    size_t i = 0;
+    std::string text(listing.begin(), listing.end());
+    for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2, ++i) {
+      char name[16];
+      int type, w, h, raw_len, len;
+      unsigned offset;
+      ASSERT_EQ(std::sscanf(text.substr(at, end - at).c_str(),
+                            "%15s type %d, width %d, height %d, offset 0x%x, raw_len %d, len %d", name, &type, &w,
+                            &h, &offset, &raw_len, &len),
+                7);
+      ASSERT_LT(i, entries.size());
+      const json& e = entries[i];
+      EXPECT_EQ(e["name"], name);
+      EXPECT_EQ(e["type"], type);
+      EXPECT_EQ(e["width"], w);
+      EXPECT_EQ(e["height"], h);
+      EXPECT_EQ(e["offset"], offset - 4);
+      EXPECT_EQ(e["len"], len + 4);
+      EXPECT_EQ(e["kind"], type == 38 ? "jpeg" : kinds[p]) << packs[p] << " " << name;
+      EXPECT_FALSE(e.contains("error")) << e.dump();
+    }
+    EXPECT_EQ(i, entries.size()) << packs[p];
+  }
+}
+
+// Damage the loader refuses gives 1; damage inside an entry gives 0 and the
+// entry's record an error; nothing crashes, and verify fails on each.
+TEST(ToolInfoTest, HostilePacks) {
+  TempDir dir;
+  std::vector<std::string> packs = sample_packs(dir);
+  const std::vector<uint8_t> whole = read_file(packs[1]), tiled = read_file(packs[4]);
+  const ParsedPack parsed = parse_pack(tiled);
+  const uint32_t block = parsed.entries[0].offset + 4;  // bg_grad's block
+
+  TestPack raw;
+  raw.entries.push_back(image_entry("a", 1, 4, 4, ImageKind::Noise, 1));
+  raw.entries.push_back(image_entry("\xff\x01\xc3(", 30, 2, 2, ImageKind::Noise, 2));
+  const std::vector<uint8_t> good = build_pack(raw);
+
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    size_t at;              // byte to overwrite, when below bytes.size()
+    std::vector<uint8_t> with;
+    int status;
+    const char* error;      // in entry 0's record, for status 0
+  };
+  const std::vector<uint8_t> header_only(good.begin(), good.begin() + 10);
+  const Case cases[] = {
+      {"truncated header", header_only, SIZE_MAX, {}, 1, nullptr},
+      {"bad magic", good, 3, {0x18}, 1, nullptr},
+      {"table past the end", good, 4, {0xFF}, 1, nullptr},
+      {"rect past the end", good, 16, {0xF0, 0xFF, 0, 0}, 0, "past the end"},
+      {"len below 4", good, 20, {2, 0}, 0, "less than its 4-byte rectangle"},
+      {"data past the end", whole, 31, {0x7F}, 0, "past the end of the file"},
+      {"block magic", tiled, block, {'X'}, 0, "names no codec"},
+      {"block size", tiled, block + 4, {7}, 0, "the entry's rectangle"},
+      {"tile count", tiled, block + 14, {5}, 0, "tile_count 5"},
+      {"TileRef outside", tiled, block + 16 + 8 * 3 + 3, {0x40}, 0, "tile 3 lies outside the block"},
+      {"block cut short", std::vector<uint8_t>(tiled.begin(), tiled.begin() + block + 40), SIZE_MAX, {}, 0,
+       "past the end of the file"},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> bytes = c.bytes;
+    if (c.at < bytes.size()) std::copy(c.with.begin(), c.with.end(), bytes.begin() + static_cast<ptrdiff_t>(c.at));
+    write_file(dir.file("bad.pack"), bytes);
+    ToolOut text = tool(dir, {"info", dir.file("bad.pack")});
+    ToolOut js = tool(dir, {"info", "--json", dir.file("bad.pack")});
+    EXPECT_EQ(text.status, c.status) << c.what;
+    EXPECT_EQ(js.status, c.status) << c.what;
+    if (c.status == 0) {
+      json doc = json::parse(js.out);
+      EXPECT_NE(doc["entries"][0].value("error", "").find(c.error), std::string::npos) << c.what << js.out;
+      EXPECT_NE(text.out.find(c.error), std::string::npos) << c.what;
+    } else {
+      EXPECT_EQ(js.out, "") << c.what;
+      EXPECT_NE(js.err.find("bad.pack"), std::string::npos) << c.what;
+    }
+    EXPECT_EQ(tool(dir, {"verify", dir.file("bad.pack")}).status, 1) << c.what;
+  }
+
+  // A name that is not UTF-8 still gives a JSON document, its bytes in hex.
+  write_file(dir.file("names.pack"), good);
+  json doc = json::parse(tool(dir, {"info", "--json", dir.file("names.pack")}).out);
+  EXPECT_EQ(doc["entries"][1]["name"], "\xEF\xBF\xBD\x01\xEF\xBF\xBD(");
+  EXPECT_EQ(doc["entries"][1]["name_hex"], "ff01c328");
+  EXPECT_NE(tool(dir, {"info", dir.file("names.pack")}).out.find("\\xff\\x01\\xc3("), std::string::npos);
+}
+
+TEST(ToolVerifyTest, CompressedSamplesGiveBackTheirSource) {
+  TempDir dir;
+  std::vector<std::string> packs = sample_packs(dir);
+  for (size_t p : {0, 3}) {
+    ToolOut r = tool(dir, {"verify", packs[p + 1], "--against", packs[p]});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "verify: 7 entries, 0 failed\n");
+    EXPECT_EQ(r.err, "");
+  }
+  // A raw pack does not decode as a compressed one.
+  EXPECT_EQ(tool(dir, {"verify", packs[0]}).status, 1);
+}
+
+TEST(ToolVerifyTest, FailuresNameTheEntry) {
+  TempDir dir;
+  std::vector<std::string> packs = sample_packs(dir);
+  const std::vector<uint8_t> whole = read_file(packs[1]), tiled = read_file(packs[4]);
+  const uint32_t icon = parse_pack(whole).entries[1].offset + 4, block = parse_pack(tiled).entries[1].offset + 4;
+
+  // The source with one pixel of "panel" changed, or "strip" renamed.
+  std::vector<uint8_t> source = read_file(packs[0]);
+  const ParsedPack src = parse_pack(source);
+  std::vector<uint8_t> pixel = source, renamed = source;
+  pixel[src.entries[4].offset + 4 + 123] ^= 1;
+  renamed[16 + 5 * 16 + 7] = 'S';
+  write_file(dir.file("pixel.pack"), pixel);
+  write_file(dir.file("renamed.pack"), renamed);
+
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> pack;
+    size_t at;  // byte to flip, when below pack.size()
+    std::string against;
+    const char* line;  // the one failure line starts so
+  };
+  const Case cases[] = {
+      {"a byte of icon_ok", whole, icon + 1, packs[0], "icon_ok (entry 2): "},
+      {"tiled block magic", tiled, block, "", "icon_ok (entry 2): block names no codec"},
+      {"other pixels", whole, SIZE_MAX, dir.file("pixel.pack"), "panel (entry 5): pixels differ"},
+      {"other name", whole, SIZE_MAX, dir.file("renamed.pack"), "strip (entry 6): the source's entry is named"},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> bytes = c.pack;
+    if (c.at < bytes.size()) bytes[c.at] ^= 0x55;
+    write_file(dir.file("bad.pack"), bytes);
+    std::vector<std::string> args = {"verify", dir.file("bad.pack")};
+    if (!c.against.empty()) args.insert(args.end(), {"--against", c.against});
+    ToolOut r = tool(dir, args);
+    EXPECT_EQ(r.status, 1) << c.what;
+    EXPECT_EQ(r.err.rfind(c.line, 0), 0u) << c.what << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << ": " << r.err;
+    EXPECT_EQ(r.out, "verify: 7 entries, 1 failed\n") << c.what;
+  }
+}
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes text_bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// Every name in dir and the bytes it leads to.
+std::map<std::string, Bytes> snapshot(const TempDir& dir) {
+  std::map<std::string, Bytes> files;
+  for (const std::string& name : dir.list()) files[name] = read_file(dir.file(name));
+  return files;
+}
+
+// A PNG of the RGBA pixels, width pixels by 1.
+Bytes rgba_png(const Bytes& rgba) {
+  Bytes png;
+  std::string err;
+  EXPECT_TRUE(write_png(static_cast<uint32_t>(rgba.size() / 4), 1, 4, rgba, png, err)) << err;
+  return png;
+}
+
+// OUT the manifest or a picture it lists, by path or through a link: one line,
+// status 1, every file as it was and no file added.
+TEST(ToolCreateTest, RefusesToWriteOverItsInputs) {
+  TempDir dir;
+  ASSERT_TRUE(write_file(dir.file("p.png"), rgba_png({1, 2, 3, 4})));
+  ASSERT_TRUE(write_file(dir.file("old.pack"), {7, 7}));
+  ASSERT_EQ(symlink("old.pack", dir.file("q.png").c_str()), 0);  // a listed picture leading to OUT
+  const std::string m = dir.file("m.json");
+  ASSERT_TRUE(write_file(m, text_bytes(R"({"entries":[{"name":"p","type":11,"file":"p.png"},)"
+                                       R"({"name":"q","type":11,"file":"q.png"}]})")));
+  ASSERT_EQ(symlink("m.json", dir.file("m.link").c_str()), 0);
+  ASSERT_EQ(symlink("p.png", dir.file("p.link").c_str()), 0);
+  ASSERT_EQ(link(m.c_str(), dir.file("m.hard").c_str()), 0);
+  struct Case {
+    std::string manifest, out, line;
+  };
+  const std::string listed = " is the file of entry 1 (p) in " + m + "; refusing to overwrite it\n";
+  const Case cases[] = {
+      {m, m, "create: " + m + " is the manifest; refusing to overwrite it\n"},
+      {m, dir.file("m.link"), "create: " + dir.file("m.link") + " is the manifest; refusing to overwrite it\n"},
+      {m, dir.file("m.hard"), "create: " + dir.file("m.hard") + " is the manifest; refusing to overwrite it\n"},
+      {dir.file("m.link"), m, "create: " + m + " is the manifest; refusing to overwrite it\n"},
+      {m, dir.file("p.png"), "create: " + dir.file("p.png") + listed},
+      {m, dir.file("p.link"), "create: " + dir.file("p.link") + listed},
+      {m, dir.file("old.pack"),
+       "create: " + dir.file("old.pack") + " is the file of entry 2 (q) in " + m + "; refusing to overwrite it\n"},
+  };
+  const auto before = snapshot(dir);
+  for (const Case& c : cases) {
+    ToolOut r = tool(dir, {"create", c.manifest, c.out});
+    EXPECT_EQ(r.status, 1) << c.out;
+    EXPECT_EQ(r.err, c.line);
+    EXPECT_EQ(r.out, "");
+    std::remove(dir.file("stderr.txt").c_str());
+    EXPECT_EQ(snapshot(dir), before) << c.out;
+  }
+}
+
+// A pack in DIR under a name export writes, or the --formats manifest
+// there: refused before anything is written.
+TEST(ToolExportTest, RefusesToWriteOverItsInputs) {
+  TempDir dir;
+  TestPack pack;
+  pack.entries.push_back(image_entry("bg", 1, 3, 2, ImageKind::Noise, 1));
+  pack.entries.push_back(jpeg_entry("logo", 30, 20, 40, 2));
+  const Bytes bytes = build_pack(pack);
+  const Bytes formats = text_bytes(R"({"entries":[{"name":"bg","type":1,"file":"bg.png"}]})");
+  ASSERT_TRUE(write_file(dir.file("p.pack"), bytes));
+  struct Case {
+    const char* pack;     // its name in the export folder, or "" for p.pack outside
+    bool through_link;    // given as a symbolic link outside the folder
+    const char* formats;  // the --formats manifest's name in the folder, or "" for none
+    const char* refused;
+    const char* what;
+    const char* picture = "";  // an original picture the manifest lists, in the folder
+  };
+  const Case cases[] = {
+      {"bg.png", false, "", "bg.png", "the pack being exported"},
+      {"bg.png", true, "", "bg.png", "the pack being exported"},
+      {"logo.jpg", false, "", "logo.jpg", "the pack being exported"},
+      {"manifest.json", false, "", "manifest.json", "the pack being exported"},
+      {"", false, "manifest.json", "manifest.json", "the --formats manifest"},
+      {"", false, "src.json", "bg.png", "a picture the --formats manifest lists", "bg.png"},
+  };
+  for (const Case& c : cases) {
+    TempDir out;
+    std::string pack_arg = dir.file("p.pack");
+    if (*c.pack != '\0') {
+      ASSERT_TRUE(write_file(out.file(c.pack), bytes));
+      pack_arg = out.file(c.pack);
+    }
+    if (c.through_link) {
+      std::remove(dir.file("p.link").c_str());
+      ASSERT_EQ(symlink(pack_arg.c_str(), dir.file("p.link").c_str()), 0);
+      pack_arg = dir.file("p.link");
+    }
+    std::vector<std::string> args = {"export", pack_arg, out.path};
+    if (*c.formats != '\0') {
+      ASSERT_TRUE(write_file(out.file(c.formats), formats));
+      args.insert(args.begin() + 1, {"--formats", out.file(c.formats)});
+    }
+    if (*c.picture != '\0') {
+      ASSERT_TRUE(write_file(out.file(c.picture), text_bytes("original")));
+    }
+    const auto before = snapshot(out);
+    ToolOut r = tool(dir, args);
+    EXPECT_EQ(r.status, 1) << c.pack;
+    EXPECT_EQ(r.err, "export: " + out.file(c.refused) + " is " + c.what +
+                         "; refusing to overwrite it, nothing written\n");
+    EXPECT_EQ(snapshot(out), before) << c.pack;
+    EXPECT_EQ(read_file(dir.file("p.pack")), bytes);
+  }
+}
+
+// The pixels (200,100,50,128), (10,20,30,255), (255,255,255,0) created in
+// each format, exported with the manifest they were created from (every
+// format known), with one that lacks "gone" and gives "odd" a 3-byte format
+// (those two assumed), and without one (every 2- and 3-byte entry assumed).
+TEST(ToolExportTest, FormatsFromTheManifest) {
+  const Bytes rgba = {200, 100, 50, 128, 10, 20, 30, 255, 255, 255, 255, 0};
+  struct Row {
+    const char* name;
+    int type;
+    const char* format;  // in the creating manifest; "" for the type's default
+    const char* file;
+    Bytes own;           // PNG samples in that format: its own rounding, alpha kept
+    const char* fallback;
+    Bytes as_default;    // the same pixel bytes read in the type's default format
+    bool in_part;        // the partial manifest gives the right format
+  };
+  const Bytes rgb565_4444 = {140, 142, 24, 247, 32, 148, 8, 255, 255};
+  const Bytes rgb565_1555 = {231, 48, 49, 132, 138, 33, 123, 255, 255};
+  const Bytes own_4444 = {204, 102, 51, 136, 17, 17, 34, 255, 255, 255, 255, 0};
+  const Bytes own_1555 = {198, 99, 49, 255, 8, 16, 33, 255, 255, 255, 255, 0};
+  const Row rows[] = {
+      {"a4", 1, "argb4444", "a4.png", own_4444, "rgb565", rgb565_4444, true},
+      {"a1", 1, "argb1555", "a1.png", own_1555, "rgb565", rgb565_1555, true},
+      {"a8", 5, "argb8565", "a8.png", {198, 101, 49, 128, 8, 20, 33, 255, 255, 255, 255, 0}, "rgb888",
+       {128, 195, 38, 255, 8, 164, 0, 255, 255}, true},
+      {"c8", 11, "", "c8.png", rgba, "argb8888", rgba, true},
+      {"r3", 32, "", "r3.png", {200, 100, 50, 10, 20, 30, 255, 255, 255}, "rgb888",
+       {200, 100, 50, 10, 20, 30, 255, 255, 255}, true},
+      {"gone", 1, "argb4444", "gone.png", own_4444, "rgb565", rgb565_4444, false},
+      {"odd", 1, "argb1555", "odd.png", own_1555, "rgb565", rgb565_1555, false},
+      {"dup", 1, "argb4444", "dup.png", own_4444, "rgb565", rgb565_4444, true},
+      {"dup", 1, "argb1555", "dup%-2.png", own_1555, "rgb565", rgb565_1555, true},
+  };
+  TempDir dir;
+  ASSERT_TRUE(write_file(dir.file("p.png"), rgba_png(rgba)));
+  std::string full = R"({"entries":[)", part = full;
+  for (const Row& r : rows) {
+    std::string entry = std::string(R"({"name":")") + r.name + R"(","type":)" + std::to_string(r.type) +
+                        R"(,"file":"p.png")";
+    if (*r.format != '\0') entry += std::string(R"(,"format":")") + r.format + "\"";
+    entry += "}";
+    full += (&r == rows ? "" : ",") + entry;
+    if (std::string(r.name) == "odd") entry = R"({"name":"odd","type":5,"file":"p.png","format":"argb8565"})";
+    if (std::string(r.name) != "gone") part += (&r == rows ? "" : ",") + entry;
+  }
+  full += "]}";
+  part += "]}";
+  ASSERT_TRUE(write_file(dir.file("m.json"), text_bytes(full)));
+  ASSERT_TRUE(write_file(dir.file("part.json"), text_bytes(part)));
+  const std::string pack = dir.file("x.pack");
+  ASSERT_EQ(tool(dir, {"create", dir.file("m.json"), pack}).status, 0);
+  enum Run { None, Full, Part };
+  for (Run run : {None, Full, Part}) {
+    const std::string out = dir.file("out" + std::to_string(run));
+    std::vector<std::string> args = {"export", pack, out};
+    if (run != None) args.insert(args.begin() + 1, {"--formats", dir.file(run == Full ? "m.json" : "part.json")});
+    ToolOut r = tool(dir, args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, pack + ": 9 entries exported to " + out + "\n");
+    const std::string expected_err[] = {
+        pack + ": 8 entries of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the default of "
+               "the type); --formats MANIFEST takes the formats from the manifest the pack was created from\n",
+        "",
+        pack + ": 2 entries of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the default of "
+               "the type): not in " + dir.file("part.json") + ", or of other bytes per pixel there\n"};
+    EXPECT_EQ(r.err, expected_err[run]) << run;
+    std::string manifest = "{\n  \"tiled\": false,\n  \"entries\": [";
+    for (const Row& row : rows) {
+      const bool own = run == Full || (run == Part && row.in_part);
+      manifest += std::string(&row == rows ? "\n" : ",\n") + R"(    {"name":")" + row.name + R"(","type":)" +
+                  std::to_string(row.type) + R"(,"file":")" + row.file + R"(","format":")" +
+                  (own && *row.format != '\0' ? row.format : row.fallback) + "\"}";
+      const Bytes& samples = own ? row.own : row.as_default;
+      const Bytes png = read_file(out + "/" + row.file);
+      Picture pic;
+      std::string err;
+      ASSERT_TRUE(read_png(png, 3, pic, err)) << err;
+      ASSERT_GT(png.size(), 25u);
+      EXPECT_EQ(png[25], samples.size() == 12 ? 6 : 2) << row.file << " colour type, run " << run;
+      Bytes got;
+      for (size_t i = 0; i < pic.rgba.size(); i += 4)
+        got.insert(got.end(), pic.rgba.begin() + i, pic.rgba.begin() + i + (samples.size() == 12 ? 4 : 3));
+      EXPECT_EQ(got, samples) << row.file << ", run " << run;
+    }
+    manifest += "\n  ]\n}\n";
+    EXPECT_EQ(read_file(out + "/manifest.json"), text_bytes(manifest)) << run;
+  }
+  // With every format known, create gives the same pixel bytes back.
+  ASSERT_EQ(tool(dir, {"create", dir.file("out1/manifest.json"), dir.file("again.pack")}).status, 0);
+  EXPECT_EQ(read_file(dir.file("again.pack")), read_file(pack));
+
+  // The same choices from the manifest text and the pack bytes in memory.
+  for (Run run : {Full, Part}) {
+    std::vector<ExportFormat> formats;
+    std::string err;
+    ASSERT_TRUE(export_formats_in_memory(run == Full ? full : part, read_file(pack), formats, err)) << err;
+    ASSERT_EQ(formats.size(), std::size(rows));
+    for (size_t i = 0; i < formats.size(); ++i) {
+      const bool own = run == Full || rows[i].in_part;
+      ASSERT_NE(formats[i].format, nullptr);
+      EXPECT_EQ(formats[i].format->name, own && *rows[i].format != '\0' ? rows[i].format : rows[i].fallback) << i;
+      EXPECT_EQ(formats[i].assumed, !own) << i;
+    }
+  }
+}
+
+// A manifest that is not JSON: one line that says so, without its bytes.
+TEST(ToolCreateTest, ManifestThatIsNotJson) {
+  TempDir dir;
+  const std::string not_json = "; a manifest is JSON text that lists the pictures of a pack\n";
+  struct Case {
+    Bytes bytes;
+    std::string says;
+  };
+  const Case cases[] = {
+      {{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13}, "not JSON but a PNG picture" + not_json},
+      {{0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F'}, "not JSON but a JPEG picture" + not_json},
+      {{'R', 'E', 'S', 0x19, 1, 0}, "not JSON but a pack" + not_json},
+      {text_bytes("hello\n"),
+       "not valid JSON: parse error at line 1, column 1: syntax error while parsing value - invalid literal\n"},
+      {{'{', '"', 'a', 0x01, '"', ':', '1', '}'},
+       "not valid JSON: parse error at line 1, column 4: syntax error while parsing object key - invalid string: "
+       "control character U+0001 (SOH) must be escaped to \\u0001; expected string literal\n"},
+      {{'{', '"', 0xC3, 0x28, '"', ':', '1', '}'},
+       "not valid JSON: parse error at line 1, column 4: syntax error while parsing object key - invalid string: "
+       "ill-formed UTF-8 byte; expected string literal\n"},
+      {text_bytes(R"({"entries": [], "tiled": 1e999})"), "not valid JSON: number overflow\n"},
+      {text_bytes("{\"entries\": [], \"\\u0007\": 1}"), "field \"\\x07\": unknown field\n"},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(write_file(dir.file("m"), c.bytes));
+    ToolOut r = tool(dir, {"create", dir.file("m"), dir.file("o.pack")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, dir.file("m") + ": " + c.says);
+    EXPECT_FALSE(file_exists(dir.file("o.pack")));
+  }
+}
+
+}  // namespace
