@@ -179,9 +179,11 @@ EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::spa
   // Whole-entry LZ4 data may decode to any length up to the entry's pixel
   // array at 4 bytes per pixel: codes without a row in the type table count
   // 2 bytes per pixel but may hold 3 or 4. The capacity never goes below the
-  // stored size, nor above what a 24-bit len holds.
-  const uint64_t capacity =
-      std::max<uint64_t>(std::min<uint64_t>(uint64_t{4} * rect.width * rect.height, PACK_MAX_PAYLOAD), n);
+  // stored size, nor above what a 24-bit len holds, nor above 256 bytes per
+  // stored byte: no LZ4 block expands further, and a hostile rectangle then
+  // costs no 16 MiB buffer for a few bytes of data.
+  const uint64_t capacity = std::max<uint64_t>(
+      std::min({uint64_t{4} * rect.width * rect.height, uint64_t{PACK_MAX_PAYLOAD}, uint64_t{256} * n}), n);
   std::vector<uint8_t> pixels(capacity);
   int got = LZ4_decompress_safe(reinterpret_cast<const char*>(data.data()), reinterpret_cast<char*>(pixels.data()),
                                 static_cast<int>(n), static_cast<int>(capacity));
