@@ -50,10 +50,35 @@ void InputFile::close() {
 }
 
 bool InputFile::is_same_file(const char* path) const {
-  struct stat in {}, other {};
-  if (file == nullptr || fstat(fileno(file), &in) != 0 || stat(path, &other) != 0) return false;
-  return in.st_dev == other.st_dev && in.st_ino == other.st_ino;
+  FileId in, other;
+  return file != nullptr && file_id(fileno(file), in) && file_id(path, other) && in == other;
 }
+
+namespace {
+FileId id_of(const struct stat& st) { return {st.st_dev, st.st_ino}; }
+}  // namespace
+
+bool file_id(const std::string& path, FileId& out) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return false;
+  out = id_of(st);
+  return true;
+}
+
+bool file_id(int fd, FileId& out) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return false;
+  out = id_of(st);
+  return true;
+}
+
+bool file_id_at(int dir_fd, const std::string& name, FileId& out) {
+  struct stat st {};
+  if (fstatat(dir_fd, name.c_str(), &st, 0) != 0) return false;
+  out = id_of(st);
+  return true;
+}
+
 
 size_t InputFile::read_at(uint64_t pos, std::span<uint8_t> dst) {
   if (dst.empty() || pos >= static_cast<uint64_t>(size)) return 0;

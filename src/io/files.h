@@ -10,6 +10,20 @@
 #include <string>
 #include <vector>
 
+// A file as the system knows it: the same for every path that leads to it,
+// through symbolic and hard links.
+struct FileId {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  bool operator==(const FileId&) const = default;
+};
+
+// The file path leads to (links followed); false when there is none.
+bool file_id(const std::string& path, FileId& out);
+// The same for an open file, and for a name inside the folder dir_fd.
+bool file_id(int fd, FileId& out);
+bool file_id_at(int dir_fd, const std::string& name, FileId& out);
+
 // The input pack, opened "rb".
 struct InputFile {
   FILE* file = nullptr;

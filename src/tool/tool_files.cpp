@@ -10,12 +10,6 @@
 #include "tool/manifest.h"
 #include "tool/tool_text.h"
 
-namespace {
-
-FileId id_of(const struct stat& st) { return {st.st_dev, st.st_ino}; }
-
-}  // namespace
-
 bool read_whole_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out,
                      std::string& error) {
   // Paths may come from a manifest: never print their bytes raw.
@@ -62,27 +56,6 @@ bool read_manifest(const std::string& path, Manifest& out, std::string& error) {
     error = path + ": " + error;
     return false;
   }
-  return true;
-}
-
-bool file_id(const std::string& path, FileId& out) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return false;
-  out = id_of(st);
-  return true;
-}
-
-bool file_id(int fd, FileId& out) {
-  struct stat st {};
-  if (fstat(fd, &st) != 0) return false;
-  out = id_of(st);
-  return true;
-}
-
-bool file_id_at(int dir_fd, const std::string& name, FileId& out) {
-  struct stat st {};
-  if (fstatat(dir_fd, name.c_str(), &st, 0) != 0) return false;
-  out = id_of(st);
   return true;
 }
 
