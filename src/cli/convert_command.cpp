@@ -10,6 +10,7 @@
 #include "cli/report.h"
 #include "core/convert.h"
 #include "core/pipeline.h"
+#include "core/progress.h"
 
 namespace {
 
@@ -127,6 +128,7 @@ int convert_pack(Command cmd, const char* in_path, const char* out_path) {
   size_t kept = 0;
   size_t read = 0;  // entries handed over
   bool reading = true;
+  Progress progress(cmd == Command::Compress ? "compress" : "decompress", count, static_cast<uint64_t>(pack.size));
   for (size_t i = 0; i < count; ++i) {
     // Reads ahead in table order while fewer than a window of entries are
     // in flight; a failed read ends the reading.
@@ -144,6 +146,7 @@ int convert_pack(Command cmd, const char* in_path, const char* out_path) {
       ++read;
     }
     const EntryWork w = pipeline.take();
+    progress.clear();
     if (w.read_failed) {
       std::printf("read %s failed\n", in_path);
       explain("%s: %s; the output was not written", in_path, std::strerror(EIO));
@@ -189,7 +192,9 @@ int convert_pack(Command cmd, const char* in_path, const char* out_path) {
       print_file_size(pack.size, 0);
       return 1;
     }
+    progress.entry_done(r.from_size);
   }
+  progress.finish();
 
   const int64_t out_size = static_cast<int64_t>(out.position());
   std::printf("%s: %d -> %d (%d%%)\r\n", cmd == Command::Compress ? "compress" : "decompress",

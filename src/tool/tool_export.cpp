@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/entry_pixels.h"
+#include "core/progress.h"
 #include "tool/export_files.h"
 #include "tool/export_formats.h"
 #include "tool/image_files.h"
@@ -155,19 +156,24 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
   ManifestMatcher matcher = formats_path.empty() ? ManifestMatcher() : ManifestMatcher(formats);
   int failures = 0;
   size_t assumed = 0;
+  Progress progress("export", entries.size(), static_cast<uint64_t>(pf.records.size));
   for (size_t i = 0; i < entries.size(); ++i) {
     ManifestEntry& me = m.entries[i];
     const ManifestEntry* from = matcher.next(me.name);
     bool guessed = false;
     std::string why;
-    if (!export_entry(pf, i, from, files[i], dir, me, guessed, why)) {
+    const bool exported = export_entry(pf, i, from, files[i], dir, me, guessed, why);
+    progress.clear();
+    if (!exported) {
       // Its record stays (without a file unless one was written), so that
       // create refuses the manifest rather than build a pack without it.
       std::fprintf(stderr, "%s: %s: %s\n", pack_path.c_str(), manifest_entry_label(i, me).c_str(), why.c_str());
       ++failures;
     }
     assumed += guessed ? 1 : 0;
+    progress.entry_done(entries[i].len);
   }
+  progress.finish();
   const std::string text = manifest_json(m);
   if (!dir.write_file("manifest.json", {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, err)) {
     std::fprintf(stderr, "%s\n", err.c_str());

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/convert.h"
+#include "core/progress.h"
 #include "tool/tool_commands.h"
 #include "tool/tool_text.h"
 
@@ -105,7 +106,9 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
   const size_t count = std::max(entries.size(), v.has_source ? source_entries.size() : size_t{0});
   size_t failed = 0;
   uint64_t out_size = PACK_HEADER_SIZE + uint64_t{PACK_ENTRY_SIZE} * entries.size();
+  Progress progress("verify", count, static_cast<uint64_t>(v.pack.records.size));
   for (size_t i = 0; i < count && !v.read_failed; ++i) {
+    const uint64_t bytes = i < entries.size() ? entries[i].len : 0;
     std::vector<std::string> why;
     std::string_view name;
     if (i >= entries.size()) {
@@ -138,12 +141,18 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
       if (v.has_source && i >= source_entries.size())
         why.push_back("the source has only " + std::to_string(source_entries.size()) + " entries");
     }
-    if (why.empty()) continue;
+    if (why.empty()) {
+      progress.entry_done(bytes);
+      continue;
+    }
+    progress.clear();
     ++failed;
     std::string line = tool_display_name(name) + " (entry " + std::to_string(i + 1) + "): " + why[0];
     for (size_t k = 1; k < why.size(); ++k) line += "; " + why[k];
     std::fprintf(err, "%s\n", line.c_str());
+    progress.entry_done(bytes);
   }
+  progress.finish();
   if (v.read_failed) {
     std::fprintf(err, "verify: reading failed\n");
     return 1;
