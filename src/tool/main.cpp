@@ -1,4 +1,4 @@
-// morvane-tool: subcommands over packs (info, verify, export, create).
+// morvane-tool: subcommands over packs (info, verify, export, create, report).
 // Exit status: the subcommand's 0 or 1; 2 for any usage error.
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -40,6 +40,10 @@ int main(int argc, char** argv) {
   create->add_option("MANIFEST", manifest, "The JSON manifest")->required();
   create->add_option("OUT", out, "The pack to write")->required();
 
+  CLI::App* report = app.add_subcommand("report", "Write a self-contained HTML page that shows every entry");
+  report->add_option("PACK", pack, "The pack to show")->required();
+  report->add_option("OUT", out, "The page to write (OUT.html)")->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -57,6 +61,8 @@ int main(int argc, char** argv) {
     status = tool_export(pack, dir, formats);
   } else if (*create) {
     status = tool_create(manifest, out);
+  } else if (*report) {
+    status = tool_report(pack, out);
   }
   std::fflush(stdout);
   return status;
