@@ -2,6 +2,7 @@
 // itself, what the command writes and refuses, and the page in a real
 // browser (headless Chromium, skipped when it is not installed).
 #include <gtest/gtest.h>
+#include <turbojpeg.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,6 +23,20 @@ PackEntry entry_of(const char* name, uint8_t type, size_t payload_size) {
   e.len = static_cast<uint32_t>(payload_size + ENTRY_RECT_SIZE);
   for (size_t i = 0; name[i] != '\0' && i < ENTRY_NAME_SIZE; ++i) e.name[i] = name[i];
   return e;
+}
+
+// A JPEG file of w x h grey pixels.
+std::vector<uint8_t> jpeg_file(int w, int h) {
+  std::vector<uint8_t> grey(size_t(w) * size_t(h), 90);
+  tjhandle tj = tjInitCompress();
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  std::vector<uint8_t> file;
+  if (tjCompress2(tj, grey.data(), w, 0, h, TJPF_GRAY, &out, &size, TJSAMP_GRAY, 80, 0) == 0)
+    file.assign(out, out + size);
+  tjFree(out);
+  tjDestroy(tj);
+  return file;
 }
 
 size_t count_of(const std::string& text, const std::string& what) {
@@ -64,6 +79,10 @@ TEST(ReportTest, Entries) {
   std::copy(pixels.begin(), pixels.begin() + 10 * 10 * 2, hinted.begin() + TILE_HINT_SIZE);
   std::vector<uint8_t> jpeg = {'J', 'P', 'E', 'G', 9, 0, 9, 0};
   jpeg.resize(40, 0x55);
+  const std::vector<uint8_t> real_jpeg = jpeg_file(300, 100);
+  std::vector<uint8_t> jpeg_form(8 + real_jpeg.size());  // "JPEG", 300, 100, then the file
+  const uint8_t jpeg_head[] = {'J', 'P', 'E', 'G', 44, 1, 100, 0};
+  std::copy(real_jpeg.begin(), real_jpeg.end(), std::copy(jpeg_head, jpeg_head + 8, jpeg_form.begin()));
   struct Case {
     const char* what;
     bool tiled;
@@ -88,6 +107,8 @@ TEST(ReportTest, Entries) {
        "does not decode"},
       {"raw after hint", true, 1, {10, 10}, hinted, 0, "raw + hint", 200, 10, 10, 0, 0, ""},
       {"jpeg form", false, 38, {9, 9}, jpeg, 0, "JPEG", 0, 0, 0, 0, 0, ""},
+      {"jpeg file", false, 38, {300, 100}, real_jpeg, 0, "JPEG", 0, 128, 43, 0, 0, ""},
+      {"jpeg form with a file", true, 38, {300, 100}, jpeg_form, 0, "JPEG", 0, 128, 43, 0, 0, ""},
       {"cut short", false, 1, {4, 4}, std::vector<uint8_t>(32, 0x11), 5, "raw", 0, 0, 0, 0, 0,
        "lies outside the file"},
       {"empty image", false, 1, {0, 7}, {}, 0, "raw", 0, 0, 0, 0, 0, ""},
