@@ -146,7 +146,7 @@ int convert_pack(Command cmd, const char* in_path, const char* out_path) {
       ++read;
     }
     const EntryWork w = pipeline.take();
-    progress.clear();
+    progress.before_output();
     if (w.read_failed) {
       std::printf("read %s failed\n", in_path);
       explain("%s: %s; the output was not written", in_path, std::strerror(EIO));

@@ -12,6 +12,9 @@ namespace {
 
 constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
 
+// The one terminal line there is: the Progress drawing it, if any.
+Progress* g_shown = nullptr;
+
 void write_all(const std::string& s) {
   size_t done = 0;
   while (done < s.size()) {
@@ -71,6 +74,8 @@ Progress::Progress(const char* what, uint64_t total_entries, uint64_t total_byte
       start_(std::chrono::steady_clock::now()) {
   winsize ws{};
   if (enabled_ && ::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1) width_ = ws.ws_col;
+  stdout_terminal_ = enabled_ && ::isatty(STDOUT_FILENO) == 1;
+  if (enabled_) g_shown = this;
 }
 
 void Progress::entry_done(uint64_t bytes) {
@@ -78,7 +83,7 @@ void Progress::entry_done(uint64_t bytes) {
   bytes_ += bytes;
   if (!enabled_) return;
   const auto now = std::chrono::steady_clock::now();
-  if (drawn_once_ && done_ != total_ && now - last_draw_ < kRedrawEvery) return;
+  if (drawn_once_ && !cleared_ && done_ != total_ && now - last_draw_ < kRedrawEvery) return;
   last_draw_ = now;
   drawn_once_ = true;
   draw();
@@ -92,15 +97,26 @@ void Progress::draw() {
   if (columns < shown_) line.append(shown_ - columns, ' ');
   write_all("\r" + line);
   shown_ = columns;
+  cleared_ = false;
+}
+
+void Progress::before_output() {
+  if (stdout_terminal_) clear();
 }
 
 void Progress::clear() {
   if (!enabled_ || shown_ == 0) return;
   write_all("\r" + std::string(shown_, ' ') + "\r");
   shown_ = 0;
+  cleared_ = true;
 }
 
 void Progress::finish() {
   clear();
   enabled_ = false;
+  if (g_shown == this) g_shown = nullptr;
+}
+
+void progress_clear() {
+  if (g_shown != nullptr) g_shown->clear();
 }

@@ -3,8 +3,8 @@
 // cleared at the end. Drawn only when standard error is a terminal and
 // MORVANE_PROGRESS is not "0": a pipe or a file never gets a byte of it.
 // The commands call entry_done once per finished entry, in table order, from
-// the thread that prints; clear() takes the line off the screen before any
-// other text is printed there.
+// the thread that prints; before_output() and clear() take the line off the
+// screen before other text is printed there.
 #pragma once
 
 #include <chrono>
@@ -32,10 +32,14 @@ class Progress {
   Progress& operator=(const Progress&) = delete;
 
   // One more entry done, of `bytes` bytes. Redraws at most 10 times a
-  // second: the first entry, the last, and then whenever 100 ms have passed.
+  // second (the first entry, the last, and whenever 100 ms have passed),
+  // and at once after other text took the line away.
   void entry_done(uint64_t bytes);
-  // Takes the line off the screen (nothing when none is drawn); the next
-  // entry_done draws it again.
+  // Before a line on standard output: takes the line away when standard
+  // output is a terminal too.
+  void before_output();
+  // Before a line on standard error: takes the line off the screen (nothing
+  // when none is drawn).
   void clear();
   // Clears the line for good; nothing is drawn after it.
   void finish();
@@ -44,6 +48,8 @@ class Progress {
   void draw();
 
   bool enabled_ = false;
+  bool stdout_terminal_ = false;
+  bool cleared_ = false;  // taken away by other text, to be drawn again
   const char* what_;
   uint64_t total_ = 0, total_bytes_ = 0, done_ = 0, bytes_ = 0;
   size_t shown_ = 0;  // columns of the line on the screen, 0: none
@@ -51,3 +57,7 @@ class Progress {
   std::chrono::steady_clock::time_point start_, last_draw_;
   bool drawn_once_ = false;
 };
+
+// Clears the line of the Progress being shown, if any: for messages printed
+// where no Progress object is at hand (morvane's explanations).
+void progress_clear();

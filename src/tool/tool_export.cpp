@@ -162,9 +162,8 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
     const ManifestEntry* from = matcher.next(me.name);
     bool guessed = false;
     std::string why;
-    const bool exported = export_entry(pf, i, from, files[i], dir, me, guessed, why);
-    progress.clear();
-    if (!exported) {
+    if (!export_entry(pf, i, from, files[i], dir, me, guessed, why)) {
+      progress.clear();
       // Its record stays (without a file unless one was written), so that
       // create refuses the manifest rather than build a pack without it.
       std::fprintf(stderr, "%s: %s: %s\n", pack_path.c_str(), manifest_entry_label(i, me).c_str(), why.c_str());
