@@ -247,6 +247,10 @@ std::vector<uint8_t> tile_heat_png(const ReportEntry& x) {
 
 std::string tile_map_html(const ReportEntry& x) {
   if (x.tile_bytes.empty()) return "";
+  // One tile has no map to show.
+  if (x.tile_bytes.size() == 1)
+    return "<div class=\"note\">1 tile of " + std::to_string(x.tile_width) + "x" + std::to_string(x.tile_height) +
+           ", " + std::to_string(x.tile_bytes[0]) + " bytes</div>";
   const std::vector<uint8_t> png = tile_heat_png(x);
   if (png.empty()) return "";
   const auto [least, most] = std::minmax_element(x.tile_bytes.begin(), x.tile_bytes.end());
@@ -287,6 +291,7 @@ body{font-family:sans-serif;margin:1.5em;color:#222}
 table{border-collapse:collapse;margin-bottom:1.5em}
 th,td{border:1px solid #ccc;padding:3px 8px;text-align:right;vertical-align:middle}
 td.name,td.form{text-align:left}
+td.pic{text-align:center}
 th[data-sort]{cursor:pointer;background:#eef}
 img.thumb{background:repeating-conic-gradient(#ccc 0% 25%,#fff 0% 50%) 0 0/16px 16px}
 img.tiles{image-rendering:pixelated;border:1px solid #999}
@@ -351,7 +356,7 @@ std::string report_html(const std::string& title, const PackHeader& header, int6
   for (size_t i = 0; i < entries.size(); ++i) {
     const ReportEntry& x = entries[i];
     const uint64_t area = uint64_t{x.rect.width} * x.rect.height;
-    out += "<tr><td data-v=\"" + std::to_string(i) + "\">" + std::to_string(i) + "</td><td>";
+    out += "<tr><td data-v=\"" + std::to_string(i) + "\">" + std::to_string(i) + "</td><td class=\"pic\">";
     if (!x.thumbnail.empty())
       out += "<img class=\"thumb\" src=\"data:image/png;base64," + base64(x.thumbnail) + "\" width=\"" +
              std::to_string(x.thumb_width) + "\" height=\"" + std::to_string(x.thumb_height) + "\" alt=\"\">";
