@@ -2,8 +2,9 @@
 # Checks every relative link of README.md and docs/*.md: the file or folder it
 # names exists, and a #fragment names a heading of the Markdown file it points
 # to (the anchor a Markdown renderer makes: lower case, spaces to hyphens,
-# other characters dropped, -1, -2, ... on repeats; headings are ASCII). Links with a scheme (https:,
-# mailto:) and links inside code are not checked. Run by ctest (docs.links).
+# other characters dropped, -1, -2, ... on repeats; ASCII headings). Links
+# with a scheme (https:, mailto:) and links inside code are not checked.
+# Run by ctest (docs.links).
 #   sh scripts/check_links.sh [FILE.md...]
 set -eu
 if [ $# -eq 0 ]; then
