@@ -10,26 +10,31 @@
 include(CMakePackageConfigHelpers)
 
 set(MORVANE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/morvane)
-
 set(MORVANE_DEV_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/morvane-dev)
 
 # Man pages and the changelog are installed compressed, as Debian's policy
 # wants them: gzip -9 without a name or time stamp, so every build gives the
-# same bytes.
-find_program(MORVANE_GZIP gzip REQUIRED)
+# same bytes. Without gzip (not a Debian machine) they are left out.
+find_program(MORVANE_GZIP gzip)
+set(MORVANE_GZ_DIR ${PROJECT_BINARY_DIR}/gz)
 set(MORVANE_GZ_FILES)
 function(morvane_gzip source name)
-  set(out ${PROJECT_BINARY_DIR}/gz/${name}.gz)
+  set(out ${MORVANE_GZ_DIR}/${name}.gz)
   add_custom_command(OUTPUT ${out}
-                     COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/gz
-                     COMMAND sh -c "\"$1\" -9nc <\"$2\" >\"$3\"" gzip ${MORVANE_GZIP} ${source} ${out}
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${MORVANE_GZ_DIR}
+                     COMMAND ${CMAKE_COMMAND} -E copy ${source} ${MORVANE_GZ_DIR}/${name}
+                     COMMAND ${MORVANE_GZIP} -9nf ${MORVANE_GZ_DIR}/${name}
                      DEPENDS ${source} VERBATIM)
   set(MORVANE_GZ_FILES ${MORVANE_GZ_FILES} ${out} PARENT_SCOPE)
 endfunction()
-morvane_gzip(${PROJECT_SOURCE_DIR}/docs/morvane.1 morvane.1)
-morvane_gzip(${PROJECT_SOURCE_DIR}/docs/morvane-tool.1 morvane-tool.1)
-morvane_gzip(${PROJECT_SOURCE_DIR}/packaging/changelog changelog)
-add_custom_target(morvane_gz ALL DEPENDS ${MORVANE_GZ_FILES})
+if(MORVANE_GZIP)
+  morvane_gzip(${PROJECT_SOURCE_DIR}/docs/morvane.1 morvane.1)
+  morvane_gzip(${PROJECT_SOURCE_DIR}/docs/morvane-tool.1 morvane-tool.1)
+  morvane_gzip(${PROJECT_SOURCE_DIR}/packaging/changelog changelog)
+  add_custom_target(morvane_gz ALL DEPENDS ${MORVANE_GZ_FILES})
+else()
+  message(STATUS "gzip not found: the man pages and the changelog will not be installed")
+endif()
 
 # The changelog's first line names the version the packages carry.
 file(STRINGS packaging/changelog MORVANE_CHANGELOG_TOP LIMIT_COUNT 1)
@@ -43,12 +48,16 @@ install(TARGETS morvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ru
 if(TARGET morvane-tool)
   install(TARGETS morvane-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 endif()
-install(FILES ${PROJECT_BINARY_DIR}/gz/morvane.1.gz ${PROJECT_BINARY_DIR}/gz/morvane-tool.1.gz
-        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+if(MORVANE_GZIP)
+  install(FILES ${MORVANE_GZ_DIR}/morvane.1.gz ${MORVANE_GZ_DIR}/morvane-tool.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+  install(FILES ${MORVANE_GZ_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
+  install(FILES ${MORVANE_GZ_DIR}/changelog.gz DESTINATION ${MORVANE_DEV_DOCDIR} COMPONENT dev)
+endif()
 # The documents the man pages and the README name, where they say.
-install(FILES README.md docs/tool.md docs/manifest.md packaging/copyright ${PROJECT_BINARY_DIR}/gz/changelog.gz
+install(FILES README.md docs/tool.md docs/manifest.md packaging/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
-install(FILES docs/format.md docs/firmware.md packaging/copyright ${PROJECT_BINARY_DIR}/gz/changelog.gz
+install(FILES docs/format.md docs/firmware.md packaging/copyright
         DESTINATION ${MORVANE_DEV_DOCDIR} COMPONENT dev)
 
 install(TARGETS morvane_tile EXPORT morvaneTargets
