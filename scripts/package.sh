@@ -16,12 +16,13 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFI
 cmake --build "$build" -j "$(nproc)"
 rm -f "$build"/*.deb
 (cd "$build" && cpack -G DEB >cpack.log 2>&1) || { cat "$build/cpack.log"; exit 1; }
-# lintian says on stderr that it runs as root, as the set-up does: dropped.
-# Its findings go to standard output, and to standard error when it fails.
+# lintian says on stderr that it runs as root, as the set-up does: kept
+# apart, and shown only when it fails. Its findings go to standard output,
+# and to standard error when it fails.
 status=0
-lintian --fail-on error "$build"/*.deb >"$build/lintian.log" 2>/dev/null || status=$?
+lintian --fail-on error "$build"/*.deb >"$build/lintian.log" 2>"$build/lintian.err" || status=$?
 if [ "$status" != 0 ]; then
-  cat "$build/lintian.log" >&2
+  cat "$build/lintian.log" "$build/lintian.err" >&2
   echo "package.sh: lintian found errors in the packages (status $status)" >&2
   exit 1
 fi
