@@ -4,7 +4,7 @@
 set -eu
 need=""
 for pkg in g++ clang libclang-rt-14-dev cmake ninja-build pkg-config liblz4-dev libgtest-dev lz4 \
-  dpkg-dev file groff-base man-db \
+  dpkg-dev file groff-base man-db lintian \
   libspng-dev libcli11-dev nlohmann-json3-dev libturbojpeg0-dev pngcheck \
   chromium "$@"; do
   # dpkg -s refuses a package installed for more than one architecture.
