@@ -1,6 +1,5 @@
-// The progress line: its text, when it may be drawn, and the commands under
-// a pseudo-terminal (script), with it off and with standard error elsewhere.
-#include <fcntl.h>
+// The progress line: its text, and the commands under a pseudo-terminal
+// (script), with it off and with standard error in a file.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -36,27 +35,6 @@ TEST(ProgressTest, Line) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(progress_line(c.what, c.done, c.total, c.bytes, c.total_bytes, c.elapsed, c.width), c.line) << c.line;
-}
-
-TEST(ProgressTest, DrawnOnlyOnATerminal) {
-  int pipe_fds[2];
-  ASSERT_EQ(pipe(pipe_fds), 0);
-  const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(terminal, 0);
-  ASSERT_EQ(grantpt(terminal), 0);
-  ASSERT_EQ(unlockpt(terminal), 0);
-  const int tty = open(ptsname(terminal), O_RDWR | O_NOCTTY);
-  ASSERT_GE(tty, 0);
-  struct Case {
-    int fd;
-    const char* setting;
-    bool wanted;
-  };
-  const Case cases[] = {{pipe_fds[1], nullptr, false}, {pipe_fds[1], "1", false}, {tty, nullptr, true},
-                        {tty, "1", true},             {tty, "", true},           {tty, "0", false}};
-  for (const Case& c : cases)
-    EXPECT_EQ(progress_wanted(c.fd, c.setting), c.wanted) << c.fd << " " << (c.setting ? c.setting : "unset");
-  for (int fd : {pipe_fds[0], pipe_fds[1], terminal, tty}) close(fd);
 }
 
 std::string text_of(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }

@@ -45,21 +45,6 @@ size_t count_of(const std::string& text, const std::string& what) {
   return n;
 }
 
-TEST(ReportTest, ThumbnailSizes) {
-  struct Case {
-    uint32_t w, h, tw, th;
-  };
-  const Case cases[] = {{64, 64, 64, 64},   {128, 1, 128, 1},     {256, 128, 128, 64}, {129, 1, 128, 1},
-                        {1, 1000, 1, 128},  {333, 17, 128, 7},    {200, 3, 128, 2},    {65535, 1, 128, 1},
-                        {0, 0, 0, 0},       {240, 160, 128, 85}};
-  for (const Case& c : cases) {
-    uint32_t tw = 0, th = 0;
-    thumbnail_size(c.w, c.h, tw, th);
-    EXPECT_EQ(tw, c.tw) << c.w << "x" << c.h;
-    EXPECT_EQ(th, c.th) << c.w << "x" << c.h;
-  }
-}
-
 TEST(ReportTest, ShrinkWeighsColoursByAlpha) {
   // Opaque red, transparent green, opaque blue, transparent white.
   const std::vector<uint8_t> rgba = {255, 0, 0, 255, 0, 255, 0, 0, 0, 0, 255, 255, 255, 255, 255, 0};
@@ -139,33 +124,13 @@ TEST(ReportTest, Entries) {
 }
 
 TEST(ReportTest, Page) {
-  ReportEntry a;
-  a.name = "<b>&\"x";
-  a.type = 1;
-  a.form = "raw";
-  a.rect = {2, 1};
-  a.stored = 4;
-  a.raw = 4;
+  ReportEntry a, b, c;
+  a.name = "<b>&\"x"; a.type = 1; a.form = "raw"; a.rect = {2, 1}; a.stored = a.raw = 4;
   ASSERT_TRUE(write_png(2, 1, 4, std::vector<uint8_t>(8, 200), a.thumbnail, a.error));
-  a.thumb_width = 2;
-  a.thumb_height = 1;
-  ReportEntry b;
-  b.name = "blk";
-  b.type = 39;
-  b.form = "tiled block";
-  b.rect = {64, 32};
-  b.stored = 100;
-  b.raw = 4096;
-  b.tiles_across = 2;
-  b.tiles_down = 1;
-  b.tile_width = b.tile_height = 32;
-  b.tile_bytes = {30, 54};
-  ReportEntry c;
-  c.name = "j";
-  c.type = 38;
-  c.form = "JPEG";
-  c.stored = 10;
-  c.error = "bad <data>";
+  a.thumb_width = 2; a.thumb_height = 1;
+  b.name = "blk"; b.type = 39; b.form = "tiled block"; b.rect = {64, 32}; b.stored = 100; b.raw = 4096;
+  b.tiles_across = 2; b.tiles_down = 1; b.tile_width = b.tile_height = 32; b.tile_bytes = {30, 54};
+  c.name = "j"; c.type = 38; c.form = "JPEG"; c.stored = 10; c.error = "bad <data>";
   PackHeader header;
   header.bytes[TILED_FLAG] = 1;
   const std::string page = report_html("p<1>.pack", header, 4321, {a, b, c});
@@ -196,23 +161,6 @@ TEST(ReportTest, Page) {
   EXPECT_EQ(count_of(page, "<link"), 0u);
 }
 
-struct ReportRun {
-  int status;
-  std::string out, err;
-};
-
-ReportRun report(const std::string& pack, const std::string& out) {
-  std::FILE* o = std::tmpfile();
-  std::FILE* e = std::tmpfile();
-  ReportRun r{run_report(pack, out, o, e), "", ""};
-  for (auto [f, s] : {std::pair{o, &r.out}, std::pair{e, &r.err}}) {
-    std::rewind(f);
-    for (int ch; (ch = std::fgetc(f)) != EOF;) *s += static_cast<char>(ch);
-    std::fclose(f);
-  }
-  return r;
-}
-
 TEST(ReportTest, WritesSafely) {
   TempDir dir;
   TestPack raw;
@@ -222,10 +170,13 @@ TEST(ReportTest, WritesSafely) {
   const std::string pack = dir.file("p.pack"), page = dir.file("p.html");
   write_file(pack, good);
 
-  ReportRun r = report(pack, page);
+  auto report = [](const std::string& in, const std::string& out) {
+    return run_tool(MORVANE_TOOL_EXE, {"report", in, out});
+  };
+  ToolRun r = report(pack, page);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, pack + ": 2 entries reported in " + page + "\n");
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.output, pack + ": 2 entries reported in " + page + "\n");
+  EXPECT_EQ(r.errors, "");
 
   // A link planted at OUT is replaced; its target keeps its bytes.
   write_file(dir.file("target"), {'k'});
@@ -238,7 +189,7 @@ TEST(ReportTest, WritesSafely) {
   ASSERT_EQ(symlink(pack.c_str(), dir.file("pack-link").c_str()), 0);
   r = report(pack, dir.file("pack-link"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "report: " + dir.file("pack-link") + " is the pack being reported; refusing to overwrite it\n");
+  EXPECT_EQ(r.errors, "report: " + dir.file("pack-link") + " is the pack being reported; refusing to overwrite it\n");
   EXPECT_EQ(read_file(pack), good);
 
   // A pack that does not load: one line, no page.
@@ -247,7 +198,7 @@ TEST(ReportTest, WritesSafely) {
   write_file(dir.file("bad.pack"), bad);
   r = report(dir.file("bad.pack"), dir.file("bad.html"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(count_of(r.err, "\n"), 1u);
+  EXPECT_EQ(count_of(r.errors, "\n"), 1u);
   EXPECT_FALSE(file_exists(dir.file("bad.html")));
 
   // An entry whose data lies past the end: the page shows it, one line, 1.
@@ -255,7 +206,7 @@ TEST(ReportTest, WritesSafely) {
   write_file(dir.file("cut.pack"), cut);
   r = report(dir.file("cut.pack"), dir.file("cut.html"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, dir.file("cut.pack") + ": 1 of 2 entries do not decode; " + dir.file("cut.html") + " shows why\n");
+  EXPECT_EQ(r.errors, dir.file("cut.pack") + ": 1 of 2 entries do not decode; " + dir.file("cut.html") + " shows why\n");
   const std::vector<uint8_t> shown = read_file(dir.file("cut.html"));
   EXPECT_NE(std::string(shown.begin(), shown.end()).find("lies outside the file"), std::string::npos);
 }
@@ -299,15 +250,11 @@ TEST(ReportBrowserTest, ThumbnailsDecodeInChromium) {
     EXPECT_EQ(thumbs, c.widths) << c.pack;
     EXPECT_EQ(maps, count_of(text, "<img class=\"tiles\"")) << c.pack;
 
-    const std::string shot = dir.file("shot.png");
-    ASSERT_EQ(run_tool("/bin/sh", {"-c", flags + "--window-size=800,600 --screenshot=" + shot + " file://" + page +
-                                             " >/dev/null 2>&1"})
-                  .status,
-              0);
+    const std::string shot = "--window-size=800,600 --screenshot=" + dir.file("shot.png") + " file://" + page;
+    ASSERT_EQ(run_tool("/bin/sh", {"-c", flags + shot + " >/dev/null 2>&1"}).status, 0);
     Picture pic;
     std::string err;
-    const std::vector<uint8_t> png = read_file(shot);
-    ASSERT_TRUE(read_png(png, 1 << 22, pic, err)) << err;
+    ASSERT_TRUE(read_png(read_file(dir.file("shot.png")), 1 << 22, pic, err)) << err;
     EXPECT_EQ(pic.width, 800u);
   }
 }
