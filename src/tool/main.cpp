@@ -12,7 +12,7 @@ constexpr int kUsageError = 2;
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Inspect, verify, export and build morvane resource packs.", "morvane-tool"};
+  CLI::App app{"Inspect, verify, export, build and show morvane resource packs.", "morvane-tool"};
   app.set_version_flag("--version", MORVANE_VERSION, "Print the version and exit");
   app.require_subcommand(1);
   app.footer("Exit status: 0 done, 1 something failed, 2 usage error. See morvane-tool(1).");
