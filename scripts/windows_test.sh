@@ -113,3 +113,85 @@ INI
   touch "$prefix/complete"
 fi
 echo "== libraries: $(( $(date +%s) - start )) s"
+
+# ---- The Windows build -----------------------------------------------------
+echo "== build-win: morvane.exe, morvane-tool.exe and the tests"
+cmake -S . -B build-win -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+  -DMORVANE_WIN_PREFIX="$prefix" >/dev/null
+win_tests=${MORVANE_WIN_TESTS:-"tile_small_buffer_tests tile_decode_only morvane_tests"}
+# shellcheck disable=SC2086
+cmake --build build-win -j "$jobs" --target morvane morvane-tool $win_tests
+# The Linux build the outputs are compared with.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs" --target morvane morvane-tool
+echo "== builds: $(( $(date +%s) - start )) s"
+
+# ---- Under Wine --------------------------------------------------------------
+# One Wine prefix kept beside the libraries, and one wineserver for the
+# whole stage: each program then starts in well under a second.
+export WINEPREFIX="$cache/wine" WINEDEBUG=-all
+wine=/usr/lib/wine/wine64
+mkdir -p "$WINEPREFIX"
+wineserver -p
+trap 'wineserver -k 2>/dev/null || true' EXIT
+# The first start creates the prefix (about half a minute, once).
+"$wine" cmd /c exit >/dev/null 2>&1 || true
+
+fails=0
+for t in $win_tests; do
+  echo "== wine: $t"
+  if ! "$wine" "build-win/tests/$t.exe" --gtest_brief=1 >"build-win/$t.log" 2>&1; then
+    tail -n 40 "build-win/$t.log"
+    echo "windows_test: $t failed under Wine (build-win/$t.log)" >&2
+    fails=$((fails + 1))
+  else
+    tail -n 3 "build-win/$t.log"
+  fi
+done
+
+# ---- The same bytes as on Linux ----------------------------------------------
+# Each build runs in a folder of its own on copies of the samples, by the same
+# relative names, so standard output is comparable byte for byte.
+cmp_dir=build-win/compare
+rm -rf "$cmp_dir"
+mkdir -p "$cmp_dir/linux" "$cmp_dir/windows"
+run_all() {
+  # $1: the folder, $2.. : how to start a program (empty for Linux, wine).
+  dir=$1
+  shift
+  (
+    cd "$dir"
+    for pack in demo demo_tiled; do
+      cp "$root/samples/$pack.pack" "$pack.pack"
+      "$@" "$exe_morvane" -c "$pack.pack" "$pack.packz" >"$pack.c.out"
+      "$@" "$exe_morvane" -i "$pack.packz" "$pack.packz.txt" >"$pack.i.out"
+      "$@" "$exe_morvane" -d "$pack.packz" "$pack.unpacked" >"$pack.d.out"
+      "$@" "$exe_tool" info "$pack.pack" >"$pack.info.out"
+      "$@" "$exe_tool" info --json "$pack.packz" >"$pack.info.json"
+      "$@" "$exe_tool" verify "$pack.packz" --against "$pack.pack" >"$pack.verify.out"
+      "$@" "$exe_tool" export "$pack.pack" "$pack.exported" >"$pack.export.out"
+      "$@" "$exe_tool" create "$pack.exported/manifest.json" "$pack.created" >"$pack.create.out"
+      # In place: the input's own name is replaced.
+      cp "$pack.pack" "$pack.inplace"
+      "$@" "$exe_morvane" -c "$pack.inplace" "$pack.inplace" >"$pack.inplace.out"
+    done
+  )
+}
+exe_morvane=$root/build/morvane exe_tool=$root/build/morvane-tool run_all "$cmp_dir/linux"
+exe_morvane=$root/build-win/morvane.exe exe_tool=$root/build-win/morvane-tool.exe run_all "$cmp_dir/windows" "$wine"
+if diff -r "$cmp_dir/linux" "$cmp_dir/windows" >"$cmp_dir.diff"; then
+  echo "== outputs and standard output: the same bytes ($(find "$cmp_dir/linux" -type f | wc -l) files)"
+else
+  head -n 40 "$cmp_dir.diff"
+  echo "windows_test: the Windows build's outputs differ from the Linux build's ($cmp_dir.diff)" >&2
+  fails=$((fails + 1))
+fi
+# No temporary file left anywhere.
+if find "$cmp_dir/windows" -name '.*' -type f | grep .; then
+  echo "windows_test: temporary files left behind" >&2
+  fails=$((fails + 1))
+fi
+
+echo "windows_test: $(( $(date +%s) - start )) s"
+[ "$fails" -eq 0 ]

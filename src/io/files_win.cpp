@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "io/files.h"
@@ -91,15 +92,16 @@ bool is_separator(char c) { return c == '/' || c == '\\'; }
 
 // Splits a path into its folder ("." when it has none) and its last name.
 void split_path(const std::string& path, std::string& dir, std::string& base) {
-  dir = ".";
-  base = path;
-  size_t sep = path.find_last_of("/\\");
+  const size_t sep = path.find_last_of("/\\");
   if (sep != std::string::npos) {
-    dir = sep == 0 ? path.substr(0, 1) : path.substr(0, sep);
+    dir = path.substr(0, sep == 0 ? 1 : sep);
     base = path.substr(sep + 1);
   } else if (path.size() >= 2 && path[1] == ':') {
     dir = path.substr(0, 2);
     base = path.substr(2);
+  } else {
+    dir = std::string(1, '.');
+    base = path;
   }
 }
 
@@ -142,6 +144,25 @@ bool same_folder(const std::string& a, const std::string& b) {
   return file_id(a, x) && file_id(b, y) && x == y;
 }
 
+// The open inputs: Windows refuses to replace a file that is open (even
+// shared for deletion), so converting a file in place closes the input,
+// read to the end by then, just before its name is replaced.
+std::mutex g_inputs_mutex;
+std::vector<InputFile*> g_inputs;
+
+void close_inputs_named(const std::string& path) {
+  FileId target;
+  if (!file_id(path, target)) return;
+  std::lock_guard<std::mutex> lock(g_inputs_mutex);
+  for (InputFile* in : g_inputs) {
+    FileId id;
+    if (in->file != nullptr && file_id(_fileno(in->file), id) && id == target) {
+      std::fclose(in->file);
+      in->file = nullptr;
+    }
+  }
+}
+
 }  // namespace
 
 long process_id() { return static_cast<long>(GetCurrentProcessId()); }
@@ -181,10 +202,16 @@ bool InputFile::open(const char* path) {
     return false;
   }
   size = end;
+  std::lock_guard<std::mutex> lock(g_inputs_mutex);
+  g_inputs.push_back(this);
   return true;
 }
 
 void InputFile::close() {
+  {
+    std::lock_guard<std::mutex> lock(g_inputs_mutex);
+    std::erase(g_inputs, this);
+  }
   if (file != nullptr) std::fclose(file);
   file = nullptr;
   size = 0;
@@ -197,7 +224,7 @@ bool InputFile::is_same_file(const char* path) const {
 
 size_t InputFile::read_at(uint64_t pos, std::span<uint8_t> dst) {
   if (dst.empty() || pos >= static_cast<uint64_t>(size)) return 0;
-  if (_fseeki64(file, static_cast<int64_t>(pos), SEEK_SET) != 0) {
+  if (file == nullptr || _fseeki64(file, static_cast<int64_t>(pos), SEEK_SET) != 0) {
     read_error = true;
     return 0;
   }
@@ -478,6 +505,7 @@ bool OutputFile::commit() {
   file_ = nullptr;
   if (!failed_ && rc != 0) fail(errno);
   const std::wstring temp = wide_from_utf8(temp_path_);
+  if (!failed_) close_inputs_named(final_path_);
   if (!failed_ && !MoveFileExW(temp.c_str(), wide_from_utf8(final_path_).c_str(),
                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
     fail(last_errno());
