@@ -10,6 +10,8 @@
 #     the sample packs with both builds and compares the output files and
 #     standard output byte for byte with the Linux build's (build/).
 # Installs what it needs when it is missing (Debian, as root).
+# With --libraries-only it stops after step 1 and prints the prefix's path
+# (scripts/package_win.sh builds on it).
 #
 # Cache: the cross-built libraries live in
 #   ${MORVANE_CACHE:-$HOME/.cache/morvane}/mingw-<versions>
@@ -111,6 +113,10 @@ INI
   rm -rf "$work"
   trap - EXIT
   touch "$prefix/complete"
+fi
+if [ "${1:-}" = --libraries-only ]; then
+  echo "$prefix"
+  exit 0
 fi
 echo "== libraries: $(( $(date +%s) - start )) s"
 
