@@ -125,7 +125,9 @@ echo "== build-win: morvane.exe, morvane-tool.exe and the tests"
 cmake -S . -B build-win -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
   -DMORVANE_WIN_PREFIX="$prefix" >/dev/null
-win_tests=${MORVANE_WIN_TESTS:-"tile_small_buffer_tests tile_decode_only morvane_tests"}
+# morvane_tests does not build for Windows yet: its process runner and fault
+# tests are POSIX-only (fork, pipes, signals, symbolic links, /dev/full).
+win_tests=${MORVANE_WIN_TESTS:-"tile_small_buffer_tests tile_decode_only"}
 # shellcheck disable=SC2086
 cmake --build build-win -j "$jobs" --target morvane morvane-tool $win_tests
 # The Linux build the outputs are compared with.
