@@ -243,7 +243,9 @@ TEST(ExportDir, NeverWritesThroughLinksOrOutside) {
   ExportDir dir;
   std::string err;
   ASSERT_TRUE(dir.open(tmp.file("out"), err)) << err;
+#ifndef _WIN32
   ASSERT_EQ(symlink("../outside", tmp.file("out/x.png").c_str()), 0);
+#endif
   ASSERT_TRUE(dir.write_file("x.png", Bytes{9}, err)) << err;
   EXPECT_EQ(read_file(tmp.file("outside")), (Bytes{1, 2, 3}));
   EXPECT_EQ(read_file(tmp.file("out/x.png")), Bytes{9});
