@@ -142,7 +142,8 @@ echo "== builds: $(( $(date +%s) - start )) s"
 export WINEPREFIX="$cache/wine" WINEDEBUG=-all
 wine=/usr/lib/wine/wine64
 mkdir -p "$WINEPREFIX"
-wineserver -p
+# (A server already running for the prefix serves as well.)
+wineserver -p 2>/dev/null || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
 # The first start creates the prefix (about half a minute, once).
 "$wine" cmd /c exit >/dev/null 2>&1 || true
