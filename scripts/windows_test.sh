@@ -27,7 +27,7 @@ jobs=${MORVANE_JOBS:-2}
 
 # ---- What it needs ---------------------------------------------------------
 # The posix thread model: the win32 one has no std::thread.
-sh scripts/setup.sh g++-mingw-w64-x86-64-posix wine64 libz-mingw-w64-dev nasm meson googletest dpkg-dev
+sh scripts/setup.sh g++-mingw-w64-x86-64-posix wine64 libz-mingw-w64-dev nasm meson googletest dpkg-dev python3
 # apt-get source needs the archive's source lists, beside its binary ones.
 srclist=/etc/apt/sources.list.d/morvane-deb-src.sources
 if ! apt-get source --print-uris -qq lz4 >/dev/null 2>&1; then
@@ -201,6 +201,51 @@ fi
 if find "$cmp_dir/windows" -name '.*' -type f | grep .; then
   echo "windows_test: temporary files left behind" >&2
   fails=$((fails + 1))
+fi
+
+# ---- Ctrl-C --------------------------------------------------------------------
+# Wine turns SIGINT into a console Ctrl-C event: the handler must remove the
+# temporary output before the process ends. A pack large enough to be
+# caught while it is written: 4 pictures of 1500 x 1500 pixels.
+ctrl=build-win/ctrl_c
+rm -rf "$ctrl"
+mkdir -p "$ctrl"
+python3 - "$ctrl" <<'PY'
+import json, struct, sys, zlib
+d = sys.argv[1]
+w = h = 1500
+row = bytes((x * 37 + (x >> 3) * 11) & 0xF0 for x in range(w * 4))
+raw = b"".join(b"\0" + row[y % 7:] + row[:y % 7] for y in range(h))
+def chunk(t, b):
+    return struct.pack(">I", len(b)) + t + b + struct.pack(">I", zlib.crc32(t + b) & 0xFFFFFFFF)
+with open(d + "/big.png", "wb") as f:
+    f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 6, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(raw, 1)) + chunk(b"IEND", b""))
+with open(d + "/m.json", "w") as f:
+    json.dump({"entries": [{"name": "big%d" % i, "type": 11, "file": "big.png"} for i in range(4)]}, f)
+PY
+build/morvane-tool create "$ctrl/m.json" "$ctrl/big.pack" >/dev/null
+(cd "$ctrl" && MORVANE_THREADS=1 "$wine" "$root/build-win/morvane.exe" -c big.pack big.packz >/dev/null 2>&1) &
+runner=$!
+seen=""
+for i in $(seq 1 100); do
+  if ls "$ctrl"/.big.packz.* >/dev/null 2>&1; then seen=yes; break; fi
+  sleep 0.1
+done
+pid=$(pgrep -f "morvane.exe -c big.pack big.packz" | head -n 1 || true)
+if [ -n "$seen" ] && [ -n "$pid" ]; then
+  kill -INT "$pid"
+  wait "$runner" || true
+  if ls -A "$ctrl" | grep -q '^\.big\.packz\.\|^big\.packz$'; then
+    ls -la "$ctrl"
+    echo "windows_test: Ctrl-C left a temporary or partial output" >&2
+    fails=$((fails + 1))
+  else
+    echo "== Ctrl-C under Wine: the temporary output removed"
+  fi
+else
+  wait "$runner" || true
+  echo "== Ctrl-C under Wine: not caught while writing; not checked"
 fi
 
 echo "windows_test: $(( $(date +%s) - start )) s"

@@ -416,8 +416,10 @@ bool OutputFile::open_temp(const std::string& target, mode_t) {
   HANDLE h = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
     temp_path_ = prefix + temp_suffix();
-    h = CreateFileW(wide_from_utf8(temp_path_).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared for deletion: the console handler removes it while it is open
+    // (it goes when the last handle closes).
+    h = CreateFileW(wide_from_utf8(temp_path_).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) break;
   }
   if (h == INVALID_HANDLE_VALUE) {
