@@ -2,9 +2,12 @@
 // anything else compresses.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/report.h"
+#include "io/platform.h"
 #include "morvane_version.h"
 
 namespace {
@@ -12,6 +15,9 @@ constexpr const char* kVersion = MORVANE_VERSION;
 }
 
 int main(int argc, char** argv) {
+  // Lines are written as given ("\r\n" included), paths taken as UTF-8.
+  binary_standard_streams();
+  const std::vector<std::string> args = utf8_arguments(argc, argv);
   std::printf("VERSION %s\n", kVersion);
   if (argc < 4) {
     std::printf("Usage:\r\n");
@@ -22,9 +28,9 @@ int main(int argc, char** argv) {
     explain("an option, an input file and an output file are needed");
     return -1;
   }
-  const char* option = argv[1];
-  const char* in_path = argv[2];
-  const char* out_path = argv[3];
+  const char* option = args[1].c_str();
+  const char* in_path = args[2].c_str();
+  const char* out_path = args[3].c_str();
   int status;
   if (std::strcmp(option, "-i") == 0) {
     std::printf("dump: %s -> %s\r\n", in_path, out_path);

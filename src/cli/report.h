@@ -3,13 +3,14 @@
 #pragma once
 
 #include "core/pack_file.h"
+#include "io/platform.h"
 
 // One line on standard error saying why a run fails: "morvane: ", the
 // formatted text and "\n". Standard output, which says what happened in
 // its own fixed words, is not touched. At most MAX_EXPLAIN_LINES lines per
 // process; later ones are dropped. Called on the command's own thread only.
 inline constexpr int MAX_EXPLAIN_LINES = 4;
-void explain(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+void explain(const char* fmt, ...) MORVANE_PRINTF_FORMAT(1, 2);
 
 // A pack that open_pack refused: its line on standard output, and why on
 // standard error.

@@ -1,10 +1,10 @@
 #include "core/pipeline.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+
+#include "io/platform.h"
 
 Pipeline::Pipeline(int threads, ConvertEntry convert)
     : convert_(std::move(convert)), slots_(threads > 1 ? 2 * static_cast<size_t>(threads) : 1) {
@@ -119,12 +119,7 @@ int parse_thread_count(const char* value, int fallback) {
 }
 
 int default_thread_count() {
-  int n = 0;
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0) n = CPU_COUNT(&set);
-  if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
-  return std::clamp(n, 1, MAX_CONVERT_THREADS);
+  return std::clamp(usable_processors(), 1, MAX_CONVERT_THREADS);
 }
 
 int convert_thread_count() { return parse_thread_count(std::getenv("MORVANE_THREADS"), default_thread_count()); }

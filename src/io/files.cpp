@@ -55,7 +55,7 @@ bool InputFile::is_same_file(const char* path) const {
 }
 
 namespace {
-FileId id_of(const struct stat& st) { return {st.st_dev, st.st_ino}; }
+FileId id_of(const struct stat& st) { return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)}; }
 }  // namespace
 
 bool file_id(const std::string& path, FileId& out) {
@@ -72,13 +72,88 @@ bool file_id(int fd, FileId& out) {
   return true;
 }
 
-bool file_id_at(int dir_fd, const std::string& name, FileId& out) {
+long process_id() { return static_cast<long>(getpid()); }
+
+ReadWhole read_regular_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out, uint64_t& size,
+                            int& err) {
+  err = 0;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    err = errno;
+    return ReadWhole::CannotOpen;
+  }
   struct stat st {};
-  if (fstatat(dir_fd, name.c_str(), &st, 0) != 0) return false;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return ReadWhole::NotRegular;
+  }
+  size = static_cast<uint64_t>(st.st_size);
+  if (size > max_size) {
+    ::close(fd);
+    return ReadWhole::TooBig;
+  }
+  out.resize(static_cast<size_t>(size));
+  size_t done = 0;
+  while (done < out.size()) {
+    ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) err = errno;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  return done == out.size() ? ReadWhole::Done : ReadWhole::ReadFailed;
+}
+
+Folder::~Folder() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool Folder::is_open() const { return fd_ >= 0; }
+
+int Folder::open(const std::string& path, bool& created) {
+  created = true;
+  if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+    created = false;
+    return errno;
+  }
+  fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd_ < 0 ? errno : 0;
+}
+
+int Folder::create_new(const std::string& name, std::span<const uint8_t> bytes, bool& created) {
+  // O_EXCL also refuses a symbolic link of that name: nothing is followed.
+  int fd = openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  created = fd >= 0;
+  if (fd < 0) return errno;
+  size_t done = 0;
+  int err = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : EIO;
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0 && err == 0) err = errno;
+  return err;
+}
+
+int Folder::rename(const std::string& from, const std::string& to) {
+  // rename replaces a link of that name by the file; it never writes through it.
+  return renameat(fd_, from.c_str(), fd_, to.c_str()) == 0 ? 0 : errno;
+}
+
+void Folder::remove(const std::string& name) { unlinkat(fd_, name.c_str(), 0); }
+
+bool Folder::file_id(const std::string& name, FileId& out) const {
+  struct stat st {};
+  if (fd_ < 0 || fstatat(fd_, name.c_str(), &st, 0) != 0) return false;
   out = id_of(st);
   return true;
 }
-
 
 size_t InputFile::read_at(uint64_t pos, std::span<uint8_t> dst) {
   if (dst.empty() || pos >= static_cast<uint64_t>(size)) return 0;

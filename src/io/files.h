@@ -1,5 +1,6 @@
 // Files: the input read by absolute position, and the output written so
-// that a failed run never leaves a half-written file.
+// that a failed run never leaves a half-written file. Paths are UTF-8. The
+// POSIX side is files.cpp, the Windows side files_win.cpp.
 #pragma once
 
 #include <sys/types.h>
@@ -12,17 +13,57 @@
 
 // A file as the system knows it: the same for every path that leads to it,
 // through symbolic and hard links.
+// (Windows: the volume's serial number and the file's index on it.)
 struct FileId {
-  dev_t dev = 0;
-  ino_t ino = 0;
+  uint64_t dev = 0;
+  uint64_t ino = 0;
   bool operator==(const FileId&) const = default;
 };
 
 // The file path leads to (links followed); false when there is none.
 bool file_id(const std::string& path, FileId& out);
-// The same for an open file, and for a name inside the folder dir_fd.
+// The same for an open file (a C runtime descriptor).
 bool file_id(int fd, FileId& out);
-bool file_id_at(int dir_fd, const std::string& name, FileId& out);
+
+// What read_regular_file found.
+enum class ReadWhole { Done, CannotOpen, NotRegular, TooBig, ReadFailed };
+// Reads the regular file path holds, of at most max_size bytes, into out.
+// `size` is the file's size (for TooBig), `err` the errno of CannotOpen and
+// ReadFailed (0 when the file shrank while being read).
+ReadWhole read_regular_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out, uint64_t& size,
+                            int& err);
+
+// A folder held open, that files are created in by name (one path
+// component): a new file is never an existing file or link of that name.
+class Folder {
+ public:
+  Folder() = default;
+  Folder(const Folder&) = delete;
+  Folder& operator=(const Folder&) = delete;
+  ~Folder();
+
+  // Opens the folder, creating it (one level) when it does not exist; 0, or
+  // the errno, with `created` false when creating it failed.
+  int open(const std::string& path, bool& created);
+  bool is_open() const;
+  // Creates name as a new file holding bytes: EEXIST when the name is taken
+  // (by anything, a link too); `created` tells whether the file exists now
+  // (a failed write leaves it for the caller to remove).
+  int create_new(const std::string& name, std::span<const uint8_t> bytes, bool& created);
+  // Renames from over to: whatever to names is replaced, never written
+  // through. 0 or the errno.
+  int rename(const std::string& from, const std::string& to);
+  void remove(const std::string& name);
+  // The file name leads to (links followed); false when there is none.
+  bool file_id(const std::string& name, FileId& out) const;
+
+ private:
+  int fd_ = -1;       // POSIX: the folder's descriptor
+  std::string path_;  // Windows: the folder's path
+};
+
+// The process's id, for names of temporary files.
+long process_id();
 
 // The input pack, opened "rb".
 struct InputFile {

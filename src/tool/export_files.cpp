@@ -1,9 +1,5 @@
 #include "tool/export_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -29,6 +25,65 @@ std::string errno_text(const char* what, const std::string& name, int err) {
   return std::string(what) + " " + name + ": " + std::strerror(err);
 }
 
+// Characters Windows refuses in a file name ('/' and controls are escaped
+// on every system anyway).
+bool windows_forbidden(uint8_t b) {
+  return b == '<' || b == '>' || b == ':' || b == '"' || b == '\\' || b == '|' || b == '?' || b == '*';
+}
+
+// Windows opens a device for these names, with any extension and with
+// spaces before it ("con.png", "LPT1 .jpg"): the part before the first dot,
+// trailing spaces dropped, compared without case.
+bool windows_reserved(std::string_view name) {
+  std::string_view base = name.substr(0, name.find('.'));
+  while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+  std::string up;
+  for (char c : base) up += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+  if (up == "CON" || up == "PRN" || up == "AUX" || up == "NUL") return true;
+  return up.size() == 4 && (up.starts_with("COM") || up.starts_with("LPT")) && up[3] >= '1' && up[3] <= '9';
+}
+
+// The upper-case form of a letter, for the scripts whose case a
+// case-insensitive file system folds and names commonly use: ASCII,
+// Latin-1, Latin Extended-A, Greek and Cyrillic. Anything else is kept.
+char32_t fold_case(char32_t c) {
+  if (c >= 'a' && c <= 'z') return c - 32;
+  if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;
+  if (c == 0xFF) return 0x178;
+  if ((c >= 0x100 && c <= 0x12F) || (c >= 0x132 && c <= 0x137) || (c >= 0x14A && c <= 0x177)) return c & ~1u;
+  if (((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) && c % 2 == 0) return c - 1;
+  if (c == 0x3C2) return 0x3A3;  // final sigma
+  if (c >= 0x3B1 && c <= 0x3C9) return c - 0x20;
+  if (c >= 0x430 && c <= 0x44F) return c - 0x20;
+  if (c >= 0x450 && c <= 0x45F) return c - 0x50;
+  return c;
+}
+
+// The key under which a case-insensitive file system knows a file name:
+// two names with one key are one file there. File names are well-formed
+// UTF-8 (escape_entry_name sees to it).
+std::string case_key(std::string_view file) {
+  std::string key;
+  for (size_t i = 0; i < file.size();) {
+    const size_t n = tool_utf8_sequence(file, i);
+    if (n <= 1) {
+      const char c = file[i];
+      key += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+      ++i;
+      continue;
+    }
+    const auto b = [&](size_t k) { return static_cast<char32_t>(static_cast<uint8_t>(file[i + k])); };
+    char32_t c = n == 2 ? (b(0) & 0x1F) << 6 | (b(1) & 0x3F)
+               : n == 3 ? (b(0) & 0x0F) << 12 | (b(1) & 0x3F) << 6 | (b(2) & 0x3F)
+                        : (b(0) & 0x07) << 18 | (b(1) & 0x3F) << 12 | (b(2) & 0x3F) << 6 | (b(3) & 0x3F);
+    c = fold_case(c);
+    // Written back as a code point number: keys are only compared.
+    key += "\\u" + std::to_string(static_cast<uint32_t>(c)) + ";";
+    i += n;
+  }
+  return key;
+}
+
 }  // namespace
 
 std::string escape_entry_name(std::string_view name) {
@@ -37,12 +92,17 @@ std::string escape_entry_name(std::string_view name) {
   if (name == ".") return "%2E";
   if (name == "..") return "%2E%2E";
   std::string out;
+  // A device name on Windows: its first character escaped ("%43ON").
+  if (windows_reserved(name)) {
+    append_escape(out, static_cast<uint8_t>(name[0]));
+    name.remove_prefix(1);
+  }
   for (size_t i = 0; i < name.size();) {
     const uint8_t b = static_cast<uint8_t>(name[i]);
     size_t n = tool_utf8_sequence(name, i);
     // C1 controls (U+0080..U+009F) are C2 80..C2 9F.
     const bool c1 = n == 2 && b == 0xC2 && static_cast<uint8_t>(name[i + 1]) < 0xA0;
-    if (n == 0 || c1 || b < 0x20 || b == 0x7F || b == '%' || b == '/') {
+    if (n == 0 || c1 || b < 0x20 || b == 0x7F || b == '%' || b == '/' || windows_forbidden(b)) {
       append_escape(out, b);
       ++i;
     } else {
@@ -86,75 +146,54 @@ bool unescape_entry_name(std::string_view stem, std::string& name) {
 std::string ExportNames::take(std::string_view name, std::string_view extension) {
   const std::string stem = escape_entry_name(name);
   const std::string plain = stem + std::string(extension);
-  if (used_.insert(plain).second) return plain;
+  // Names that differ only in case are one file on Windows and on any
+  // case-insensitive file system: taken once, whatever the system.
+  const std::string plain_key = case_key(plain);
+  if (used_.insert(plain_key).second) return plain;
   // Counted per file name, so a pack of one name repeated 65535 times
   // costs no more than 65535 different names.
-  unsigned& n = repeats_[plain];
+  unsigned& n = repeats_[plain_key];
   if (n < 2) n = 2;
   std::string file;
   do {
     file = stem + "%-" + std::to_string(n++) + std::string(extension);
-  } while (!used_.insert(file).second);
+  } while (!used_.insert(case_key(file)).second);
   return file;
 }
 
-ExportDir::~ExportDir() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 bool ExportDir::open(const std::string& path, std::string& error) {
-  if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-    error = errno_text("cannot create", path, errno);
-    return false;
-  }
-  fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd_ < 0) {
-    error = errno_text("cannot open folder", path, errno);
+  bool created = false;
+  if (int err = folder_.open(path, created); err != 0) {
+    error = errno_text(created ? "cannot open folder" : "cannot create", path, err);
     return false;
   }
   return true;
 }
 
 bool ExportDir::write_file(const std::string& name, std::span<const uint8_t> bytes, std::string& error) {
-  if (fd_ < 0 || name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
-      name.find('\0') != std::string::npos) {
+  if (!folder_.is_open() || name.empty() || name == "." || name == ".." ||
+      name.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos) {
     error = "refused to write " + name + ": not a file name inside the export folder";
     return false;
   }
   std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = ".morvane-" + std::to_string(getpid()) + "-" + std::to_string(counter_++) + ".tmp";
-    // O_EXCL also refuses a symbolic link of that name: nothing is followed.
-    fd = openat(fd_, temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) break;
+  int err = EEXIST;
+  bool created = false;
+  for (int attempt = 0; attempt < 100 && !created && err == EEXIST; ++attempt) {
+    temp = ".morvane-" + std::to_string(process_id()) + "-" + std::to_string(counter_++) + ".tmp";
+    err = folder_.create_new(temp, bytes, created);
   }
-  if (fd < 0) {
-    error = errno_text("cannot create a file for", name, errno);
+  if (!created) {
+    error = errno_text("cannot create a file for", name, err);
     return false;
   }
-  size_t done = 0;
-  int err = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      err = n < 0 ? errno : EIO;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::close(fd) != 0 && err == 0) err = errno;
-  // rename replaces a link of that name by the file; it never writes through it.
-  if (err == 0 && renameat(fd_, temp.c_str(), fd_, name.c_str()) != 0) err = errno;
+  if (err == 0) err = folder_.rename(temp, name);
   if (err != 0) {
-    unlinkat(fd_, temp.c_str(), 0);
+    folder_.remove(temp);
     error = errno_text("cannot write", name, err);
     return false;
   }
   return true;
 }
 
-bool ExportDir::file_id(const std::string& name, FileId& out) const {
-  return fd_ >= 0 && file_id_at(fd_, name, out);
-}
+bool ExportDir::file_id(const std::string& name, FileId& out) const { return folder_.file_id(name, out); }

@@ -12,13 +12,17 @@
 #include "tool/tool_files.h"
 
 // The file stem for an entry name (its bytes up to the first NUL). Kept as
-// it is, except: '%', '/', control bytes (0x00-0x1F, 0x7F, and the bytes
-// of the C1 controls U+0080-U+009F) and bytes that are not part of
-// well-formed UTF-8 (no overlong forms, surrogates or code points above
-// U+10FFFF) become "%XX" (two upper-case hex
-// digits); the names "." and ".." become "%2E" and "%2E%2E"; the empty name
-// becomes "%00". So a stem never holds '/', is never "." or "..", and two
-// different names never share one.
+// it is, except: '%', '/', the characters Windows refuses (< > : " \ | ? *),
+// control bytes (0x00-0x1F, 0x7F, and the bytes of the C1 controls
+// U+0080-U+009F) and bytes that are not part of well-formed UTF-8 (no
+// overlong forms, surrogates or code points above U+10FFFF) become "%XX"
+// (two upper-case hex digits); the first character of a Windows device name
+// (CON, PRN, AUX, NUL, COM1-9, LPT1-9, any case, with any extension) becomes
+// "%XX" too ("%43ON"); the names "." and ".." become "%2E" and "%2E%2E";
+// the empty name becomes "%00". So a stem is a valid file name on Linux and
+// Windows, never holds '/', is never "." or "..", and two different names
+// never share one. Every stem gets an extension, so a trailing dot or space
+// never ends a file name.
 std::string escape_entry_name(std::string_view name);
 
 // The name a stem stands for (a "%-N" repeat suffix is dropped); false when
@@ -27,14 +31,17 @@ bool unescape_entry_name(std::string_view stem, std::string& name);
 
 // Gives every entry its file name: the escaped stem and the extension; the
 // N-th entry (N >= 2) whose file name is already taken gets "%-N" before the
-// extension ("icon.png", "icon%-2.png").
+// extension ("icon.png", "icon%-2.png"). A name that differs from a taken
+// one only in case counts as taken ("Icon.png" after "icon.png" is
+// "Icon%-2.png"), on every system: on Windows and on a case-insensitive file
+// system they would be one file.
 class ExportNames {
  public:
   std::string take(std::string_view name, std::string_view extension);
 
  private:
-  std::set<std::string> used_;
-  std::map<std::string, unsigned> repeats_;  // next N for a file name
+  std::set<std::string> used_;               // file names, by case key
+  std::map<std::string, unsigned> repeats_;  // next N for a file name's case key
 };
 
 // The export folder, held open: every file is created inside it by a name
@@ -46,7 +53,6 @@ class ExportDir {
   ExportDir() = default;
   ExportDir(const ExportDir&) = delete;
   ExportDir& operator=(const ExportDir&) = delete;
-  ~ExportDir();
 
   // Opens the folder, creating it (one level) when it does not exist.
   bool open(const std::string& path, std::string& error);
@@ -57,6 +63,6 @@ class ExportDir {
   bool file_id(const std::string& name, FileId& out) const;
 
  private:
-  int fd_ = -1;
+  Folder folder_;
   uint32_t counter_ = 0;
 };

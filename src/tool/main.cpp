@@ -3,7 +3,9 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "io/platform.h"
 #include "morvane_version.h"
 #include "tool/tool_commands.h"
 
@@ -12,7 +14,14 @@ constexpr int kUsageError = 2;
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Lines are written as given ("\r\n" included), paths taken as UTF-8.
+  binary_standard_streams();
+  std::vector<std::string> args = utf8_arguments(argc, argv);
+  std::vector<char*> arg_ptrs;
+  for (std::string& a : args) arg_ptrs.push_back(a.data());
   CLI::App app{"Inspect, verify, export, build and show morvane resource packs.", "morvane-tool"};
+  // "/path/x.pack" is a path on every system, never a Windows-style option.
+  app.allow_windows_style_options(false);
   app.set_version_flag("--version", MORVANE_VERSION, "Print the version and exit");
   app.require_subcommand(1);
   app.footer("Exit status: 0 done, 1 something failed, 2 usage error. See morvane-tool(1).");
@@ -45,7 +54,7 @@ int main(int argc, char** argv) {
   report->add_option("OUT", out, "The page to write (OUT.html)")->required();
 
   try {
-    app.parse(argc, argv);
+    app.parse(static_cast<int>(arg_ptrs.size()), arg_ptrs.data());
   } catch (const CLI::ParseError& e) {
     // --help and --version end here with status 0; every parse error is a
     // usage error, whatever code the parser gives it.

@@ -1,9 +1,5 @@
 #include "tool/tool_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -14,39 +10,26 @@ bool read_whole_file(const std::string& path, uint64_t max_size, std::vector<uin
                      std::string& error) {
   // Paths may come from a manifest: never print their bytes raw.
   const std::string shown = tool_display_name(path);
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = "cannot open " + shown + ": " + std::strerror(errno);
-    return false;
-  }
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    error = shown + " is not a regular file";
-    return false;
-  }
-  if (static_cast<uint64_t>(st.st_size) > max_size) {
-    ::close(fd);
-    error = shown + " is " + std::to_string(st.st_size) + " bytes, more than the " +
-            std::to_string(max_size) + " this entry can take";
-    return false;
-  }
-  out.resize(static_cast<size_t>(st.st_size));
-  size_t done = 0;
+  uint64_t size = 0;
   int err = 0;
-  while (done < out.size()) {
-    ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) err = errno;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
+  switch (read_regular_file(path, max_size, out, size, err)) {
+    case ReadWhole::Done:
+      return true;
+    case ReadWhole::CannotOpen:
+      error = "cannot open " + shown + ": " + std::strerror(err);
+      return false;
+    case ReadWhole::NotRegular:
+      error = shown + " is not a regular file";
+      return false;
+    case ReadWhole::TooBig:
+      error = shown + " is " + std::to_string(size) + " bytes, more than the " + std::to_string(max_size) +
+              " this entry can take";
+      return false;
+    case ReadWhole::ReadFailed:
+      break;
   }
-  ::close(fd);
-  if (done != out.size()) {
-    error = "cannot read " + shown + ": " + (err != 0 ? std::strerror(err) : "it shrank while being read");
-    return false;
-  }
-  return true;
+  error = "cannot read " + shown + ": " + (err != 0 ? std::strerror(err) : "it shrank while being read");
+  return false;
 }
 
 bool read_manifest(const std::string& path, Manifest& out, std::string& error) {

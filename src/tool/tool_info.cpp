@@ -6,12 +6,13 @@
 #include <span>
 
 #include "core/entry_form.h"
+#include "io/platform.h"
 #include "tool/tool_commands.h"
 #include "tool/tool_text.h"
 
 namespace {
 
-std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+std::string format(const char* fmt, ...) MORVANE_PRINTF_FORMAT(1, 2);
 std::string format(const char* fmt, ...) {
   char line[512];
   va_list ap;

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "support/pack_writer.h"
 #include "support/run_tool.h"
 
@@ -86,7 +88,7 @@ TEST(LoadTest, InputsThatAreNoPackExplainThemselves) {
       TempDir dir;
       const std::string in = dir.file("in"), out = dir.file("out");
       if (c.is_dir) {
-        mkdir(in.c_str(), 0755);
+        std::filesystem::create_directory(in);
       } else if (!c.missing) {
         write_file(in, c.bytes);
       }
@@ -231,6 +233,9 @@ TEST(ListTest, LinesMatchByteForByte) {
 // A listing over its own input would lose the pack: refused, whatever name
 // the output reaches the input by.
 TEST(SafeOutputTest, ListingOntoItsInputIsRefused) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no symbolic links to test on Windows (same path: windows_test.sh in place)";
+#else
   struct Case {
     const char* what;
     const char* out;
@@ -259,9 +264,13 @@ TEST(SafeOutputTest, ListingOntoItsInputIsRefused) {
     ASSERT_EQ(lstat(dir.file(c.out).c_str(), &st), 0);
     EXPECT_EQ(S_ISLNK(st.st_mode), c.make == symlink) << c.what;
   }
+#endif
 }
 
 TEST(SafeOutputTest, KeepsPermissionsOfReplacedFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows files have no permission bits";
+#else
   TempDir dir;
   write_file(dir.file("in.pack"), build_pack(TestPack{}));
   write_file(dir.file("out.txt"), {'o', 'l', 'd'});
@@ -270,6 +279,7 @@ TEST(SafeOutputTest, KeepsPermissionsOfReplacedFile) {
   struct stat st {};
   ASSERT_EQ(stat(dir.file("out.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
+#endif
 }
 
 TEST(SafeOutputTest, DevicesAreWrittenNotReplaced) {
@@ -277,10 +287,16 @@ TEST(SafeOutputTest, DevicesAreWrittenNotReplaced) {
   TestPack p;
   p.entries.push_back(image_entry("a", 30, 3, 3, ImageKind::Flat, 1));
   write_file(dir.file("in.pack"), build_pack(p));
+#ifdef _WIN32
+  // The device Windows has in every folder.
+  EXPECT_EQ(morvane({"-i", dir.file("in.pack"), "NUL"}).status, 0);
+  EXPECT_EQ(dir.list(), std::vector<std::string>{"in.pack"});
+#else
   EXPECT_EQ(morvane({"-i", dir.file("in.pack"), "/dev/null"}).status, 0);
   struct stat st {};
   ASSERT_EQ(stat("/dev/null", &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode));
+#endif
 }
 
 }  // namespace

@@ -183,6 +183,9 @@ INSTANTIATE_TEST_SUITE_P(
 // be replaced: the dump is left out with the line of a file that cannot be
 // opened.
 TEST(CompressTiledTest, DumpNeverWritesThroughItsName) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no symbolic links to plant on Windows";
+#else
   TestPack in;
   in.tiled_flag = 1;
   in.codec_kind = 2;
@@ -246,6 +249,7 @@ TEST(CompressTiledTest, DumpNeverWritesThroughItsName) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(dir.list(), names) << c.what;
   }
+#endif
 }
 
 // Entries that cannot be tiled are kept byte for byte with their type; the
@@ -651,8 +655,15 @@ ThreadRun compress_on(const TempDir& dir, int threads, long file_limit) {
   std::remove(dir.file("PIC16_orgin.rgb32").c_str());
   write_file(dir.file("out.pack"), {'o', 'l', 'd'});
   ThreadRun r;
+#ifdef _WIN32
+  // The child inherits the variable (no env program there).
+  _putenv_s("MORVANE_THREADS", std::to_string(threads).c_str());
+  r.tool = run_tool(MORVANE_EXE, {"-c", "in.pack", "out.pack"}, dir.path, file_limit);
+  _putenv_s("MORVANE_THREADS", "");
+#else
   r.tool = run_tool("/usr/bin/env", {"MORVANE_THREADS=" + std::to_string(threads), MORVANE_EXE, "-c", "in.pack",
                                       "out.pack"}, dir.path, file_limit);
+#endif
   r.output = read_file(dir.file("out.pack"));
   r.dump = read_file(dir.file("PIC16_orgin.rgb32"));
   r.files = dir.list();
@@ -678,6 +689,9 @@ TEST_P(CompressThreadsTest, SameBytesAsOneThread) {
   TempDir dir;
   const TestPack pack = mixed_pack(c.tiled, c.codec, c.huge_w, c.small);
   write_file(dir.file("in.pack"), build_pack(pack));
+#ifdef _WIN32
+  if (c.file_limit > 0) GTEST_SKIP() << "no file size limit to make writes fail on Windows";
+#endif
   const ThreadRun one = compress_on(dir, 1, c.file_limit);
   // Kept entries end the run with 1, a failed write too.
   EXPECT_EQ(one.tool.status, 1);

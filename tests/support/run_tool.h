@@ -17,7 +17,8 @@ std::string progress(const std::string& name, size_t n, size_t l);
 std::string summary(const char* cmd, size_t in, size_t out);
 
 // Runs `exe args...` in directory cwd (empty: the current one). With
-// file_limit > 0 the child runs under that RLIMIT_FSIZE with SIGXFSZ ignored.
+// file_limit > 0 the child runs under that RLIMIT_FSIZE with SIGXFSZ ignored
+// (POSIX only: Windows has no such limit, and file_limit is ignored there).
 ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd = "",
                  long file_limit = 0);
 
@@ -25,7 +26,7 @@ ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, c
 // /dev/null. Returns the child's pid, or -1.
 int spawn_tool(const std::string& exe, const std::vector<std::string>& args);
 // Waits for a child of spawn_tool and returns its wait status (for
-// WIFSIGNALED and the like), or -1.
+// WIFSIGNALED and the like; on Windows the exit code), or -1.
 int wait_tool(int pid);
 
 // A fresh directory under the system's temporary directory, removed with

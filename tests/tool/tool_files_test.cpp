@@ -192,6 +192,14 @@ TEST(ExportNames, UnsafeNamesAreEscapedReversibly) {
       {"a\tb\x7F", "a%09b%7F"}, {"caf\xC3\xA9", "caf\xC3\xA9"}, {"\xFF\xFE", "%FF%FE"},
       {"ab\xC3", "ab%C3"},    {"\xE0\x80\x80", "%E0%80%80"}, {"\xED\xA0\x80", "%ED%A0%80"},
       {"...", "..."},         {"/../", "%2F..%2F"},     {"a\xC2\x85\xC2\xA0", "a%C2%85\xC2\xA0"},
+      // What Windows refuses: its forbidden characters, device names with
+      // any extension or case; names that only look like them stay.
+      {"a:b", "a%3Ab"},       {"<>\"\\|?*", "%3C%3E%22%5C%7C%3F%2A"}, {"C:\\x", "C%3A%5Cx"},
+      {"CON", "%43ON"},       {"con.txt", "%63on.txt"},  {"Lpt9", "%4Cpt9"},
+      {"aux.a.b", "%61ux.a.b"}, {"NUL.", "%4EUL."},      {"COM1 .x", "%43OM1 .x"},
+      {"prn ", "%70rn "},     {"COM10", "COM10"},        {"LPT0", "LPT0"},
+      {"CONSOLE", "CONSOLE"}, {"xcon", "xcon"},          {"trail. ", "trail. "},
+      {"h\xC3\xA9\xE2\x82\xAC", "h\xC3\xA9\xE2\x82\xAC"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(escape_entry_name(c.name), c.stem);
@@ -204,6 +212,24 @@ TEST(ExportNames, UnsafeNamesAreEscapedReversibly) {
   EXPECT_EQ(names.take("icon", ".png"), "icon%-2.png");
   EXPECT_EQ(names.take("icon", ".jpg"), "icon.jpg");
   EXPECT_EQ(names.take("icon", ".png"), "icon%-3.png");
+  // One file on a case-insensitive file system: the later names repeat.
+  const std::pair<const char*, const char*> taken[] = {
+      {"bg_grad", "bg_grad.png"},
+      {"BG_GRAD", "BG_GRAD%-2.png"},
+      {"Bg_Grad", "Bg_Grad%-3.png"},
+      {"ICON", "ICON%-4.png"},
+      {"caf\xC3\x89", "caf\xC3\x89.png"},                   // cafÉ
+      {"CAF\xC3\xA9", "CAF\xC3\xA9%-2.png"},                // CAFé
+      {"\xD0\xAF", "\xD0\xAF.png"},                         // Я
+      {"\xD1\x8F", "\xD1\x8F%-2.png"},                      // я
+      {"\xCE\xA3", "\xCE\xA3.png"},                         // Σ
+      {"\xCF\x82", "\xCF\x82%-2.png"},                      // ς
+      {"con", "%63on.png"},
+      {"CON", "%43ON.png"},  // escaped apart: %43 is not %63
+      {"bg_grad%-2", "bg_grad%25-2.png"},
+      {"caf\xC3\xA8", "caf\xC3\xA8.png"},                   // cafè: another letter
+  };
+  for (const auto& [name, file] : taken) EXPECT_EQ(names.take(name, ".png"), file) << name;
   std::string back;
   EXPECT_TRUE(unescape_entry_name("icon%-3", back));
   EXPECT_EQ(back, "icon");
@@ -217,7 +243,9 @@ TEST(ExportDir, NeverWritesThroughLinksOrOutside) {
   ExportDir dir;
   std::string err;
   ASSERT_TRUE(dir.open(tmp.file("out"), err)) << err;
+#ifndef _WIN32
   ASSERT_EQ(symlink("../outside", tmp.file("out/x.png").c_str()), 0);
+#endif
   ASSERT_TRUE(dir.write_file("x.png", Bytes{9}, err)) << err;
   EXPECT_EQ(read_file(tmp.file("outside")), (Bytes{1, 2, 3}));
   EXPECT_EQ(read_file(tmp.file("out/x.png")), Bytes{9});

@@ -24,12 +24,19 @@ struct ToolOut {
 
 // Runs morvane-tool with standard error caught in a file of dir.
 ToolOut tool(const TempDir& dir, const std::vector<std::string>& args) {
+#ifdef _WIN32
+  // No shell to send it to a file: as caught (and copied to the log).
+  (void)dir;
+  ToolRun r = run_tool(MORVANE_TOOL_EXE, args);
+  return {r.status, r.output, r.errors};
+#else
   const std::string err_file = dir.file("stderr.txt");
   std::vector<std::string> sh = {"-c", "exec \"$@\" 2>'" + err_file + "'", "sh", MORVANE_TOOL_EXE};
   sh.insert(sh.end(), args.begin(), args.end());
   ToolRun r = run_tool("/bin/sh", sh);
   std::vector<uint8_t> err = read_file(err_file);
   return {r.status, r.output, {err.begin(), err.end()}};
+#endif
 }
 
 // The sample packs, compressed (as committed) and decompressed into dir.
@@ -242,6 +249,9 @@ Bytes rgba_png(const Bytes& rgba) {
 // OUT the manifest or a picture it lists, by path or through a link: one line,
 // status 1, every file as it was and no file added.
 TEST(ToolCreateTest, RefusesToWriteOverItsInputs) {
+#ifdef _WIN32
+  GTEST_SKIP() << "no symbolic links to test on Windows";
+#else
   TempDir dir;
   ASSERT_TRUE(write_file(dir.file("p.png"), rgba_png({1, 2, 3, 4})));
   ASSERT_TRUE(write_file(dir.file("old.pack"), {7, 7}));
@@ -275,6 +285,7 @@ TEST(ToolCreateTest, RefusesToWriteOverItsInputs) {
     std::remove(dir.file("stderr.txt").c_str());
     EXPECT_EQ(snapshot(dir), before) << c.out;
   }
+#endif
 }
 
 // A pack in DIR under a name export writes, or the --formats manifest
@@ -311,8 +322,13 @@ TEST(ToolExportTest, RefusesToWriteOverItsInputs) {
       pack_arg = out.file(c.pack);
     }
     if (c.through_link) {
+#ifdef _WIN32
+      continue;  // no symbolic links on Windows
+#endif
       std::remove(dir.file("p.link").c_str());
+#ifndef _WIN32
       ASSERT_EQ(symlink(pack_arg.c_str(), dir.file("p.link").c_str()), 0);
+#endif
       pack_arg = dir.file("p.link");
     }
     std::vector<std::string> args = {"export", pack_arg, out.path};
