@@ -12,6 +12,11 @@
 
 namespace {
 
+std::vector<uint8_t> new_buffer(EntryMemory* memory, size_t size) {
+  if (memory != nullptr && memory->pool != nullptr) return memory->pool->take(size);
+  return std::vector<uint8_t>(size);
+}
+
 // The entry stays as the input holds it: same bytes, same type.
 EntryResult keep_entry(const PackEntry& e, std::span<const uint8_t> data, std::string why) {
   EntryResult r;
@@ -33,13 +38,14 @@ EntryResult converted(std::vector<uint8_t> data, uint8_t type, uint64_t from_siz
 // The result must still fit the 24-bit len with its EntryRect.
 bool fits_entry(size_t len) { return len <= PACK_MAX_PAYLOAD; }
 
-EntryResult compress_whole(const PackEntry& e, std::span<const uint8_t> data) {
+EntryResult compress_whole(const PackEntry& e, std::span<const uint8_t> data, EntryMemory* memory) {
   const uint64_t n = payload_len(e);
   if (e.len > PACK_MAX_LEN) return keep_entry(e, data, "image too large for a pack entry");
   if (data.size() < n) return keep_entry(e, data, "pixel data runs past the end of the input");
-  // At least LZ4's worst case, so even an entry under 16 bytes compresses.
+  // LZ4's worst case, so every entry compresses (the same bytes as into
+  // any larger buffer).
   const int src_len = static_cast<int>(n);
-  std::vector<uint8_t> dst(std::max<size_t>(2 * n, static_cast<size_t>(LZ4_compressBound(src_len))));
+  std::vector<uint8_t> dst = new_buffer(memory, static_cast<size_t>(LZ4_compressBound(src_len)));
   int out = lz4_hc_compress(data.data(), dst.data(), src_len, static_cast<int>(dst.size()));
   if (out <= 0 || !fits_entry(static_cast<size_t>(out)))
     return keep_entry(e, data, "compressed data does not fit a pack entry");
@@ -48,7 +54,7 @@ EntryResult compress_whole(const PackEntry& e, std::span<const uint8_t> data) {
 }
 
 EntryResult compress_tiled(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
-                           uint8_t codec_kind, const JobRunner* jobs) {
+                           uint8_t codec_kind, EntryMemory* memory) {
   const uint64_t n = payload_len(e);
   const int pixel_format = pixel_format_for_type(e.type);
   const int bpp = pixel_format_bytes(pixel_format);
@@ -76,8 +82,8 @@ EntryResult compress_tiled(const PackEntry& e, const EntryRect& rect, std::span<
   }
   uint64_t bound = tile_image_bound(rect.width, rect.height, tile.tile_width, tile.tile_height, pixel_format,
                                     codec_kind);
-  std::vector<uint8_t> dst(bound);
-  int32_t out = encode_tile_image_jobs(jobs, data.subspan(TILE_HINT_SIZE, n), dst, rect.width, rect.height,
+  std::vector<uint8_t> dst = new_buffer(memory, bound);
+  int32_t out = encode_tile_image_jobs(memory != nullptr ? memory->jobs : nullptr, data.subspan(TILE_HINT_SIZE, n), dst, rect.width, rect.height,
                                        tile.tile_width, tile.tile_height, static_cast<uint8_t>(pixel_format),
                                        codec_kind);
   if (out < 0) return keep_entry(e, data, "tiled encoding failed");
@@ -117,8 +123,27 @@ uint64_t compress_read_size(const PackEntry& e, bool tiled, std::optional<uint32
   return std::min<uint64_t>(want, uint64_t{PACK_MAX_PAYLOAD} + 1);
 }
 
+uint64_t compress_work_bytes(const PackEntry& e, bool tiled, uint8_t codec_kind, uint64_t read_size) {
+  // Whole entries: the read bytes and LZ4's worst case; tiled LZ4 images
+  // also code their tiles into a scratch buffer first; a little more for
+  // the block's header and table.
+  const uint64_t n = read_size + read_size / 128 + (64u << 10);
+  if (e.type == TYPE_JPEG || is_compressed_type(e.type)) return 2 * read_size;
+  return read_size + (tiled && codec_kind == CODEC_KIND_LZ4 ? 2 * n : n);
+}
+
+uint64_t decompress_work_bytes(const PackEntry& e, const EntryRect& rect, bool tiled) {
+  const uint64_t n = payload_len(e);
+  if (e.type == TYPE_JPEG) return 2 * n;
+  // As decompress_entry sizes its pixels: 4 bytes per pixel at most, never
+  // beyond what an entry holds (nor 256 per stored byte for LZ4 data).
+  uint64_t pixels = std::min<uint64_t>(uint64_t{4} * rect.width * rect.height, PACK_MAX_PAYLOAD);
+  if (!tiled) pixels = std::max(std::min(pixels, uint64_t{256} * n), n);
+  return n + pixels;
+}
+
 EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
-                           bool tiled, uint8_t codec_kind, const JobRunner* jobs,
+                           bool tiled, uint8_t codec_kind, EntryMemory* memory,
                            std::optional<uint32_t> stored_len) {
   const uint64_t n = payload_len(e);
   if (is_compressed_type(e.type)) return copy_compressed(e, data);
@@ -132,9 +157,9 @@ EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<
     if (classify_entry(false, stored, rect, data, stored_n, KeptCodes::ByDecoding) == EntryForm::Lz4)
       return copy_compressed(stored, data.first(stored_n));
     // Otherwise the pixel array, which may be shorter than what was read.
-    return compress_whole(e, data.first(std::min<uint64_t>(data.size(), n)));
+    return compress_whole(e, data.first(std::min<uint64_t>(data.size(), n)), memory);
   }
-  if (e.type != TYPE_JPEG) return tiled ? compress_tiled(e, rect, data, codec_kind, jobs) : compress_whole(e, data);
+  if (e.type != TYPE_JPEG) return tiled ? compress_tiled(e, rect, data, codec_kind, memory) : compress_whole(e, data, memory);
   if (data.size() < n) return keep_entry(e, data, "JPEG data runs past the end of the input");
   // Tiled packs copy the len bytes after the EntryRect; the last entry of a
   // file may hold fewer, and only what was read is written.
@@ -144,7 +169,7 @@ EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<
 }
 
 EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
-                             bool tiled) {
+                             bool tiled, EntryMemory* memory) {
   const uint64_t n = payload_len(e);
   if (data.size() < n) return keep_entry(e, data, "stored data runs past the end of the input");
 
@@ -161,15 +186,18 @@ EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::spa
       return keep_entry(e, data, "tiled block size differs from the entry's rectangle");
     const uint64_t size = uint64_t{t.width} * t.height * t.bytes_per_pixel;
     if (size > PACK_MAX_PAYLOAD) return keep_entry(e, data, "decoded image too large for a pack entry");
-    std::vector<uint8_t> pixels(size);
-    // A decoder of its own, with room for one of this block's tiles (a
-    // larger one than the library takes is refused as by any decoder), so
-    // entries may decode on any thread and nothing outlives the block.
+    std::vector<uint8_t> pixels = new_buffer(memory, size);
+    // A decoder in this thread's memory, laid out afresh for the block, with
+    // room for one of its tiles (a larger one than the library takes is
+    // refused as by any decoder), so entries may decode on any thread and
+    // nothing outlives the block.
     const uint64_t tile_bytes = uint64_t{t.tile_width} * t.tile_height * t.bytes_per_pixel;
     const int32_t room = int32_t(std::clamp<uint64_t>(tile_bytes, 1, TILE_BUFFER_SIZE));
     const size_t memory_size = tile_decoder_size(room);
-    std::unique_ptr<uint64_t[]> memory(new uint64_t[(memory_size + 7) / 8]);
-    TileDecoder* dec = tile_decoder_init(memory.get(), memory_size, room);
+    std::vector<uint64_t> own;
+    std::vector<uint64_t>& words = memory != nullptr ? memory->decoder : own;
+    if (words.size() < (memory_size + 7) / 8) words.resize((memory_size + 7) / 8);
+    TileDecoder* dec = tile_decoder_init(words.data(), memory_size, room);
     int32_t got = decode_tile_region(dec, data, pixels, 0, 0, t.width, t.height, t.width * t.bytes_per_pixel);
     if (got < 0) return keep_entry(e, data, tile_error_text(got));
     pixels.resize(static_cast<size_t>(got));
@@ -184,7 +212,7 @@ EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::spa
   // costs no 16 MiB buffer for a few bytes of data.
   const uint64_t capacity = std::max<uint64_t>(
       std::min({uint64_t{4} * rect.width * rect.height, uint64_t{PACK_MAX_PAYLOAD}, uint64_t{256} * n}), n);
-  std::vector<uint8_t> pixels(capacity);
+  std::vector<uint8_t> pixels = new_buffer(memory, capacity);
   int got = LZ4_decompress_safe(reinterpret_cast<const char*>(data.data()), reinterpret_cast<char*>(pixels.data()),
                                 static_cast<int>(n), static_cast<int>(capacity));
   if (got < 0) return keep_entry(e, data, "not valid LZ4 data for its image");

@@ -1,0 +1,54 @@
+#include "core/buffer_pool.h"
+
+#include <algorithm>
+
+std::vector<uint8_t> BufferPool::take(size_t size) {
+  std::vector<uint8_t> buffer;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    size_t best = idle_.size();
+    for (size_t k = 0; k < idle_.size(); ++k)
+      if (idle_[k].capacity() >= size && (best == idle_.size() || idle_[k].capacity() < idle_[best].capacity()))
+        best = k;
+    if (best < idle_.size()) {
+      std::swap(idle_[best], idle_.back());
+      buffer = std::move(idle_.back());
+      idle_.pop_back();
+      idle_bytes_ -= buffer.capacity();
+    }
+  }
+  // Within its capacity: no allocation, and only the bytes beyond its old
+  // size are cleared.
+  buffer.resize(size);
+  return buffer;
+}
+
+void BufferPool::give(std::vector<uint8_t>&& buffer) {
+  std::vector<uint8_t> freed;  // freed outside the lock
+  std::lock_guard<std::mutex> lock(mu_);
+  if (buffer.capacity() == 0) return;
+  if (idle_bytes_ + buffer.capacity() > room_) {
+    freed = std::move(buffer);
+    return;
+  }
+  idle_bytes_ += buffer.capacity();
+  idle_.push_back(std::move(buffer));
+}
+
+void BufferPool::set_room(uint64_t room) {
+  std::lock_guard<std::mutex> lock(mu_);
+  room_ = room;
+  // The largest go first: they are the ones that least often fit again.
+  while (idle_bytes_ > room_) {
+    auto largest = std::max_element(idle_.begin(), idle_.end(),
+                                    [](const auto& a, const auto& b) { return a.capacity() < b.capacity(); });
+    idle_bytes_ -= largest->capacity();
+    std::swap(*largest, idle_.back());
+    idle_.pop_back();
+  }
+}
+
+uint64_t BufferPool::idle_bytes() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return idle_bytes_;
+}
