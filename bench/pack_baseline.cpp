@@ -127,7 +127,7 @@ int time_entries(const ParsedPack& pack) {
     if (!r.status.ok()) std::abort();
     const bool split = tiled && codec == CODEC_KIND_LZ4 && e.type != TYPE_JPEG && n >= SPLIT_MIN_BYTES;
     times.push_back({s, split ? static_cast<size_t>((n + 65535) / 65536) : 1,
-                     compress_work_bytes(e, tiled, codec, data.size())});
+                     compress_work_bytes(e, pack.rects[i], tiled, codec, data.size())});
     total += s;
     if (s > longest) {
       longest = s;

@@ -134,7 +134,7 @@ int convert_pack(Command cmd, const char* in_path, const char* out_path) {
   };
   auto work_bytes = [&](size_t i) {
     return cmd == Command::Compress
-               ? compress_work_bytes(pack.entries[i], tiled, codec_kind, read_size(i))
+               ? compress_work_bytes(pack.entries[i], pack.rects[i], tiled, codec_kind, read_size(i))
                : decompress_work_bytes(pack.entries[i], pack.rects[i], tiled);
   };
   uint64_t largest = 0;

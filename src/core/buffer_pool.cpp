@@ -20,6 +20,8 @@ std::vector<uint8_t> BufferPool::take(size_t size) {
   // Within its capacity: no allocation, and only the bytes beyond its old
   // size are cleared.
   buffer.resize(size);
+  std::lock_guard<std::mutex> lock(mu_);
+  lent_ += buffer.capacity();
   return buffer;
 }
 
@@ -27,7 +29,8 @@ void BufferPool::give(std::vector<uint8_t>&& buffer) {
   std::vector<uint8_t> freed;  // freed outside the lock
   std::lock_guard<std::mutex> lock(mu_);
   if (buffer.capacity() == 0) return;
-  if (idle_bytes_ + buffer.capacity() > room_) {
+  lent_ -= std::min<uint64_t>(lent_, buffer.capacity());
+  if (idle_bytes_ + buffer.capacity() + lent_ > limit_) {
     freed = std::move(buffer);
     return;
   }
@@ -35,11 +38,11 @@ void BufferPool::give(std::vector<uint8_t>&& buffer) {
   idle_.push_back(std::move(buffer));
 }
 
-void BufferPool::set_room(uint64_t room) {
+void BufferPool::set_limit(uint64_t limit) {
   std::lock_guard<std::mutex> lock(mu_);
-  room_ = room;
+  limit_ = limit;
   // The largest go first: they are the ones that least often fit again.
-  while (idle_bytes_ > room_) {
+  while (idle_bytes_ > limit_) {
     auto largest = std::max_element(idle_.begin(), idle_.end(),
                                     [](const auto& a, const auto& b) { return a.capacity() < b.capacity(); });
     idle_bytes_ -= largest->capacity();

@@ -52,7 +52,8 @@ inline uint64_t decompress_read_size(const PackEntry& e) { return payload_len(e)
 
 // The most bytes a conversion of the entry holds at once: what it reads,
 // what it writes and its scratch (as the read sizes, from the table alone).
-uint64_t compress_work_bytes(const PackEntry& e, bool tiled, uint8_t codec_kind, uint64_t read_size);
+uint64_t compress_work_bytes(const PackEntry& e, const EntryRect& rect, bool tiled, uint8_t codec_kind,
+                             uint64_t read_size);
 uint64_t decompress_work_bytes(const PackEntry& e, const EntryRect& rect, bool tiled);
 
 // `data` is what the input holds of the bytes that compress_read_size asked

@@ -14,7 +14,7 @@ Pipeline::Pipeline(size_t count, int threads, uint64_t budget, PipelineSteps ste
       budget_(budget),
       bytes_(threads > 1 ? std::max<size_t>(64, 4 * static_cast<size_t>(threads)) : 1),
       done_(bytes_.size()) {
-  pool_.set_room(budget_);
+  pool_.set_limit(budget_);
   memory_.pool = &pool_;
   memory_.jobs = &runner_;
   if (threads < 2) {
@@ -51,7 +51,6 @@ void Pipeline::start_one() {
   const size_t j = started_++;
   const size_t s = j % slots();
   in_flight_ += bytes_[s];
-  pool_.set_room(budget_ - std::min(budget_, in_flight_));
   peak_bytes_ = std::max(peak_bytes_, in_flight_);
   peak_entries_ = std::max(peak_entries_, started_ - released_);
   const bool go = steps_.start(j, memory_);
@@ -86,7 +85,6 @@ void Pipeline::release(size_t i) {
   in_flight_ -= bytes_[s];
   bytes_[s] = 0;
   released_ = i + 1;
-  pool_.set_room(budget_ - std::min(budget_, in_flight_));
   std::lock_guard<std::mutex> lock(mu_);
   done_[s] = 0;
 }

@@ -56,7 +56,8 @@ class Pipeline {
   // never started (one before it ended the starting).
   bool wait(size_t i);
   // Entry i (the last waited for) holds no bytes any more: then its buffers
-  // go back to pool(), which keeps them while they fit the budget.
+  // go back to pool(), which keeps them while they and the buffers in use
+  // fit the budget.
   void release(size_t i);
 
   BufferPool& pool() { return pool_; }

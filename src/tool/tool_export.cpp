@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/entry_pixels.h"
@@ -189,7 +190,11 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
   };
   steps.work = [&](size_t i, EntryMemory& memory) {
     ExportWork& w = slots[i % slots.size()];
+    // Its own tile decoder; the pixels pass to the PNG coder and are freed,
+    // not pooled.
+    BufferPool* pool = std::exchange(memory.pool, nullptr);
     if (w.ok) encode_entry(pf.records, i, w, m.entries[i], &memory);
+    memory.pool = pool;
   };
   uint64_t largest = 0;
   for (size_t i = 0; i < entries.size(); ++i) largest = std::max(largest, steps.bytes(i));

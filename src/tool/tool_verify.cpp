@@ -152,6 +152,7 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
     w.decoded_size = r.data.size();
     if (!w.decoded) w.problems.push_back(r.status.message.empty() ? "does not decode" : r.status.message);
     if (with_source(i)) v.compare(i, e, rect, w.decoded ? &r : nullptr, w.expected, w.compared);
+    memory.pool->give(std::move(r.data));
   };
   uint64_t largest = 0;
   for (size_t i = 0; i < count; ++i) largest = std::max(largest, steps.bytes(i));

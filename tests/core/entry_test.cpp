@@ -197,10 +197,11 @@ TEST(PipelineTest, FailedStartEndsTheStarting) {
   }
 }
 
-// Idle buffers are kept only within the room, and taken back by size.
-TEST(PipelineTest, BufferPoolKeepsWithinItsRoom) {
+// Idle buffers are kept while they and those taken fit the limit, and are
+// taken back by size.
+TEST(PipelineTest, BufferPoolKeepsWithinItsLimit) {
   BufferPool pool;
-  pool.set_room(1000);
+  pool.set_limit(1000);
   std::vector<uint8_t> a(600), b(300);
   const uint8_t* at = a.data();
   pool.give(std::move(a));
@@ -211,8 +212,15 @@ TEST(PipelineTest, BufferPoolKeepsWithinItsRoom) {
   std::vector<uint8_t> c = pool.take(500);  // the smallest that holds 500
   EXPECT_EQ(c.data(), at);
   EXPECT_EQ(c.size(), 500u);
-  pool.set_room(100);  // the 300 goes
-  EXPECT_EQ(pool.idle_bytes(), 0u);
+  EXPECT_EQ(pool.idle_bytes(), 300u);
+  std::vector<uint8_t> d = pool.take(350);  // none idle holds it: a new one
+  EXPECT_EQ(pool.idle_bytes(), 300u);
+  pool.give(std::move(d));  // 300 idle + 600 taken + 350: freed
+  EXPECT_EQ(pool.idle_bytes(), 300u);
+  pool.give(std::move(c));
+  EXPECT_EQ(pool.idle_bytes(), 900u);
+  pool.set_limit(400);  // the 600 goes
+  EXPECT_EQ(pool.idle_bytes(), 300u);
 }
 
 }  // namespace
