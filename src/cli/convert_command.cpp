@@ -160,7 +160,9 @@ int convert_pack(Command cmd, const char* in_path, const char* out_path) {
                    ? compress_entry(w.entry, w.rect, w.data, tiled, codec_kind, &memory, w.stored_len)
                    : decompress_entry(w.entry, w.rect, w.data, tiled, &memory);
   };
-  Pipeline pipeline(count, threads, pipeline_budget(largest), std::move(steps));
+  Pipeline pipeline(count, threads,
+                    pipeline_budget(largest, cmd == Command::Compress ? PIPELINE_MIN_BUDGET : DECODE_MIN_BUDGET),
+                    std::move(steps));
   slots.resize(pipeline.slots());
 
   int status = 0;

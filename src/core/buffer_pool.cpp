@@ -6,10 +6,20 @@ std::vector<uint8_t> BufferPool::take(size_t size) {
   std::vector<uint8_t> buffer;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    size_t best = idle_.size();
-    for (size_t k = 0; k < idle_.size(); ++k)
-      if (idle_[k].capacity() >= size && (best == idle_.size() || idle_[k].capacity() < idle_[best].capacity()))
-        best = k;
+    // The smallest idle buffer that holds size bytes; when none does, the
+    // largest, grown: a new buffer beside the idle ones would not fit the
+    // limit once given back, and the pool would free and allocate one at
+    // every entry.
+    size_t best = idle_.size(), largest = idle_.size();
+    for (size_t k = 0; k < idle_.size(); ++k) {
+      const size_t c = idle_[k].capacity();
+      if (c >= size && (best == idle_.size() || c < idle_[best].capacity())) best = k;
+      if (largest == idle_.size() || c > idle_[largest].capacity()) largest = k;
+    }
+    // One more than twice as large would hold bytes in use that the
+    // budget does not count: a new buffer of the size then.
+    if (best < idle_.size() && idle_[best].capacity() / 2 > size) best = idle_.size();
+    else if (best == idle_.size()) best = largest;
     if (best < idle_.size()) {
       std::swap(idle_[best], idle_.back());
       buffer = std::move(idle_.back());
@@ -18,7 +28,8 @@ std::vector<uint8_t> BufferPool::take(size_t size) {
     }
   }
   // Within its capacity: no allocation, and only the bytes beyond its old
-  // size are cleared.
+  // size are cleared. A buffer too small is replaced, its bytes not copied.
+  if (buffer.capacity() < size) buffer = std::vector<uint8_t>();
   buffer.resize(size);
   std::lock_guard<std::mutex> lock(mu_);
   lent_ += buffer.capacity();

@@ -6,7 +6,7 @@
 #include <climits>
 #include <cstdlib>
 
-uint64_t pipeline_budget(uint64_t largest) { return std::max(PIPELINE_MIN_BUDGET, 2 * largest); }
+uint64_t pipeline_budget(uint64_t largest, uint64_t least) { return std::max(least, 2 * largest); }
 
 Pipeline::Pipeline(size_t count, int threads, uint64_t budget, PipelineSteps steps)
     : steps_(std::move(steps)),
@@ -14,7 +14,9 @@ Pipeline::Pipeline(size_t count, int threads, uint64_t budget, PipelineSteps ste
       budget_(budget),
       bytes_(threads > 1 ? std::max<size_t>(64, 4 * static_cast<size_t>(threads)) : 1),
       done_(bytes_.size()) {
-  pool_.set_limit(budget_);
+  // Half as much again for idle buffers of other sizes than the next
+  // entries want, so that they are reused rather than freed and allocated.
+  pool_.set_limit(budget_ + budget_ / 2);
   memory_.pool = &pool_;
   memory_.jobs = &runner_;
   if (threads < 2) {

@@ -32,10 +32,15 @@ struct PipelineSteps {
 };
 
 // The bytes in flight a pipeline allows when its largest entry holds
-// `largest`: room for two of them, and never less than PIPELINE_MIN_BUDGET,
-// so one large entry never stops the small ones behind it.
+// `largest`: room for two of them, so one large entry never stops the small
+// ones behind it, and never less than `least`: PIPELINE_MIN_BUDGET where an
+// entry's time varies with its contents (compression, PNG coding: the
+// reading runs far ahead of a slow entry), DECODE_MIN_BUDGET for decoding,
+// whose time follows the bytes and where touching fresh memory would cost
+// as much as the decoding.
 inline constexpr uint64_t PIPELINE_MIN_BUDGET = uint64_t{64} << 20;
-uint64_t pipeline_budget(uint64_t largest);
+inline constexpr uint64_t DECODE_MIN_BUDGET = uint64_t{16} << 20;
+uint64_t pipeline_budget(uint64_t largest, uint64_t least = PIPELINE_MIN_BUDGET);
 
 class Pipeline {
  public:

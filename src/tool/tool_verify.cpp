@@ -156,7 +156,7 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
   };
   uint64_t largest = 0;
   for (size_t i = 0; i < count; ++i) largest = std::max(largest, steps.bytes(i));
-  Pipeline pipeline(count, convert_thread_count(), pipeline_budget(largest), std::move(steps));
+  Pipeline pipeline(count, convert_thread_count(), pipeline_budget(largest, DECODE_MIN_BUDGET), std::move(steps));
   slots.resize(pipeline.slots());
   // A failed read ends the run with the entry it failed on.
   for (size_t i = 0; i < count && !v.read_failed; ++i) {

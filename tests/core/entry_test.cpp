@@ -213,14 +213,15 @@ TEST(PipelineTest, BufferPoolKeepsWithinItsLimit) {
   EXPECT_EQ(c.data(), at);
   EXPECT_EQ(c.size(), 500u);
   EXPECT_EQ(pool.idle_bytes(), 300u);
-  std::vector<uint8_t> d = pool.take(350);  // none idle holds it: a new one
-  EXPECT_EQ(pool.idle_bytes(), 300u);
-  pool.give(std::move(d));  // 300 idle + 600 taken + 350: freed
-  EXPECT_EQ(pool.idle_bytes(), 300u);
+  std::vector<uint8_t> d = pool.take(350);  // none idle holds it: the 300 grown
+  EXPECT_EQ(pool.idle_bytes(), 0u);
+  pool.give(std::move(d));
   pool.give(std::move(c));
-  EXPECT_EQ(pool.idle_bytes(), 900u);
-  pool.set_limit(400);  // the 600 goes
-  EXPECT_EQ(pool.idle_bytes(), 300u);
+  EXPECT_EQ(pool.idle_bytes(), 950u);
+  std::vector<uint8_t> e = pool.take(100);  // the 350 would hold more than twice: a new one
+  EXPECT_EQ(pool.idle_bytes(), 950u);
+  pool.set_limit(400);  // the largest goes
+  EXPECT_EQ(pool.idle_bytes(), 350u);
 }
 
 }  // namespace
