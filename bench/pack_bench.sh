@@ -1,19 +1,23 @@
 #!/bin/sh
 # Times morvane on a pack of real images against the bare codec work and the
-# lz4 command, and compression on one thread against every core, in one run:
-# bench/pack_bench.sh [FOLDER]
-# FOLDER is any folder of PNG and JPEG files (a manifest is made on the fly
-# and the packs are built by morvane-tool create: PNGs with alpha become
-# argb8888 entries (type 11), greyscale ones a8 (30), the others rgb565 (1);
-# JPEG files are copied as type 38), or a corpus folder (manifest.json +
-# raw/, packed by bench/corpus_pack.py). Without FOLDER, the real-image
-# corpus (about 47 MB of icons, wallpapers, glyph atlases and JPEGs) is built
-# into /tmp/morvane-corpus from Debian packages by its recipe in ../shared.
+# lz4 command, and compression on one thread against every core, in one run.
+usage() {
+  cat <<'EOF'
+usage: sh bench/pack_bench.sh FOLDER
+FOLDER is a folder of PNG and JPEG files (a manifest is made on the fly and
+the packs are built by morvane-tool create: PNGs with alpha become argb8888
+entries (type 11), greyscale ones a8 (30), the others rgb565 (1); JPEG files
+are copied as type 38), or a corpus folder (manifest.json and raw/, packed by
+bench/corpus_pack.py). Prints whole-pack compression and decompression times
+against the bare codecs and the lz4 command, and one thread against every core.
+EOF
+}
 set -eu
+[ $# -eq 1 ] || { usage >&2; exit 2; }
+corpus=$1
+[ -d "$corpus" ] || { echo "pack_bench.sh: $corpus is not a folder" >&2; exit 2; }
+case "$corpus" in /*) ;; *) corpus=$(pwd)/$corpus ;; esac
 cd "$(dirname "$0")/.."
-corpus=${1:-/tmp/morvane-corpus}
-if [ $# -eq 0 ] && [ ! -f "$corpus/manifest.json" ]; then sh ../shared/corpus/make_corpus.sh "$corpus"; fi
-[ -d "$corpus" ] || { echo "pack_bench.sh: $corpus is not a folder"; exit 2; }
 sh scripts/setup.sh libbenchmark-dev
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_BENCH=ON >/dev/null
 cmake --build build-bench -j "$(nproc)" --target morvane morvane-tool pack_baseline >/dev/null

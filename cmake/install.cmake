@@ -1,25 +1,64 @@
 # What `cmake --install` puts where, and the Debian packages made from it:
-#   morvane      (component runtime): bin/morvane, its man page, README and
-#                the format description
+#   morvane      (component runtime): bin/morvane, bin/morvane-tool, their
+#                man pages, README, tool.md and manifest.md
 #   morvane-dev  (component dev): <morvane/tile.h>, <morvane/pack.h>,
 #                <morvane/tile.hpp>, libmorvane_tile.a, the pkg-config module
-#                morvane-tile and the CMake package morvane (target
-#                morvane::tile)
+#                morvane-tile, the CMake package morvane (target
+#                morvane::tile), format.md and firmware.md
+# Both carry the copyright file and the changelog (packaging/), as Debian's
+# policy asks of every package; docs/packaging.md tells the rest.
 include(CMakePackageConfigHelpers)
 
 set(MORVANE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/morvane)
+set(MORVANE_DEV_DOCDIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/morvane-dev)
+
+# Man pages and the changelog are installed compressed, as Debian's policy
+# wants them: gzip -9 without a name or time stamp, so every build gives the
+# same bytes. Without gzip (not a Debian machine) they are left out.
+find_program(MORVANE_GZIP gzip)
+set(MORVANE_GZ_DIR ${PROJECT_BINARY_DIR}/gz)
+set(MORVANE_GZ_FILES)
+function(morvane_gzip source name)
+  set(out ${MORVANE_GZ_DIR}/${name}.gz)
+  add_custom_command(OUTPUT ${out}
+                     COMMAND ${CMAKE_COMMAND} -E make_directory ${MORVANE_GZ_DIR}
+                     COMMAND ${CMAKE_COMMAND} -E copy ${source} ${MORVANE_GZ_DIR}/${name}
+                     COMMAND ${MORVANE_GZIP} -9nf ${MORVANE_GZ_DIR}/${name}
+                     DEPENDS ${source} VERBATIM)
+  set(MORVANE_GZ_FILES ${MORVANE_GZ_FILES} ${out} PARENT_SCOPE)
+endfunction()
+if(MORVANE_GZIP)
+  morvane_gzip(${PROJECT_SOURCE_DIR}/docs/morvane.1 morvane.1)
+  morvane_gzip(${PROJECT_SOURCE_DIR}/docs/morvane-tool.1 morvane-tool.1)
+  morvane_gzip(${PROJECT_SOURCE_DIR}/packaging/changelog changelog)
+  add_custom_target(morvane_gz ALL DEPENDS ${MORVANE_GZ_FILES})
+else()
+  message(STATUS "gzip not found: the man pages and the changelog will not be installed")
+endif()
+
+# The changelog's first line names the version the packages carry.
+file(STRINGS packaging/changelog MORVANE_CHANGELOG_TOP LIMIT_COUNT 1)
+if(NOT MORVANE_CHANGELOG_TOP MATCHES "^morvane \\(${MORVANE_VERSION_STRING}\\) ")
+  message(FATAL_ERROR "packaging/changelog begins with '${MORVANE_CHANGELOG_TOP}', "
+                      "not with an entry for ${MORVANE_VERSION_STRING}")
+endif()
 
 install(TARGETS morvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
-install(FILES docs/morvane.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
-install(FILES README.md docs/format.md DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
-
-# The companion executable, once it is part of the build.
+# The companion executable, unless the build leaves it out.
 if(TARGET morvane-tool)
   install(TARGETS morvane-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 endif()
-if(EXISTS ${PROJECT_SOURCE_DIR}/docs/morvane-tool.1)
-  install(FILES docs/morvane-tool.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+if(MORVANE_GZIP)
+  install(FILES ${MORVANE_GZ_DIR}/morvane.1.gz ${MORVANE_GZ_DIR}/morvane-tool.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
+  install(FILES ${MORVANE_GZ_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
+  install(FILES ${MORVANE_GZ_DIR}/changelog.gz DESTINATION ${MORVANE_DEV_DOCDIR} COMPONENT dev)
 endif()
+# The documents the man pages and the README name, where they say.
+install(FILES README.md docs/tool.md docs/manifest.md packaging/copyright
+        DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
+install(FILES docs/format.md docs/firmware.md packaging/copyright
+        DESTINATION ${MORVANE_DEV_DOCDIR} COMPONENT dev)
 
 install(TARGETS morvane_tile EXPORT morvaneTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
@@ -48,8 +87,10 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME morvane)
 set(CPACK_PACKAGE_VERSION ${MORVANE_VERSION_STRING})
 set(CPACK_PACKAGE_VENDOR morvane)
-set(CPACK_PACKAGE_CONTACT "morvane developers <morvane@localhost>")
+# A placeholder at a reserved name (docs/packaging.md).
+set(CPACK_PACKAGE_CONTACT "morvane developers <packages@morvane.example>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL runtime dev)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -60,7 +101,9 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION utils)
 # First line: the summary.
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "converter for the resource packs of embedded GUIs
 morvane compresses, decompresses and lists resource packs: tables of named
-images (raw pixel arrays or JPEG data) that embedded GUIs keep in flash.")
+images (raw pixel arrays or JPEG data) that embedded GUIs keep in flash.
+morvane-tool lists them in detail, verifies them against their sources,
+exports them to PNG and JPEG files and builds them from such files.")
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME morvane-dev)
 set(CPACK_DEBIAN_DEV_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)

@@ -66,20 +66,21 @@ int main(int argc, char** argv) {
       const std::vector<uint8_t> raw = build_pack(small_pack(tiled, codec));
       const std::vector<uint8_t> packed = compressed(raw);
       const std::string name = "pack-" + std::to_string(n++);
-      for (const char* target : {"fuzz_list", "fuzz_compress", "fuzz_tool"}) seed(target, name, raw);
-      for (const char* target : {"fuzz_list", "fuzz_decompress", "fuzz_tool"}) seed(target, name + "-packed", packed);
+      for (const char* target : {"fuzz_list", "fuzz_compress", "fuzz_tool", "fuzz_report"}) seed(target, name, raw);
+      for (const char* target : {"fuzz_list", "fuzz_decompress", "fuzz_tool", "fuzz_report"}) seed(target, name + "-packed", packed);
       // The pack reader: a name to find in front.
       seed("fuzz_pack_read", name, with_prefix({'i', 'c', 'o', 'n', 0, 0, 0, 0}, raw));
       seed("fuzz_pack_read", name + "-packed", with_prefix({'P', 'I', 'C', '1', '6', 0, 0, 0}, packed));
       // Decoded tiled blocks: type 39 holding pixels.
-      if (tiled) seed("fuzz_tool", name + "-unpacked", converted(decompress_pack, packed));
+      if (tiled)
+        for (const char* target : {"fuzz_tool", "fuzz_report"}) seed(target, name + "-unpacked", converted(decompress_pack, packed));
     }
   }
   seed("fuzz_list", "empty", build_pack(TestPack{}));
   TestPack names;
   names.entries.push_back(image_entry("\xff\\\x01\xc3(", 30, 3, 2, ImageKind::Noise, 7));
   names.entries.push_back(image_entry("eightchr", 1, 2, 2, ImageKind::Noise, 8));
-  seed("fuzz_tool", "names", build_pack(names));
+  for (const char* target : {"fuzz_tool", "fuzz_report"}) seed(target, "names", build_pack(names));
 
   // Blocks of each form, whole-image regions in front; the packed rows
   // through a decoder with exactly a tile's room (8 x 8 x 2 bytes), and a

@@ -5,7 +5,7 @@ foreach(target ${MORVANE_FUZZ_TARGETS})
   add_executable(${target}_replay ${CMAKE_CURRENT_LIST_DIR}/${target}.cpp ${CMAKE_CURRENT_LIST_DIR}/replay_main.cpp)
   target_include_directories(${target}_replay PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${target}_replay PRIVATE morvane_cli)
-  if(target MATCHES "^fuzz_(tool|export)")
+  if(target MATCHES "^fuzz_(tool|export|report)")
     target_link_libraries(${target}_replay PRIVATE morvane_toollib)
   endif()
   add_test(NAME fuzz_replay.${target}

@@ -18,9 +18,14 @@ build=build-release
 prefix="$tmp/prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 [ -x "$prefix/bin/morvane" ] || fail "no bin/morvane"
-for f in share/man/man1/morvane.1 include/morvane/tile.h include/morvane/pack.h include/morvane/tile.hpp \
-  share/doc/morvane/README.md share/doc/morvane/format.md; do
+for f in share/man/man1/morvane.1.gz include/morvane/tile.h include/morvane/pack.h include/morvane/tile.hpp \
+  share/doc/morvane/README.md share/doc/morvane/tool.md share/doc/morvane/manifest.md \
+  share/doc/morvane-dev/format.md share/doc/morvane-dev/firmware.md; do
   [ -f "$prefix/$f" ] || fail "no $f"
+done
+# The installed man pages are compressed and render.
+for page in "$prefix"/share/man/man1/*.1.gz; do
+  MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q "^SEE ALSO" || fail "man -l $page renders no SEE ALSO"
 done
 # The library's public face is include/morvane/ alone: no header of its
 # sources, and no source folder in what its package tells consumers.
@@ -86,8 +91,10 @@ dpkg-deb -c "$deb" >"$tmp/files"
 dpkg-deb -c "$dev" >>"$tmp/files"
 libdir=$(sed -n 's|.* \./usr/\(lib[^ ]*\)/libmorvane_tile\.a$|\1|p' "$tmp/files")
 [ -n "$libdir" ] || fail "no libmorvane_tile.a in $dev"
-for f in bin/morvane share/man/man1/morvane.1 share/doc/morvane/README.md share/doc/morvane/format.md \
-  include/morvane/tile.h include/morvane/pack.h include/morvane/tile.hpp "$libdir/pkgconfig/morvane-tile.pc" \
+for f in bin/morvane share/man/man1/morvane.1.gz share/doc/morvane/README.md share/doc/morvane/tool.md \
+  share/doc/morvane/manifest.md share/doc/morvane/copyright share/doc/morvane/changelog.gz \
+  share/doc/morvane-dev/format.md share/doc/morvane-dev/firmware.md share/doc/morvane-dev/copyright \
+  share/doc/morvane-dev/changelog.gz include/morvane/tile.h include/morvane/pack.h include/morvane/tile.hpp "$libdir/pkgconfig/morvane-tile.pc" \
   "$libdir/cmake/morvane/morvaneConfig.cmake" "$libdir/cmake/morvane/morvaneConfigVersion.cmake" \
   "$libdir/cmake/morvane/morvaneTargets.cmake"; do
   grep -q " \./usr/$f\$" "$tmp/files" || fail "$f not in the packages"
@@ -96,7 +103,7 @@ if [ -x "$build/morvane-tool" ]; then
   grep -q " \./usr/bin/morvane-tool\$" "$tmp/files" || fail "bin/morvane-tool not in the packages"
 fi
 if [ -f docs/morvane-tool.1 ]; then
-  grep -q " \./usr/share/man/man1/morvane-tool\.1\$" "$tmp/files" || fail "morvane-tool.1 not in the packages"
+  grep -q " \./usr/share/man/man1/morvane-tool\.1\.gz\$" "$tmp/files" || fail "morvane-tool.1.gz not in the packages"
 fi
 dpkg-deb -f "$deb" Depends | grep -q liblz4 || fail "$deb does not depend on liblz4"
 dpkg-deb -x "$deb" "$tmp/deb"

@@ -10,6 +10,7 @@
 #include "cli/report.h"
 #include "core/convert.h"
 #include "core/pipeline.h"
+#include "core/progress.h"
 
 namespace {
 
@@ -171,9 +172,11 @@ int convert_pack(Command cmd, const char* in_path, const char* out_path) {
   size_t images_converted = 0;  // ... that were not kept
   size_t compressed_codes = 0;  // ... whose code is a compressed one
   size_t kept = 0;
+  Progress progress(cmd == Command::Compress ? "compress" : "decompress", count, static_cast<uint64_t>(pack.size));
   for (size_t i = 0; i < count; ++i) {
     pipeline.wait(i);
     EntryWork& w = slots[i % slots.size()];
+    progress.before_output();
     if (w.read_failed) {
       std::printf("read %s failed\n", in_path);
       explain("%s: %s; the output was not written", in_path, std::strerror(EIO));
@@ -222,7 +225,9 @@ int convert_pack(Command cmd, const char* in_path, const char* out_path) {
     pipeline.release(i);
     pipeline.pool().give(std::move(w.data));
     pipeline.pool().give(std::move(w.result.data));
+    progress.entry_done(r.from_size);
   }
+  progress.finish();
 
   const int64_t out_size = static_cast<int64_t>(out.position());
   std::printf("%s: %d -> %d (%d%%)\r\n", cmd == Command::Compress ? "compress" : "decompress",

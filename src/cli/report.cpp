@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/progress.h"
+
 void explain(const char* fmt, ...) {
   static int lines = 0;
   if (lines >= MAX_EXPLAIN_LINES) return;
@@ -14,6 +16,7 @@ void explain(const char* fmt, ...) {
   va_start(ap, fmt);
   std::vsnprintf(text, sizeof text, fmt, ap);
   va_end(ap);
+  progress_clear();  // the line goes on a clean row, not after the progress
   std::fprintf(stderr, "morvane: %s\n", text);
 }
 

@@ -1,4 +1,4 @@
-// morvane-tool: subcommands over packs (info, verify, export, create).
+// morvane-tool: subcommands over packs (info, verify, export, create, report).
 // Exit status: the subcommand's 0 or 1; 2 for any usage error.
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -12,7 +12,7 @@ constexpr int kUsageError = 2;
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Inspect, verify, export and build morvane resource packs.", "morvane-tool"};
+  CLI::App app{"Inspect, verify, export, build and show morvane resource packs.", "morvane-tool"};
   app.set_version_flag("--version", MORVANE_VERSION, "Print the version and exit");
   app.require_subcommand(1);
   app.footer("Exit status: 0 done, 1 something failed, 2 usage error. See morvane-tool(1).");
@@ -40,6 +40,10 @@ int main(int argc, char** argv) {
   create->add_option("MANIFEST", manifest, "The JSON manifest")->required();
   create->add_option("OUT", out, "The pack to write")->required();
 
+  CLI::App* report = app.add_subcommand("report", "Write a self-contained HTML page that shows every entry");
+  report->add_option("PACK", pack, "The pack to show")->required();
+  report->add_option("OUT", out, "The page to write (OUT.html)")->required();
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -57,6 +61,8 @@ int main(int argc, char** argv) {
     status = tool_export(pack, dir, formats);
   } else if (*create) {
     status = tool_create(manifest, out);
+  } else if (*report) {
+    status = tool_report(pack, out);
   }
   std::fflush(stdout);
   return status;

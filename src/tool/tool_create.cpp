@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/progress.h"
 #include "io/files.h"
 #include "tool/image_files.h"
 #include "tool/manifest.h"
@@ -123,6 +124,7 @@ int tool_create(const std::string& manifest_path, const std::string& out_path) {
   // kept only when none was found.
   int failures = 0;
   uint64_t position = head.size();
+  Progress progress("create", count, 0);
   for (size_t i = 0; i < count; ++i) {
     const ManifestEntry& me = m.entries[i];
     const std::string path = entry_path(base, me);
@@ -139,8 +141,10 @@ int tool_create(const std::string& manifest_path, const std::string& out_path) {
       why = field_error("file", "the pack would pass 2 GiB (2147483647 bytes) with this entry");
     }
     if (!ok) {
+      progress.clear();
       std::fprintf(stderr, "%s: %s: %s\n", manifest_path.c_str(), manifest_entry_label(i, me).c_str(), why.c_str());
       ++failures;
+      progress.entry_done(0);
       continue;
     }
     PackEntry e;
@@ -159,7 +163,9 @@ int tool_create(const std::string& manifest_path, const std::string& out_path) {
     out.write(b.payload);
     out.write_zeros(pack_padding(len));
     position += len + pack_padding(len);
+    progress.entry_done(len);
   }
+  progress.finish();
   if (failures > 0) {
     out.discard();
     std::fprintf(stderr, "%s not written: %d of %zu entries failed\n", out_path.c_str(), failures, count);

@@ -8,6 +8,7 @@
 
 #include "core/entry_pixels.h"
 #include "core/pipeline.h"
+#include "core/progress.h"
 #include "tool/export_files.h"
 #include "tool/export_formats.h"
 #include "tool/image_files.h"
@@ -200,6 +201,7 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
   for (size_t i = 0; i < entries.size(); ++i) largest = std::max(largest, steps.bytes(i));
   Pipeline pipeline(entries.size(), convert_thread_count(), pipeline_budget(largest), std::move(steps));
   slots.resize(pipeline.slots());
+  Progress progress("export", entries.size(), static_cast<uint64_t>(pf.records.size));
   for (size_t i = 0; i < entries.size(); ++i) {
     pipeline.wait(i);
     ExportWork& w = slots[i % slots.size()];
@@ -214,6 +216,7 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
       }
     }
     if (!w.ok) {
+      progress.clear();
       // Its record stays (without a file unless one was written), so that
       // create refuses the manifest rather than build a pack without it.
       std::fprintf(stderr, "%s: %s: %s\n", pack_path.c_str(), manifest_entry_label(i, me).c_str(), w.why.c_str());
@@ -223,7 +226,9 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
     pipeline.release(i);
     w.payload = {};
     w.file_bytes = {};
+    progress.entry_done(entries[i].len);
   }
+  progress.finish();
   const std::string text = manifest_json(m);
   if (!dir.write_file("manifest.json", {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, err)) {
     std::fprintf(stderr, "%s\n", err.c_str());

@@ -5,6 +5,7 @@
 
 #include "core/convert.h"
 #include "core/pipeline.h"
+#include "core/progress.h"
 #include "tool/tool_commands.h"
 #include "tool/tool_text.h"
 
@@ -158,10 +159,12 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
   for (size_t i = 0; i < count; ++i) largest = std::max(largest, steps.bytes(i));
   Pipeline pipeline(count, convert_thread_count(), pipeline_budget(largest, DECODE_MIN_BUDGET), std::move(steps));
   slots.resize(pipeline.slots());
+  Progress progress("verify", count, static_cast<uint64_t>(v.pack.records.size));
   // A failed read ends the run with the entry it failed on.
   for (size_t i = 0; i < count && !v.read_failed; ++i) {
     pipeline.wait(i);
     VerifyWork& w = slots[i % slots.size()];
+    const uint64_t bytes = i < entries.size() ? entries[i].len : 0;
     std::vector<std::string> why;
     std::string_view name;
     if (i >= entries.size()) {
@@ -186,12 +189,18 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
     pipeline.release(i);
     w.data = {};
     w.expected = {};
-    if (why.empty()) continue;
+    if (why.empty()) {
+      progress.entry_done(bytes);
+      continue;
+    }
+    progress.clear();
     ++failed;
     std::string line = tool_display_name(name) + " (entry " + std::to_string(i + 1) + "): " + why[0];
     for (size_t k = 1; k < why.size(); ++k) line += "; " + why[k];
     std::fprintf(err, "%s\n", line.c_str());
+    progress.entry_done(bytes);
   }
+  progress.finish();
   if (v.read_failed) {
     std::fprintf(err, "verify: reading failed\n");
     return 1;

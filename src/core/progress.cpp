@@ -1,0 +1,122 @@
+#include "core/progress.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
+
+// The one terminal line there is: the Progress drawing it, if any.
+Progress* g_shown = nullptr;
+
+void write_all(const std::string& s) {
+  size_t done = 0;
+  while (done < s.size()) {
+    ssize_t n = ::write(STDERR_FILENO, s.data() + done, s.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // a terminal that went away: the progress is not worth a failure
+    done += static_cast<size_t>(n);
+  }
+}
+
+std::string megabytes(uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / 1e6);
+  return text;
+}
+
+std::string minutes(double seconds) {
+  const uint64_t s = static_cast<uint64_t>(seconds + 0.5);
+  char text[32];
+  std::snprintf(text, sizeof text, "%llu:%02llu", static_cast<unsigned long long>(s / 60),
+                static_cast<unsigned long long>(s % 60));
+  return text;
+}
+
+}  // namespace
+
+std::string progress_line(const char* what, uint64_t done, uint64_t total, uint64_t bytes, uint64_t total_bytes,
+                          double elapsed_seconds, unsigned width) {
+  std::string line = std::string(what) + " " + std::to_string(done) + "/" + std::to_string(total) + " entries, " +
+                     megabytes(bytes);
+  line += total_bytes != 0 ? " of " + megabytes(total_bytes) + " MB" : " MB";
+  if (done > 0 && elapsed_seconds >= 0.2) {
+    const double rate = static_cast<double>(bytes) / elapsed_seconds;
+    line += ", " + megabytes(static_cast<uint64_t>(rate)) + " MB/s";
+    // The bytes tell the time left better than the entries, whose sizes vary.
+    double left = -1;
+    if (total_bytes != 0 && bytes != 0 && bytes <= total_bytes)
+      left = static_cast<double>(total_bytes - bytes) / rate;
+    else if (total_bytes == 0 && done <= total)
+      left = elapsed_seconds * static_cast<double>(total - done) / static_cast<double>(done);
+    if (left >= 0) line += ", " + minutes(left) + " left";
+  }
+  if (width > 1 && line.size() > width - 1) line.resize(width - 1);
+  return line;
+}
+
+bool progress_wanted(int fd, const char* setting) {
+  if (setting != nullptr && std::strcmp(setting, "0") == 0) return false;
+  return ::isatty(fd) == 1;
+}
+
+Progress::Progress(const char* what, uint64_t total_entries, uint64_t total_bytes)
+    : enabled_(progress_wanted(STDERR_FILENO, std::getenv("MORVANE_PROGRESS"))),
+      what_(what),
+      total_(total_entries),
+      total_bytes_(total_bytes),
+      start_(std::chrono::steady_clock::now()) {
+  winsize ws{};
+  if (enabled_ && ::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1) width_ = ws.ws_col;
+  stdout_terminal_ = enabled_ && ::isatty(STDOUT_FILENO) == 1;
+  if (enabled_) g_shown = this;
+}
+
+void Progress::entry_done(uint64_t bytes) {
+  ++done_;
+  bytes_ += bytes;
+  if (!enabled_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (drawn_once_ && !cleared_ && done_ != total_ && now - last_draw_ < kRedrawEvery) return;
+  last_draw_ = now;
+  drawn_once_ = true;
+  draw();
+}
+
+void Progress::draw() {
+  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  std::string line = progress_line(what_, done_, total_, bytes_, total_bytes_, elapsed, width_);
+  const size_t columns = line.size();
+  // Blanks over what is left of a longer line before.
+  if (columns < shown_) line.append(shown_ - columns, ' ');
+  write_all("\r" + line);
+  shown_ = columns;
+  cleared_ = false;
+}
+
+void Progress::before_output() {
+  if (stdout_terminal_) clear();
+}
+
+void Progress::clear() {
+  if (!enabled_ || shown_ == 0) return;
+  write_all("\r" + std::string(shown_, ' ') + "\r");
+  shown_ = 0;
+  cleared_ = true;
+}
+
+void Progress::finish() {
+  clear();
+  enabled_ = false;
+  if (g_shown == this) g_shown = nullptr;
+}
+
+void progress_clear() {
+  if (g_shown != nullptr) g_shown->clear();
+}

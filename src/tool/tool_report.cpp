@@ -1,0 +1,439 @@
+#include "tool/tool_report.h"
+
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <memory>
+
+#include "core/entry_pixels.h"
+#include "core/progress.h"
+#include "io/files.h"
+#include "tile/tile_image.h"
+#include "tool/image_files.h"
+#include "tool/pixel_formats.h"
+#include "tool/tool_commands.h"
+#include "tool/tool_text.h"
+
+namespace {
+
+// A JPEG is decoded for its thumbnail at a scale of at most this many pixels;
+// a larger one gets none.
+constexpr uint64_t kJpegDecodeLimit = uint64_t{16} << 20;
+
+const char* form_text(EntryForm f) {
+  switch (f) {
+    case EntryForm::Raw: return "raw";
+    case EntryForm::RawAfterHint: return "raw + hint";
+    case EntryForm::Lz4: return "LZ4";
+    case EntryForm::TiledBlock: return "tiled block";
+    case EntryForm::DecodedTiled: return "tiled pixels";
+    case EntryForm::Jpeg: return "JPEG";
+    case EntryForm::Unknown: return "unknown";
+  }
+  return "";
+}
+
+bool make_thumbnail(std::span<const uint8_t> rgba, uint32_t width, uint32_t height, ReportEntry& x) {
+  thumbnail_size(width, height, x.thumb_width, x.thumb_height);
+  std::string err;
+  return write_png(x.thumb_width, x.thumb_height, 4, shrink_rgba(rgba, width, height, x.thumb_width, x.thumb_height),
+                   x.thumbnail, err);
+}
+
+// Pixels of bpp bytes in the default format of their size, as RGBA.
+std::vector<uint8_t> pixels_rgba(std::span<const uint8_t> pixels, int bpp) {
+  const PixelFormatInfo* f = default_pixel_format(bpp);
+  std::vector<uint8_t> samples = pixels_to_samples(*f, pixels);
+  const size_t count = samples.size() / static_cast<size_t>(f->channels);
+  std::vector<uint8_t> rgba(count * 4);
+  for (size_t i = 0; i < count; ++i) {
+    const uint8_t* s = samples.data() + i * static_cast<size_t>(f->channels);
+    uint8_t* d = rgba.data() + i * 4;
+    d[0] = s[0];
+    d[1] = f->channels >= 3 ? s[1] : s[0];
+    d[2] = f->channels >= 3 ? s[2] : s[0];
+    d[3] = f->channels == 4 ? s[3] : 255;
+  }
+  return rgba;
+}
+
+struct TjFree {
+  void operator()(void* h) const { tjDestroy(h); }
+};
+
+// A JPEG file's picture, or the pack's own form ("JPEG", width, height) when
+// a JPEG file follows it; false when there is none that decodes.
+bool jpeg_thumbnail(std::span<const uint8_t> payload, ReportEntry& x) {
+  std::span<const uint8_t> file = payload;
+  if (file.size() >= 10 && std::equal(file.begin(), file.begin() + 4, "JPEG")) file = file.subspan(8);
+  if (file.size() < 2 || file[0] != 0xFF || file[1] != 0xD8) return false;
+  std::unique_ptr<void, TjFree> tj(tjInitDecompress());
+  int w = 0, h = 0, subsamp = 0, colourspace = 0;
+  // The library's interface takes a non-const buffer but only reads it.
+  unsigned char* bytes = const_cast<unsigned char*>(file.data());
+  const auto size = static_cast<unsigned long>(file.size());
+  if (!tj || tjDecompressHeader3(tj.get(), bytes, size, &w, &h, &subsamp, &colourspace) != 0 || w < 1 || h < 1)
+    return false;
+  // The smallest scale whose long side still reaches the thumbnail's.
+  int count = 0;
+  tjscalingfactor* factors = tjGetScalingFactors(&count);
+  int sw = w, sh = h;
+  for (int i = 0; factors != nullptr && i < count; ++i) {
+    const int fw = TJSCALED(w, factors[i]), fh = TJSCALED(h, factors[i]);
+    if (std::max(fw, fh) >= static_cast<int>(std::min<uint32_t>(THUMBNAIL_MAX_SIDE, std::max(w, h))) &&
+        uint64_t(fw) * uint64_t(fh) < uint64_t(sw) * uint64_t(sh)) {
+      sw = fw;
+      sh = fh;
+    }
+  }
+  if (uint64_t(sw) * uint64_t(sh) > kJpegDecodeLimit) return false;
+  std::vector<uint8_t> rgba(size_t(sw) * size_t(sh) * 4);
+  if (tjDecompress2(tj.get(), bytes, size, rgba.data(), sw, 0, sh, TJPF_RGBA, 0) != 0) return false;
+  return make_thumbnail(rgba, uint32_t(sw), uint32_t(sh), x);
+}
+
+// The grid of a tiled block and each tile's bytes, when its TileRefs fill
+// the grid inside the payload.
+void read_tile_map(std::span<const uint8_t> payload, ReportEntry& x) {
+  if (payload.size() < TILE_HEADER_SIZE) return;
+  const TileImage t = read_tile_image(payload.data());
+  if (t.magic == TILE_MAGIC_RAW || t.tile_width == 0 || t.tile_height == 0) return;
+  const uint32_t across = (uint32_t{t.width} + t.tile_width - 1) / t.tile_width;
+  const uint32_t down = (uint32_t{t.height} + t.tile_height - 1) / t.tile_height;
+  const uint64_t count = uint64_t{across} * down;
+  if (count == 0 || count != t.tile_count || (payload.size() - TILE_HEADER_SIZE) / TILE_REF_SIZE < count) return;
+  x.tiles_across = across;
+  x.tiles_down = down;
+  x.tile_width = t.tile_width;
+  x.tile_height = t.tile_height;
+  x.tile_bytes.resize(count);
+  for (uint64_t k = 0; k < count; ++k)
+    x.tile_bytes[k] = read_tile_ref(payload.data() + TILE_HEADER_SIZE + k * TILE_REF_SIZE).len;
+}
+
+}  // namespace
+
+void thumbnail_size(uint32_t width, uint32_t height, uint32_t& out_width, uint32_t& out_height) {
+  const uint32_t side = std::max(width, height);
+  if (side <= THUMBNAIL_MAX_SIDE) {
+    out_width = width;
+    out_height = height;
+    return;
+  }
+  // Rounded to the nearest pixel.
+  out_width = std::max<uint32_t>(1, static_cast<uint32_t>((uint64_t{width} * THUMBNAIL_MAX_SIDE + side / 2) / side));
+  out_height = std::max<uint32_t>(1, static_cast<uint32_t>((uint64_t{height} * THUMBNAIL_MAX_SIDE + side / 2) / side));
+}
+
+std::vector<uint8_t> shrink_rgba(std::span<const uint8_t> rgba, uint32_t width, uint32_t height, uint32_t out_width,
+                                 uint32_t out_height) {
+  std::vector<uint8_t> out(size_t{out_width} * out_height * 4);
+  for (uint32_t oy = 0; oy < out_height; ++oy) {
+    const uint32_t y0 = static_cast<uint32_t>(uint64_t{oy} * height / out_height);
+    const uint32_t y1 = std::max(y0 + 1, static_cast<uint32_t>(uint64_t{oy + 1} * height / out_height));
+    for (uint32_t ox = 0; ox < out_width; ++ox) {
+      const uint32_t x0 = static_cast<uint32_t>(uint64_t{ox} * width / out_width);
+      const uint32_t x1 = std::max(x0 + 1, static_cast<uint32_t>(uint64_t{ox + 1} * width / out_width));
+      // Colours weighted by alpha, so transparent pixels lend none of theirs.
+      uint64_t sum[3] = {0, 0, 0}, alpha = 0;
+      for (uint32_t y = y0; y < y1; ++y)
+        for (uint32_t x = x0; x < x1; ++x) {
+          const uint8_t* p = rgba.data() + (size_t{y} * width + x) * 4;
+          for (int c = 0; c < 3; ++c) sum[c] += uint64_t{p[c]} * p[3];
+          alpha += p[3];
+        }
+      const uint64_t n = uint64_t{y1 - y0} * (x1 - x0);
+      uint8_t* d = out.data() + (size_t{oy} * out_width + ox) * 4;
+      for (int c = 0; c < 3; ++c) d[c] = alpha != 0 ? static_cast<uint8_t>((sum[c] + alpha / 2) / alpha) : 0;
+      d[3] = static_cast<uint8_t>((alpha + n / 2) / n);
+    }
+  }
+  return out;
+}
+
+ReportEntry report_entry(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload) {
+  ReportEntry x;
+  x.name = tool_display_name(entry_name(e));
+  x.type = e.type;
+  x.rect = rect;
+  x.stored = e.len >= ENTRY_RECT_SIZE ? payload_len(e) : 0;
+  const uint64_t area = uint64_t{rect.width} * rect.height;
+  if (payload.size() < x.stored) {
+    x.form = form_text(classify_entry(tiled, e, rect, payload, x.stored));
+    x.error = "its data (offset " + std::to_string(e.offset) + ", len " + std::to_string(e.len) +
+              ") lies outside the file";
+    return x;
+  }
+  payload = payload.first(x.stored);
+  EntryPixels px;
+  const Status s = entry_pixels(tiled, e, rect, payload, px);
+  x.form = form_text(px.form);
+  if (px.form == EntryForm::TiledBlock) read_tile_map(payload, x);
+  if (px.form == EntryForm::Jpeg) {
+    if (!jpeg_thumbnail(payload, x)) x.thumbnail.clear();
+    return x;
+  }
+  if (!s.ok()) {
+    x.error = s.message;
+    const int bpp = px.form == EntryForm::TiledBlock ? read_tile_image(payload.data()).bytes_per_pixel
+                                                    : px.bytes_per_pixel;
+    x.raw = bpp >= 1 && bpp <= 4 ? area * uint64_t(bpp) : 0;
+    return x;
+  }
+  x.raw = area * uint64_t(px.bytes_per_pixel);
+  if (area != 0 && !make_thumbnail(pixels_rgba(px.pixels, px.bytes_per_pixel), rect.width, rect.height, x))
+    x.thumbnail.clear();
+  return x;
+}
+
+namespace {
+
+std::string base64(std::span<const uint8_t> bytes) {
+  static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    const size_t n = std::min<size_t>(3, bytes.size() - i);
+    const uint32_t v = uint32_t{bytes[i]} << 16 | (n > 1 ? uint32_t{bytes[i + 1]} << 8 : 0) | (n > 2 ? bytes[i + 2] : 0);
+    out += digits[v >> 18 & 63];
+    out += digits[v >> 12 & 63];
+    out += n > 1 ? digits[v >> 6 & 63] : '=';
+    out += n > 2 ? digits[v & 63] : '=';
+  }
+  return out;
+}
+
+std::string html_text(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string ratio_text(uint64_t stored, uint64_t raw) {
+  if (raw == 0) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f%%", static_cast<double>(stored) * 100 / static_cast<double>(raw));
+  return text;
+}
+
+// The tiles as a picture, a pixel per tile: pale for the cheapest, dark red
+// for the dearest.
+std::vector<uint8_t> tile_heat_png(const ReportEntry& x) {
+  const uint32_t most = std::max<uint32_t>(1, *std::max_element(x.tile_bytes.begin(), x.tile_bytes.end()));
+  std::vector<uint8_t> rgb(x.tile_bytes.size() * 3);
+  for (size_t k = 0; k < x.tile_bytes.size(); ++k) {
+    const double f = static_cast<double>(x.tile_bytes[k]) / most;
+    rgb[k * 3] = static_cast<uint8_t>(255 - 95 * f);
+    rgb[k * 3 + 1] = static_cast<uint8_t>(240 - 220 * f);
+    rgb[k * 3 + 2] = static_cast<uint8_t>(200 - 180 * f);
+  }
+  std::vector<uint8_t> png;
+  std::string err;
+  if (!write_png(x.tiles_across, x.tiles_down, 3, rgb, png, err)) png.clear();
+  return png;
+}
+
+std::string tile_map_html(const ReportEntry& x) {
+  if (x.tile_bytes.empty()) return "";
+  // One tile has no map to show.
+  if (x.tile_bytes.size() == 1)
+    return "<div class=\"note\">1 tile of " + std::to_string(x.tile_width) + "x" + std::to_string(x.tile_height) +
+           ", " + std::to_string(x.tile_bytes[0]) + " bytes</div>";
+  const std::vector<uint8_t> png = tile_heat_png(x);
+  if (png.empty()) return "";
+  const auto [least, most] = std::minmax_element(x.tile_bytes.begin(), x.tile_bytes.end());
+  // Shown as large as the thumbnail, over the picture the tiles cover.
+  uint32_t width = 0, height = 0;
+  thumbnail_size(x.tiles_across * x.tile_width, x.tiles_down * x.tile_height, width, height);
+  std::string list;
+  for (uint32_t b : x.tile_bytes) list += (list.empty() ? "" : ",") + std::to_string(b);
+  return "<img class=\"tiles\" src=\"data:image/png;base64," + base64(png) + "\" width=\"" +
+         std::to_string(std::max(width, x.tiles_across)) + "\" height=\"" +
+         std::to_string(std::max(height, x.tiles_down)) + "\" data-across=\"" + std::to_string(x.tiles_across) +
+         "\" data-down=\"" + std::to_string(x.tiles_down) + "\" data-tiles=\"" + list + "\" alt=\"tile map\">" +
+         "<div class=\"note\">" + std::to_string(x.tiles_across) + " x " + std::to_string(x.tiles_down) +
+         " tiles of " + std::to_string(x.tile_width) + "x" + std::to_string(x.tile_height) + ", " +
+         std::to_string(*least) + " to " + std::to_string(*most) + " bytes<span class=\"tile\"></span></div>";
+}
+
+struct Total {
+  uint64_t entries = 0, stored = 0, raw = 0, stored_with_raw = 0;
+};
+
+std::string key_text(const std::string& form) { return html_text(form); }
+std::string key_text(int type) { return std::to_string(type); }
+
+template <class Key>
+std::string totals_html(const char* heading, const char* what, const std::map<Key, Total>& totals) {
+  std::string out = std::string("<h2>") + heading + "</h2>\n<table class=\"totals\"><thead><tr><th>" + what +
+                    "</th><th>entries</th><th>stored bytes</th><th>raw bytes</th><th>ratio</th></tr></thead><tbody>\n";
+  for (const auto& [key, t] : totals)
+    out += "<tr><td>" + key_text(key) + "</td><td>" + std::to_string(t.entries) + "</td><td>" +
+           std::to_string(t.stored) + "</td><td>" + std::to_string(t.raw) + "</td><td>" +
+           ratio_text(t.stored_with_raw, t.raw) + "</td></tr>\n";
+  return out + "</tbody></table>\n";
+}
+
+constexpr const char* kStyle = R"(<style>
+body{font-family:sans-serif;margin:1.5em;color:#222}
+table{border-collapse:collapse;margin-bottom:1.5em}
+th,td{border:1px solid #ccc;padding:3px 8px;text-align:right;vertical-align:middle}
+td.name,td.form{text-align:left}
+td.pic{text-align:center}
+th[data-sort]{cursor:pointer;background:#eef}
+img.thumb{background:repeating-conic-gradient(#ccc 0% 25%,#fff 0% 50%) 0 0/16px 16px}
+img.tiles{image-rendering:pixelated;border:1px solid #999}
+.note{font-size:small;color:#555}
+.error{color:#b00;text-align:left}
+</style>
+)";
+
+// Sorting by a column's data-v numbers (a second click reverses), and the
+// bytes of the tile under the pointer on a tile map.
+constexpr const char* kScript = R"(<script>
+for (const th of document.querySelectorAll('#entries th[data-sort]')) {
+  th.addEventListener('click', () => {
+    const body = document.querySelector('#entries tbody');
+    const col = th.cellIndex, dir = th.dataset.dir === 'up' ? -1 : 1;
+    th.dataset.dir = dir === 1 ? 'up' : 'down';
+    const rows = Array.from(body.rows);
+    rows.sort((a, b) => dir * (Number(a.cells[col].dataset.v) - Number(b.cells[col].dataset.v)));
+    for (const r of rows) body.appendChild(r);
+  });
+}
+for (const map of document.querySelectorAll('img.tiles')) {
+  const bytes = map.dataset.tiles.split(',');
+  const across = Number(map.dataset.across), down = Number(map.dataset.down);
+  const label = map.parentNode.querySelector('span.tile');
+  map.addEventListener('mousemove', (ev) => {
+    const k = Math.floor(ev.offsetY * down / map.height) * across + Math.floor(ev.offsetX * across / map.width);
+    if (k >= 0 && k < bytes.length) label.textContent = '; tile ' + k + ': ' + bytes[k] + ' bytes';
+  });
+}
+</script>
+)";
+
+}  // namespace
+
+std::string report_html(const std::string& title, const PackHeader& header, int64_t size,
+                        const std::vector<ReportEntry>& entries) {
+  const std::string name = html_text(tool_display_name(title));
+  std::map<std::string, Total> by_form;
+  std::map<int, Total> by_type;
+  Total all;
+  for (const ReportEntry& x : entries)
+    for (Total* t : {&by_form[x.form], &by_type[x.type], &all}) {
+      ++t->entries;
+      t->stored += x.stored;
+      t->raw += x.raw;
+      t->stored_with_raw += x.raw != 0 ? x.stored : 0;
+    }
+
+  std::string out = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" + name +
+                    "</title>\n" + kStyle + "</head><body>\n<h1>" + name + "</h1>\n<p>" + std::to_string(size) +
+                    " bytes, " + std::to_string(entries.size()) + " entries, " +
+                    (pack_is_tiled(header) ? "tiled" : "whole-entry") + ", " + std::to_string(all.stored) +
+                    " bytes of entry data for " + std::to_string(all.raw) + " bytes of pixels (" +
+                    ratio_text(all.stored_with_raw, all.raw) + ")</p>\n";
+  out += totals_html("Totals by form", "form", by_form);
+  out += totals_html("Totals by type", "type", by_type);
+  out += "<h2>Entries</h2>\n<p class=\"note\">Click a column with a blue heading to sort by it; point at a tile "
+         "map for the bytes of a tile.</p>\n<table id=\"entries\"><thead><tr><th data-sort>#</th><th>picture</th>"
+         "<th>name</th><th>type</th><th>form</th><th data-sort>size</th><th data-sort>stored bytes</th>"
+         "<th data-sort>raw bytes</th><th data-sort>ratio</th><th>tiles</th></tr></thead><tbody>\n";
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const ReportEntry& x = entries[i];
+    const uint64_t area = uint64_t{x.rect.width} * x.rect.height;
+    out += "<tr><td data-v=\"" + std::to_string(i) + "\">" + std::to_string(i) + "</td><td class=\"pic\">";
+    if (!x.thumbnail.empty())
+      out += "<img class=\"thumb\" src=\"data:image/png;base64," + base64(x.thumbnail) + "\" width=\"" +
+             std::to_string(x.thumb_width) + "\" height=\"" + std::to_string(x.thumb_height) + "\" alt=\"\">";
+    out += "</td><td class=\"name\">" + html_text(x.name) +
+           (x.error.empty() ? "" : "<div class=\"error\">" + html_text(x.error) + "</div>") + "</td><td>" +
+           std::to_string(x.type) +
+           "</td><td class=\"form\">" + x.form + "</td><td data-v=\"" + std::to_string(area) + "\">" +
+           std::to_string(x.rect.width) + "x" + std::to_string(x.rect.height) + "</td><td data-v=\"" +
+           std::to_string(x.stored) + "\">" + std::to_string(x.stored) + "</td><td data-v=\"" +
+           std::to_string(x.raw) + "\">" + (x.raw != 0 ? std::to_string(x.raw) : "-") + "</td><td data-v=\"" +
+           (x.raw != 0 ? std::to_string(static_cast<double>(x.stored) / static_cast<double>(x.raw)) : "-1") +
+           "\">" + ratio_text(x.stored, x.raw) + "</td><td>" + tile_map_html(x) + "</td></tr>\n";
+  }
+  out += "</tbody></table>\n";
+  out += kScript;
+  return out + "</body></html>\n";
+}
+
+int run_report(const std::string& pack_path, const std::string& out_path, std::FILE* out, std::FILE* err) {
+  PackFile pf;
+  if (Status s = tool_pack_load(pf, pack_path, false); !s.ok())
+    return tool_load_failed(err, "report", pack_path, s.message);
+  FileId pack_id, out_id;
+  if (file_id(fileno(pf.in.file), pack_id) && file_id(out_path, out_id) && pack_id == out_id) {
+    std::fprintf(err, "report: %s is the pack being reported; refusing to overwrite it\n", out_path.c_str());
+    return 1;
+  }
+  const PackRecords& pack = pf.records;
+  const bool tiled = pack_is_tiled(pack.header);
+  std::vector<ReportEntry> entries;
+  entries.reserve(pack.entries.size());
+  size_t failed = 0;
+  bool read_failed = false;
+  {
+    Progress progress("report", pack.entries.size(), static_cast<uint64_t>(pack.size));
+    for (size_t i = 0; i < pack.entries.size() && !read_failed; ++i) {
+      const PackEntry& e = pack.entries[i];
+      if (!pack.problems[i].empty()) {
+        entries.emplace_back();
+        ReportEntry& x = entries.back();
+        x.name = tool_display_name(entry_name(e));
+        x.type = e.type;
+        x.form = "unknown";
+        x.error = pack.problems[i];
+      } else {
+        const std::vector<uint8_t> payload = tool_pack_read(pf, entry_payload_pos(e), payload_len(e), read_failed);
+        entries.push_back(report_entry(tiled, e, pack.rects[i], payload));
+      }
+      failed += entries.back().error.empty() ? 0 : 1;
+      progress.entry_done(e.len);
+    }
+  }
+  if (read_failed) {
+    std::fprintf(err, "report: reading %s failed\n", pack_path.c_str());
+    return 1;
+  }
+  const std::string page = report_html(pack_path, pack.header, pack.size, entries);
+  // A link or anything else already at OUT is replaced, never written through.
+  OutputFile file;
+  if (!file.open(out_path.c_str(), OutputLinks::Replace)) {
+    std::fprintf(err, "report: cannot create %s: %s\n", out_path.c_str(), std::strerror(file.error()));
+    return 1;
+  }
+  file.write({reinterpret_cast<const uint8_t*>(page.data()), page.size()});
+  if (!file.commit()) {
+    std::fprintf(err, "report: cannot write %s: %s\n", out_path.c_str(), std::strerror(file.error()));
+    return 1;
+  }
+  if (failed > 0) {
+    std::fprintf(err, "%s: %zu of %zu entries do not decode; %s shows why\n", pack_path.c_str(), failed,
+                 entries.size(), out_path.c_str());
+    return 1;
+  }
+  std::fprintf(out, "%s: %zu entries reported in %s\n", pack_path.c_str(), entries.size(), out_path.c_str());
+  return std::fflush(out) == 0 ? 0 : 1;
+}
+
+int tool_report(const std::string& pack_path, const std::string& out_path) {
+  return run_report(pack_path, out_path, stdout, stderr);
+}

@@ -1,0 +1,56 @@
+// morvane-tool report PACK OUT.html: one self-contained page (no network, no
+// file beside it) that shows every entry: a thumbnail, its sizes, what its
+// stored bytes cost against its raw pixels, and for a tiled block the bytes
+// of each tile; totals per form and per type.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "pack/pack_format.h"
+
+// The long side of a thumbnail, at most.
+inline constexpr uint32_t THUMBNAIL_MAX_SIDE = 128;
+
+struct ReportEntry {
+  std::string name;        // as text (tool_display_name), not yet escaped for HTML
+  uint8_t type = 0;
+  const char* form = "";   // what the data holds: "raw", "tiled block", ...
+  EntryRect rect;
+  uint64_t stored = 0;     // bytes after the EntryRect, as the table gives them
+  uint64_t raw = 0;        // W x H x bytes per pixel; 0 for JPEG data or not known
+  std::vector<uint8_t> thumbnail;  // a PNG file, empty when there is none
+  uint32_t thumb_width = 0, thumb_height = 0;
+  // A tiled block's grid and each tile's payload bytes, row by row; empty
+  // for other forms or a grid its TileRefs do not fill.
+  uint32_t tiles_across = 0, tiles_down = 0;
+  uint16_t tile_width = 0, tile_height = 0;
+  std::vector<uint32_t> tile_bytes;
+  std::string error;       // empty for an entry that decodes
+};
+
+// The thumbnail size of a width x height picture: unchanged when its long
+// side is at most THUMBNAIL_MAX_SIDE, else scaled to it, each side at least 1.
+void thumbnail_size(uint32_t width, uint32_t height, uint32_t& out_width, uint32_t& out_height);
+
+// Box-filters 8-bit RGBA pixels to out_width x out_height (each at most the
+// source's), colours weighted by their alpha.
+std::vector<uint8_t> shrink_rgba(std::span<const uint8_t> rgba, uint32_t width, uint32_t height, uint32_t out_width,
+                                 uint32_t out_height);
+
+// One entry of a pack (`tiled`: its TILED_FLAG), from the bytes the file
+// holds after its EntryRect (fewer than payload_len(e) when the file ends
+// early, which is an error). A pure function of its arguments: entries may be
+// done side by side. Never reads outside payload.
+ReportEntry report_entry(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload);
+
+// The page. title: the pack's name as given on the command line.
+std::string report_html(const std::string& title, const PackHeader& header, int64_t size,
+                        const std::vector<ReportEntry>& entries);
+
+// The subcommand: 0, or 1 when the pack cannot be loaded, an entry does not
+// decode (the page is written and shows it) or OUT cannot be written.
+int run_report(const std::string& pack_path, const std::string& out_path, std::FILE* out, std::FILE* err);
