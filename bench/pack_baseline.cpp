@@ -7,10 +7,11 @@
 //   untiled      whole-image region decoding of every block of a tiled pack
 //   entries      compress_entry of every entry on one thread, in the pack's own
 //                mode, its CPU time taken one by one: the longest, the total, and the wall
-//                time that P threads would take (a model of the compress
-//                pipeline: entries handed out in table order, at most 2 x P
-//                in flight, the LZ4 tiles of large tiled images split into
-//                jobs that idle threads take first)
+//                time that P threads would take (a model of the pipeline:
+//                entries started in table order while the bytes in flight
+//                fit the budget, at most its slots in flight, released in
+//                table order once written, the LZ4 tiles of large tiled
+//                images split into jobs that idle threads take first)
 // Prints the seconds spent and the bytes produced; checks what it decodes.
 #include <lz4.h>
 
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "core/convert.h"
+#include "core/pipeline.h"
 #include "core/tile_size.h"
 #include "support/pack_writer.h"
 #include "tile/tile_image.h"
@@ -63,17 +65,28 @@ double thread_seconds() {
 
 struct EntryTime {
   double seconds;
-  size_t jobs;  // 1, or the tile jobs it is split into
+  size_t jobs;     // 1, or the tile jobs it is split into
+  uint64_t bytes;  // what it holds in flight
 };
 
 // Wall time of the entries on p threads, by the model above.
 double pipeline_seconds(const std::vector<EntryTime>& entries, size_t p) {
   std::vector<double> free_at(p, 0.0), written(entries.size(), 0.0);
-  const size_t window = 2 * p;
+  // As Pipeline sizes its ring and budget.
+  const size_t slots = p > 1 ? std::max<size_t>(64, 4 * p) : 1;
+  uint64_t largest = 0;
+  for (const EntryTime& e : entries) largest = std::max(largest, e.bytes);
+  const uint64_t budget = pipeline_budget(largest);
+  size_t first = 0;       // the oldest entry in flight beside entry i
+  uint64_t held = 0;      // the bytes of entries first .. i - 1
   for (size_t i = 0; i < entries.size(); ++i) {
+    // Started once the entries before `first` are written: no more than
+    // `slots` in flight, and its bytes fit beside theirs (alone it always
+    // starts).
+    while (first < i && (i - first >= slots || held + entries[i].bytes > budget)) held -= entries[first++].bytes;
+    held += entries[i].bytes;
     const size_t w = static_cast<size_t>(std::min_element(free_at.begin(), free_at.end()) - free_at.begin());
-    // Read once the entry a window before it is out.
-    const double start = std::max(free_at[w], i >= window ? written[i - window] : 0.0);
+    const double start = std::max(free_at[w], first > 0 ? written[first - 1] : 0.0);
     double finish = start + entries[i].seconds;
     if (entries[i].jobs > 1) {
       // Its worker and every thread that frees up take its jobs.
@@ -113,7 +126,8 @@ int time_entries(const ParsedPack& pack) {
     const double s = thread_seconds() - t0;
     if (!r.status.ok()) std::abort();
     const bool split = tiled && codec == CODEC_KIND_LZ4 && e.type != TYPE_JPEG && n >= SPLIT_MIN_BYTES;
-    times.push_back({s, split ? static_cast<size_t>((n + 65535) / 65536) : 1});
+    times.push_back({s, split ? static_cast<size_t>((n + 65535) / 65536) : 1,
+                     compress_work_bytes(e, pack.rects[i], tiled, codec, data.size())});
     total += s;
     if (s > longest) {
       longest = s;
@@ -122,7 +136,7 @@ int time_entries(const ParsedPack& pack) {
   }
   std::printf("entries: %zu, total %.3f s, longest %.3f s (%s)\n", times.size(), total, longest,
               longest_name.c_str());
-  for (size_t p : {1, 2, 4, 8, 16}) {
+  for (size_t p : {1, 2, 4, 8, 16, 64}) {
     const double wall = pipeline_seconds(times, p);
     std::printf("  %2zu threads: %.3f s, speed-up %.2f\n", p, wall, wall > 0 ? total / wall : 0.0);
   }

@@ -18,14 +18,14 @@ cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
-# ThreadSanitizer: the compress tests and the tile decoders on threads of
-# their own (the threaded code), on 4 threads where a test does not set its
-# own count.
+# ThreadSanitizer: the compress and decompress tests, the pipeline, the
+# tool's commands and the tile decoders on threads of their own (the threaded
+# code), on 4 threads where a test does not set its own count.
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVANE_TSAN=ON \
   -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build build-tsan -j "$jobs" --target morvane morvane_tests
 MORVANE_THREADS=4 TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
-  build-tsan/tests/morvane_tests --gtest_filter='*Compress*:*ThreadCount*:*TileEncodeAssemble*:*TileDecoderThreads*'
+  build-tsan/tests/morvane_tests --gtest_filter='*Compress*:*Decompress*:*Pipeline*:*ThreadCount*:*ToolThreads*:*TileEncodeAssemble*:*TileDecoderThreads*'
 
 # Short runs of every fuzz target; any finding fails the run.
 sh scripts/fuzz.sh 20

@@ -1,6 +1,6 @@
 // morvane -c and -d: header and table out, each entry read, converted
-// (side by side for -c), printed and appended in table order, the table
-// rewritten, the output put in place.
+// (side by side), printed and appended in table order, the table rewritten,
+// the output put in place.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +17,17 @@ namespace {
 constexpr const char* kDumpPath = "PIC16_orgin.rgb32";
 
 enum class Command { Compress, Decompress };
+
+// One entry from its read to its write.
+struct EntryWork {
+  PackEntry entry;            // as loaded
+  uint32_t stored_len = 0;    // the len the input's record holds
+  EntryRect rect;
+  std::vector<uint8_t> data;  // the bytes read
+  bool keep_data = false;     // for the dump
+  bool read_failed = false;   // not converted; ends the reading
+  EntryResult result;
+};
 
 std::vector<uint8_t> table_bytes(const std::vector<PackEntry>& entries) {
   std::vector<uint8_t> table(entries.size() * PACK_ENTRY_SIZE);
@@ -111,14 +122,49 @@ int convert_pack(Command cmd, const char* in_path, const char* out_path) {
   out.write(pack.header.bytes);
   out.write(table_bytes(pack.entries));
 
-  // -d runs on one thread.
+  // Entries are read here in table order, converted on the pipeline's
+  // threads and written below in table order.
   const size_t count = pack.entries.size();
-  const int threads = cmd == Command::Compress && count > 0 ? convert_thread_count() : 1;
-  Pipeline pipeline(threads, [cmd, tiled, codec_kind](const EntryWork& w, const JobRunner& jobs) {
+  const int threads = count > 0 ? convert_thread_count() : 1;
+  // What the input holds of the bytes a conversion asks for.
+  auto read_size = [&](size_t i) {
+    const PackEntry& e = pack.entries[i];
+    return std::min(cmd == Command::Compress ? compress_read_size(e, tiled, pack.stored_lens[i])
+                                             : decompress_read_size(e),
+                    pf.in.available(entry_payload_pos(e)));
+  };
+  auto work_bytes = [&](size_t i) {
     return cmd == Command::Compress
-               ? compress_entry(w.entry, w.rect, w.data, tiled, codec_kind, &jobs, w.stored_len)
-               : decompress_entry(w.entry, w.rect, w.data, tiled);
-  });
+               ? compress_work_bytes(pack.entries[i], pack.rects[i], tiled, codec_kind, read_size(i))
+               : decompress_work_bytes(pack.entries[i], pack.rects[i], tiled);
+  };
+  uint64_t largest = 0;
+  for (size_t i = 0; i < count; ++i) largest = std::max(largest, work_bytes(i));
+  std::vector<EntryWork> slots;
+  PipelineSteps steps;
+  steps.bytes = work_bytes;
+  // A failed read ends the reading.
+  steps.start = [&](size_t i, EntryMemory& memory) {
+    EntryWork& w = slots[i % slots.size()];
+    w.entry = pack.entries[i];
+    w.stored_len = pack.stored_lens[i];
+    w.rect = pack.rects[i];
+    w.keep_data = wants_dump(cmd, tiled, w.entry);
+    const uint64_t size = read_size(i);
+    w.data = memory.pool->take(size);
+    w.read_failed = !pf.in.read_range(entry_payload_pos(w.entry), size, w.data);
+    return !w.read_failed;
+  };
+  steps.work = [&](size_t i, EntryMemory& memory) {
+    EntryWork& w = slots[i % slots.size()];
+    w.result = cmd == Command::Compress
+                   ? compress_entry(w.entry, w.rect, w.data, tiled, codec_kind, &memory, w.stored_len)
+                   : decompress_entry(w.entry, w.rect, w.data, tiled, &memory);
+  };
+  Pipeline pipeline(count, threads,
+                    pipeline_budget(largest, cmd == Command::Compress ? PIPELINE_MIN_BUDGET : DECODE_MIN_BUDGET),
+                    std::move(steps));
+  slots.resize(pipeline.slots());
 
   int status = 0;
   // For the explanation of a failed run.
@@ -126,26 +172,10 @@ int convert_pack(Command cmd, const char* in_path, const char* out_path) {
   size_t images_converted = 0;  // ... that were not kept
   size_t compressed_codes = 0;  // ... whose code is a compressed one
   size_t kept = 0;
-  size_t read = 0;  // entries handed over
-  bool reading = true;
   Progress progress(cmd == Command::Compress ? "compress" : "decompress", count, static_cast<uint64_t>(pack.size));
   for (size_t i = 0; i < count; ++i) {
-    // Reads ahead in table order while fewer than a window of entries are
-    // in flight; a failed read ends the reading.
-    while (reading && read < count && read < i + pipeline.window()) {
-      EntryWork w;
-      w.entry = pack.entries[read];
-      w.stored_len = pack.stored_lens[read];
-      w.rect = pack.rects[read];
-      w.keep_data = wants_dump(cmd, tiled, w.entry);
-      const uint64_t size = cmd == Command::Compress ? compress_read_size(w.entry, tiled, w.stored_len)
-                                                     : decompress_read_size(w.entry);
-      w.read_failed = !pf.in.read_range(entry_payload_pos(w.entry), size, w.data);
-      reading = !w.read_failed;
-      pipeline.hand_over(std::move(w));
-      ++read;
-    }
-    const EntryWork w = pipeline.take();
+    pipeline.wait(i);
+    EntryWork& w = slots[i % slots.size()];
     progress.before_output();
     if (w.read_failed) {
       std::printf("read %s failed\n", in_path);
@@ -192,6 +222,9 @@ int convert_pack(Command cmd, const char* in_path, const char* out_path) {
       print_file_size(pack.size, 0);
       return 1;
     }
+    pipeline.release(i);
+    pipeline.pool().give(std::move(w.data));
+    pipeline.pool().give(std::move(w.result.data));
     progress.entry_done(r.from_size);
   }
   progress.finish();

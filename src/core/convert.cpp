@@ -12,10 +12,27 @@
 
 namespace {
 
+// Every buffer of a result comes from the pool when there is one, and the
+// buffers a failure leaves go back to it.
+std::vector<uint8_t> new_buffer(EntryMemory* memory, size_t size) {
+  if (memory != nullptr && memory->pool != nullptr) return memory->pool->take(size);
+  return std::vector<uint8_t>(size);
+}
+
+void give_back(EntryMemory* memory, std::vector<uint8_t>&& buffer) {
+  if (memory != nullptr && memory->pool != nullptr) memory->pool->give(std::move(buffer));
+}
+
+std::vector<uint8_t> copy_of(EntryMemory* memory, std::span<const uint8_t> data) {
+  std::vector<uint8_t> out = new_buffer(memory, data.size());
+  std::copy(data.begin(), data.end(), out.begin());
+  return out;
+}
+
 // The entry stays as the input holds it: same bytes, same type.
-EntryResult keep_entry(const PackEntry& e, std::span<const uint8_t> data, std::string why) {
+EntryResult keep_entry(EntryMemory* memory, const PackEntry& e, std::span<const uint8_t> data, std::string why) {
   EntryResult r;
-  r.data.assign(data.begin(), data.end());
+  r.data = copy_of(memory, data);
   r.type = e.type;
   r.action = EntryAction::Kept;
   r.status = {ENTRY_ERR_KEPT, std::move(why)};
@@ -33,38 +50,41 @@ EntryResult converted(std::vector<uint8_t> data, uint8_t type, uint64_t from_siz
 // The result must still fit the 24-bit len with its EntryRect.
 bool fits_entry(size_t len) { return len <= PACK_MAX_PAYLOAD; }
 
-EntryResult compress_whole(const PackEntry& e, std::span<const uint8_t> data) {
+EntryResult compress_whole(const PackEntry& e, std::span<const uint8_t> data, EntryMemory* memory) {
   const uint64_t n = payload_len(e);
-  if (e.len > PACK_MAX_LEN) return keep_entry(e, data, "image too large for a pack entry");
-  if (data.size() < n) return keep_entry(e, data, "pixel data runs past the end of the input");
-  // At least LZ4's worst case, so even an entry under 16 bytes compresses.
+  if (e.len > PACK_MAX_LEN) return keep_entry(memory, e, data, "image too large for a pack entry");
+  if (data.size() < n) return keep_entry(memory, e, data, "pixel data runs past the end of the input");
+  // LZ4's worst case, so every entry compresses (the same bytes as into
+  // any larger buffer).
   const int src_len = static_cast<int>(n);
-  std::vector<uint8_t> dst(std::max<size_t>(2 * n, static_cast<size_t>(LZ4_compressBound(src_len))));
+  std::vector<uint8_t> dst = new_buffer(memory, static_cast<size_t>(LZ4_compressBound(src_len)));
   int out = lz4_hc_compress(data.data(), dst.data(), src_len, static_cast<int>(dst.size()));
-  if (out <= 0 || !fits_entry(static_cast<size_t>(out)))
-    return keep_entry(e, data, "compressed data does not fit a pack entry");
+  if (out <= 0 || !fits_entry(static_cast<size_t>(out))) {
+    give_back(memory, std::move(dst));
+    return keep_entry(memory, e, data, "compressed data does not fit a pack entry");
+  }
   dst.resize(static_cast<size_t>(out));
   return converted(std::move(dst), compressed_type(e.type), n);
 }
 
 EntryResult compress_tiled(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
-                           uint8_t codec_kind, const JobRunner* jobs) {
+                           uint8_t codec_kind, EntryMemory* memory) {
   const uint64_t n = payload_len(e);
   const int pixel_format = pixel_format_for_type(e.type);
   const int bpp = pixel_format_bytes(pixel_format);
   char why[96];
   if (bpp == 0) {
     std::snprintf(why, sizeof why, "type %d has no tiled pixel format", e.type);
-    return keep_entry(e, data, why);
+    return keep_entry(memory, e, data, why);
   }
   if (bpp != entry_bytes_per_pixel(e)) {
     // Coding it would read past the pixel array or drop part of it.
     std::snprintf(why, sizeof why, "type %d holds %d bytes per pixel, its pixel format %d", e.type,
                   entry_bytes_per_pixel(e), bpp);
-    return keep_entry(e, data, why);
+    return keep_entry(memory, e, data, why);
   }
-  if (e.len > PACK_MAX_LEN) return keep_entry(e, data, "image too large for a pack entry");
-  if (data.size() < TILE_HINT_SIZE + n) return keep_entry(e, data, "pixel data runs past the end of the input");
+  if (e.len > PACK_MAX_LEN) return keep_entry(memory, e, data, "image too large for a pack entry");
+  if (data.size() < TILE_HINT_SIZE + n) return keep_entry(memory, e, data, "pixel data runs past the end of the input");
 
   const TileSize tile = tile_size_for(rect, read_tile_hint(data.data()), bpp);
   int32_t check = tile_image_check(rect.width, rect.height, tile.tile_width, tile.tile_height, pixel_format,
@@ -72,16 +92,18 @@ EntryResult compress_tiled(const PackEntry& e, const EntryRect& rect, std::span<
   if (check < 0) {
     std::snprintf(why, sizeof why, "cannot tile %dx%d in %dx%d tiles with codec %d: %s", rect.width, rect.height,
                   tile.tile_width, tile.tile_height, codec_kind, tile_error_text(check));
-    return keep_entry(e, data, why);
+    return keep_entry(memory, e, data, why);
   }
   uint64_t bound = tile_image_bound(rect.width, rect.height, tile.tile_width, tile.tile_height, pixel_format,
                                     codec_kind);
-  std::vector<uint8_t> dst(bound);
-  int32_t out = encode_tile_image_jobs(jobs, data.subspan(TILE_HINT_SIZE, n), dst, rect.width, rect.height,
+  std::vector<uint8_t> dst = new_buffer(memory, bound);
+  int32_t out = encode_tile_image_jobs(memory != nullptr ? memory->jobs : nullptr, data.subspan(TILE_HINT_SIZE, n), dst, rect.width, rect.height,
                                        tile.tile_width, tile.tile_height, static_cast<uint8_t>(pixel_format),
                                        codec_kind);
-  if (out < 0) return keep_entry(e, data, "tiled encoding failed");
-  if (!fits_entry(static_cast<size_t>(out))) return keep_entry(e, data, "tiled block does not fit a pack entry");
+  if (out < 0 || !fits_entry(static_cast<size_t>(out))) {
+    give_back(memory, std::move(dst));
+    return keep_entry(memory, e, data, out < 0 ? "tiled encoding failed" : "tiled block does not fit a pack entry");
+  }
   dst.resize(static_cast<size_t>(out));
   return converted(std::move(dst), TYPE_TILED, n);
 }
@@ -90,10 +112,10 @@ EntryResult compress_tiled(const PackEntry& e, const EntryRect& rect, std::span<
 // it is copied as stored. A type-39 entry that holds no tiled block (the
 // pixels a tiled decompression leaves, of a format its type does not tell)
 // is copied all the same, as a failure.
-EntryResult copy_compressed(const PackEntry& e, std::span<const uint8_t> data) {
+EntryResult copy_compressed(const PackEntry& e, std::span<const uint8_t> data, EntryMemory* memory) {
   const uint64_t n = payload_len(e);
-  if (data.size() < n) return keep_entry(e, data, "stored data runs past the end of the input");
-  EntryResult r = converted({data.begin(), data.end()}, e.type, n);
+  if (data.size() < n) return keep_entry(memory, e, data, "stored data runs past the end of the input");
+  EntryResult r = converted(copy_of(memory, data), e.type, n);
   r.action = EntryAction::Copied;
   const uint32_t magic = n >= 4 ? load_le32(data.data()) : 0;
   if (e.type == TYPE_TILED && !is_tile_magic(magic))
@@ -117,11 +139,34 @@ uint64_t compress_read_size(const PackEntry& e, bool tiled, std::optional<uint32
   return std::min<uint64_t>(want, uint64_t{PACK_MAX_PAYLOAD} + 1);
 }
 
+uint64_t compress_work_bytes(const PackEntry& e, const EntryRect& rect, bool tiled, uint8_t codec_kind,
+                             uint64_t read_size) {
+  // Whole entries: the read bytes and LZ4's worst case, and for a code that
+  // compression keeps the trial decoding of its stored bytes; tiled LZ4
+  // images also code their tiles into a scratch buffer first; a little more
+  // for the block's header and table.
+  const uint64_t n = read_size + read_size / 128 + (64u << 10);
+  if (e.type == TYPE_JPEG || is_compressed_type(e.type)) return 2 * read_size;
+  if (!tiled && keeps_code_when_compressed(e.type))
+    return read_size + n + std::min<uint64_t>(uint64_t{4} * rect.width * rect.height, PACK_MAX_PAYLOAD);
+  return read_size + (tiled && codec_kind == CODEC_KIND_LZ4 ? 2 * n : n);
+}
+
+uint64_t decompress_work_bytes(const PackEntry& e, const EntryRect& rect, bool tiled) {
+  const uint64_t n = payload_len(e);
+  if (e.type == TYPE_JPEG) return 2 * n;
+  // As decompress_entry sizes its pixels: 4 bytes per pixel at most, never
+  // beyond what an entry holds (nor 256 per stored byte for LZ4 data).
+  uint64_t pixels = std::min<uint64_t>(uint64_t{4} * rect.width * rect.height, PACK_MAX_PAYLOAD);
+  if (!tiled) pixels = std::max(std::min(pixels, uint64_t{256} * n), n);
+  return n + pixels;
+}
+
 EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
-                           bool tiled, uint8_t codec_kind, const JobRunner* jobs,
+                           bool tiled, uint8_t codec_kind, EntryMemory* memory,
                            std::optional<uint32_t> stored_len) {
   const uint64_t n = payload_len(e);
-  if (is_compressed_type(e.type)) return copy_compressed(e, data);
+  if (is_compressed_type(e.type)) return copy_compressed(e, data, memory);
   if (!tiled && keeps_code_when_compressed(e.type)) {
     // Its code does not say whether -c already compressed it: its stored
     // bytes do. Raw pixels pass only by a freak, and are then copied, never
@@ -129,49 +174,56 @@ EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<
     PackEntry stored = e;
     stored.len = stored_len.value_or(e.len);
     const uint64_t stored_n = stored.len > ENTRY_RECT_SIZE ? payload_len(stored) : 0;
-    if (classify_entry(false, stored, rect, data, stored_n, KeptCodes::ByDecoding) == EntryForm::Lz4)
-      return copy_compressed(stored, data.first(stored_n));
+    if (classify_entry(false, stored, rect, data, stored_n, KeptCodes::ByDecoding,
+                       memory != nullptr ? memory->pool : nullptr) == EntryForm::Lz4)
+      return copy_compressed(stored, data.first(stored_n), memory);
     // Otherwise the pixel array, which may be shorter than what was read.
-    return compress_whole(e, data.first(std::min<uint64_t>(data.size(), n)));
+    return compress_whole(e, data.first(std::min<uint64_t>(data.size(), n)), memory);
   }
-  if (e.type != TYPE_JPEG) return tiled ? compress_tiled(e, rect, data, codec_kind, jobs) : compress_whole(e, data);
-  if (data.size() < n) return keep_entry(e, data, "JPEG data runs past the end of the input");
+  if (e.type != TYPE_JPEG) return tiled ? compress_tiled(e, rect, data, codec_kind, memory) : compress_whole(e, data, memory);
+  if (data.size() < n) return keep_entry(memory, e, data, "JPEG data runs past the end of the input");
   // Tiled packs copy the len bytes after the EntryRect; the last entry of a
   // file may hold fewer, and only what was read is written.
-  EntryResult r = converted({data.begin(), data.end()}, e.type, n);
+  EntryResult r = converted(copy_of(memory, data), e.type, n);
   r.action = EntryAction::Jpeg;
   return r;
 }
 
 EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
-                             bool tiled) {
+                             bool tiled, EntryMemory* memory) {
   const uint64_t n = payload_len(e);
-  if (data.size() < n) return keep_entry(e, data, "stored data runs past the end of the input");
+  if (data.size() < n) return keep_entry(memory, e, data, "stored data runs past the end of the input");
 
   if (e.type == TYPE_JPEG) {
-    EntryResult r = converted({data.begin(), data.end()}, e.type, n);
+    EntryResult r = converted(copy_of(memory, data), e.type, n);
     r.action = EntryAction::Jpeg;
     return r;
   }
 
   if (tiled) {
-    if (data.size() < TILE_HEADER_SIZE) return keep_entry(e, data, tile_error_text(TILE_ERR_HEADER));
+    if (data.size() < TILE_HEADER_SIZE) return keep_entry(memory, e, data, tile_error_text(TILE_ERR_HEADER));
     TileImage t = read_tile_image(data.data());
     if (t.width != rect.width || t.height != rect.height)
-      return keep_entry(e, data, "tiled block size differs from the entry's rectangle");
+      return keep_entry(memory, e, data, "tiled block size differs from the entry's rectangle");
     const uint64_t size = uint64_t{t.width} * t.height * t.bytes_per_pixel;
-    if (size > PACK_MAX_PAYLOAD) return keep_entry(e, data, "decoded image too large for a pack entry");
-    std::vector<uint8_t> pixels(size);
-    // A decoder of its own, with room for one of this block's tiles (a
-    // larger one than the library takes is refused as by any decoder), so
-    // entries may decode on any thread and nothing outlives the block.
+    if (size > PACK_MAX_PAYLOAD) return keep_entry(memory, e, data, "decoded image too large for a pack entry");
+    std::vector<uint8_t> pixels = new_buffer(memory, size);
+    // A decoder in this thread's memory, laid out afresh for the block, with
+    // room for one of its tiles (a larger one than the library takes is
+    // refused as by any decoder), so entries may decode on any thread and
+    // nothing outlives the block.
     const uint64_t tile_bytes = uint64_t{t.tile_width} * t.tile_height * t.bytes_per_pixel;
     const int32_t room = int32_t(std::clamp<uint64_t>(tile_bytes, 1, TILE_BUFFER_SIZE));
     const size_t memory_size = tile_decoder_size(room);
-    std::unique_ptr<uint64_t[]> memory(new uint64_t[(memory_size + 7) / 8]);
-    TileDecoder* dec = tile_decoder_init(memory.get(), memory_size, room);
+    std::vector<uint64_t> own;
+    std::vector<uint64_t>& words = memory != nullptr ? memory->decoder : own;
+    if (words.size() < (memory_size + 7) / 8) words.resize((memory_size + 7) / 8);
+    TileDecoder* dec = tile_decoder_init(words.data(), memory_size, room);
     int32_t got = decode_tile_region(dec, data, pixels, 0, 0, t.width, t.height, t.width * t.bytes_per_pixel);
-    if (got < 0) return keep_entry(e, data, tile_error_text(got));
+    if (got < 0) {
+      give_back(memory, std::move(pixels));
+      return keep_entry(memory, e, data, tile_error_text(got));
+    }
     pixels.resize(static_cast<size_t>(got));
     return converted(std::move(pixels), TYPE_TILED, n);
   }
@@ -184,11 +236,14 @@ EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::spa
   // costs no 16 MiB buffer for a few bytes of data.
   const uint64_t capacity = std::max<uint64_t>(
       std::min({uint64_t{4} * rect.width * rect.height, uint64_t{PACK_MAX_PAYLOAD}, uint64_t{256} * n}), n);
-  std::vector<uint8_t> pixels(capacity);
+  std::vector<uint8_t> pixels = new_buffer(memory, capacity);
   int got = LZ4_decompress_safe(reinterpret_cast<const char*>(data.data()), reinterpret_cast<char*>(pixels.data()),
                                 static_cast<int>(n), static_cast<int>(capacity));
-  if (got < 0) return keep_entry(e, data, "not valid LZ4 data for its image");
-  if (!fits_entry(static_cast<size_t>(got))) return keep_entry(e, data, "decoded image too large for a pack entry");
+  if (got < 0 || !fits_entry(static_cast<size_t>(got))) {
+    give_back(memory, std::move(pixels));
+    return keep_entry(memory, e, data,
+                      got < 0 ? "not valid LZ4 data for its image" : "decoded image too large for a pack entry");
+  }
   pixels.resize(static_cast<size_t>(got));
   return converted(std::move(pixels), raw_type(e.type), n);
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 
+#include "core/buffer_pool.h"
 #include "pack/pack_format.h"
 
 enum class EntryForm {
@@ -38,8 +39,9 @@ enum class KeptCodes {
 //     the six raw codes with an LZ4 form           -> Raw
 //     any other code: LZ4 or Raw, as `kept` tells.
 // Never reads outside payload.
+// The decoding of ByDecoding takes its buffer from `pool` when given.
 EntryForm classify_entry(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
-                         uint64_t n, KeptCodes kept = KeptCodes::BySize);
+                         uint64_t n, KeptCodes kept = KeptCodes::BySize, BufferPool* pool = nullptr);
 
 // Whether an entry's payload holds a tiled image block of its own size: a
 // block magic and the EntryRect's width and height in the block header.
@@ -49,4 +51,4 @@ bool is_tile_block(const EntryRect& rect, std::span<const uint8_t> payload);
 // LZ4_decompress_safe decodes, consuming all of it, with the capacity `-d`
 // gives it, to W x H x k bytes for some k from 1 to 4 (W x H > 0): what
 // whole-entry compression makes of an entry whose code it keeps.
-bool holds_lz4_image(const EntryRect& rect, std::span<const uint8_t> stored);
+bool holds_lz4_image(const EntryRect& rect, std::span<const uint8_t> stored, BufferPool* pool = nullptr);

@@ -12,10 +12,10 @@ Status unknown() { return {ENTRY_ERR_UNKNOWN, "payload size fits neither raw pix
 // decompress_entry in `tiled` mode, accepted only when it gives the whole
 // pixel array of bpp bytes per pixel.
 Status decode_with(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload, int bpp,
-                   EntryPixels& out) {
+                   EntryPixels& out, EntryMemory* memory) {
   PackEntry whole = e;
   whole.len = static_cast<uint32_t>(payload.size() + ENTRY_RECT_SIZE);
-  EntryResult r = decompress_entry(whole, rect, payload, tiled);
+  EntryResult r = decompress_entry(whole, rect, payload, tiled, memory);
   if (!r.status.ok()) return {ENTRY_ERR_CORRUPT, "compressed data does not decode"};
   if (r.data.size() != area(rect) * uint64_t(bpp))
     return {ENTRY_ERR_WRONG_SIZE, "compressed data does not decode to the entry's pixel array"};
@@ -32,7 +32,7 @@ Status take_raw(std::span<const uint8_t> pixels, uint64_t size, EntryPixels& out
 }  // namespace
 
 Status entry_pixels(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
-                    EntryPixels& out) {
+                    EntryPixels& out, EntryMemory* memory) {
   out = EntryPixels{};
   out.form = classify_entry(tiled, e, rect, payload, payload.size());
   out.bytes_per_pixel = entry_bytes_per_pixel(e);
@@ -61,11 +61,11 @@ Status entry_pixels(bool tiled, const PackEntry& e, const EntryRect& rect, std::
       out.pixel_format = t.pixel_format;
       if (t.magic != TILE_MAGIC_RAW) out.tile = {t.tile_width, t.tile_height};
       out.raw_type = raw_type_for_pixels(t.pixel_format, t.bytes_per_pixel);
-      return decode_with(true, e, rect, payload, t.bytes_per_pixel, out);
+      return decode_with(true, e, rect, payload, t.bytes_per_pixel, out, memory);
     }
     case EntryForm::Lz4:
       out.raw_type = raw_type(e.type);
-      return decode_with(false, e, rect, payload, type_bytes_per_pixel(out.raw_type), out);
+      return decode_with(false, e, rect, payload, type_bytes_per_pixel(out.raw_type), out, memory);
     case EntryForm::Unknown:
       break;
   }

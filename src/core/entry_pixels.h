@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "core/convert.h"
 #include "core/entry_form.h"
 #include "pack/pack_format.h"
 #include "pack/status.h"
@@ -35,6 +36,6 @@ struct EntryPixels {
 // a raw code with an LZ4 form whose payload is shorter than its pixel array
 // is ENTRY_ERR_UNKNOWN too. Returns ok, or ENTRY_ERR_UNKNOWN,
 // ENTRY_ERR_CORRUPT or ENTRY_ERR_WRONG_SIZE with its text; never reads
-// outside payload.
+// outside payload. Decodes with `memory` (decompress_entry).
 Status entry_pixels(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
-                    EntryPixels& out);
+                    EntryPixels& out, EntryMemory* memory = nullptr);

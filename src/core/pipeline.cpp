@@ -6,18 +6,30 @@
 
 #include "io/platform.h"
 
-Pipeline::Pipeline(int threads, ConvertEntry convert)
-    : convert_(std::move(convert)), slots_(threads > 1 ? 2 * static_cast<size_t>(threads) : 1) {
+uint64_t pipeline_budget(uint64_t largest, uint64_t least) { return std::max(least, 2 * largest); }
+
+Pipeline::Pipeline(size_t count, int threads, uint64_t budget, PipelineSteps steps)
+    : steps_(std::move(steps)),
+      count_(count),
+      budget_(budget),
+      bytes_(threads > 1 ? std::max<size_t>(64, 4 * static_cast<size_t>(threads)) : 1),
+      done_(bytes_.size()) {
+  // Half as much again for idle buffers of other sizes than the next
+  // entries want, so that they are reused rather than freed and allocated.
+  pool_.set_limit(budget_ + budget_ / 2);
+  memory_.pool = &pool_;
+  memory_.jobs = &runner_;
   if (threads < 2) {
-    runner_.run = [](size_t count, const std::function<void(size_t)>& job) {
-      for (size_t k = 0; k < count; ++k) job(k);
+    runner_.run = [](size_t n, const std::function<void(size_t)>& job) {
+      for (size_t k = 0; k < n; ++k) job(k);
     };
     return;
   }
   runner_.threads = threads;
-  runner_.run = [this](size_t count, const std::function<void(size_t)>& job) { run_jobs(count, job); };
+  runner_.run = [this](size_t n, const std::function<void(size_t)>& job) { run_jobs(n, job); };
+  worker_memory_.resize(static_cast<size_t>(threads), memory_);
   threads_.reserve(static_cast<size_t>(threads));
-  for (int k = 0; k < threads; ++k) threads_.emplace_back([this] { work(); });
+  for (EntryMemory& m : worker_memory_) threads_.emplace_back([this, &m] { run(&m); });
 }
 
 Pipeline::~Pipeline() {
@@ -29,35 +41,54 @@ Pipeline::~Pipeline() {
   for (std::thread& t : threads_) t.join();
 }
 
-void Pipeline::convert(Slot& s, const JobRunner& jobs) {
-  s.work.result = convert_(s.work, jobs);
-  if (!s.work.keep_data) s.work.data = std::vector<uint8_t>();
+// Entry j starts when a slot is free and its bytes fit beside those in
+// flight; alone it always starts.
+bool Pipeline::fits(size_t j) {
+  if (j >= count_ || stopped_ || j - released_ >= slots()) return false;
+  bytes_[j % slots()] = steps_.bytes(j);
+  return j == released_ || in_flight_ + bytes_[j % slots()] <= budget_;
 }
 
-void Pipeline::hand_over(EntryWork work) {
-  // Its slot was last used by the entry a window before, already taken.
-  const size_t i = handed_++;
-  const bool read_ok = !work.read_failed;
+void Pipeline::start_one() {
+  const size_t j = started_++;
+  const size_t s = j % slots();
+  in_flight_ += bytes_[s];
+  peak_bytes_ = std::max(peak_bytes_, in_flight_);
+  peak_entries_ = std::max(peak_entries_, started_ - released_);
+  const bool go = steps_.start(j, memory_);
+  if (!go) stopped_ = true;
+  if (threads_.empty()) {
+    if (go) steps_.work(j, memory_);
+    done_[s] = 1;
+    return;
+  }
   {
     std::lock_guard<std::mutex> lock(mu_);
-    slot(i).work = std::move(work);
-    slot(i).done = !read_ok;
-    if (read_ok) ready_ = i + 1;
+    // Workers take entries in order: one that is not worked ends the
+    // starting, so ready_ stops before it for good.
+    if (go) ready_ = j + 1;
+    else done_[s] = 1;
   }
-  if (read_ok) work_cv_.notify_one();
+  if (go) work_cv_.notify_one();
 }
 
-EntryWork Pipeline::take() {
-  const size_t i = taken_++;
-  Slot& s = slot(i);
-  if (threads_.empty()) {
-    if (!s.done) convert(s, runner_);
-  } else {
-    std::unique_lock<std::mutex> lock(mu_);
-    done_cv_.wait(lock, [&] { return s.done; });
-  }
-  s.done = false;
-  return std::move(s.work);
+bool Pipeline::wait(size_t i) {
+  // On one thread the one slot holds entry i, started and worked here.
+  while (fits(started_)) start_one();
+  if (i >= started_) return false;
+  if (threads_.empty()) return true;
+  std::unique_lock<std::mutex> lock(mu_);
+  done_cv_.wait(lock, [&] { return done_[i % slots()] != 0; });
+  return true;
+}
+
+void Pipeline::release(size_t i) {
+  const size_t s = i % slots();
+  in_flight_ -= bytes_[s];
+  bytes_[s] = 0;
+  released_ = i + 1;
+  std::lock_guard<std::mutex> lock(mu_);
+  done_[s] = 0;
 }
 
 Pipeline::Group* Pipeline::open_group() {
@@ -66,7 +97,7 @@ Pipeline::Group* Pipeline::open_group() {
   return nullptr;
 }
 
-void Pipeline::work() {
+void Pipeline::run(EntryMemory* memory) {
   std::unique_lock<std::mutex> lock(mu_);
   for (;;) {
     work_cv_.wait(lock, [&] { return stop_ || next_ < ready_ || open_group() != nullptr; });
@@ -79,11 +110,11 @@ void Pipeline::work() {
       continue;
     }
     if (stop_) return;
-    Slot& s = slot(next_++);
+    const size_t j = next_++;
     lock.unlock();
-    convert(s, runner_);
+    steps_.work(j, *memory);
     lock.lock();
-    s.done = true;
+    done_[j % slots()] = 1;
     done_cv_.notify_all();
   }
 }

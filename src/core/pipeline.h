@@ -1,8 +1,8 @@
-// Entries converted side by side: the calling thread reads them in table
-// order and hands them over, worker threads convert them (and lend
-// themselves to the tile jobs of a large image), and the calling thread
-// takes them back in table order, so every thread count gives the same
-// output. At most window() entries are in memory at once.
+// Entries worked side by side and finished in table order: the calling
+// thread starts them in order (reads them), worker threads do their work
+// (and lend themselves to the tile jobs of a large image), and the calling
+// thread finishes them in order, so every thread count gives the same
+// output. Entries start while the bytes they hold fit in a budget.
 #pragma once
 
 #include <condition_variable>
@@ -13,47 +13,66 @@
 #include <thread>
 #include <vector>
 
+#include "core/buffer_pool.h"
 #include "core/convert.h"
 #include "core/tile_jobs.h"
-#include "pack/pack_format.h"
 
-// One entry from its read to its write.
-struct EntryWork {
-  PackEntry entry;            // as loaded
-  uint32_t stored_len = 0;    // the len the input's record holds
-  EntryRect rect;
-  std::vector<uint8_t> data;  // the bytes read; dropped once converted unless keep_data
-  bool keep_data = false;
-  bool read_failed = false;   // not converted; ends the handing over
-  EntryResult result;
+// What a pipeline does with entry i. The caller keeps each entry's state in
+// a ring of slots() records (entry i in record i % slots()): start fills it,
+// work reads and fills it, the caller reads it once wait(i) returns.
+struct PipelineSteps {
+  // The bytes entry i holds from its start to its release: its input and
+  // its output, at most.
+  std::function<uint64_t(size_t i)> bytes;
+  // On the calling thread, in table order. False: entry i is not worked and
+  // no entry after it starts.
+  std::function<bool(size_t i, EntryMemory& memory)> start;
+  // On any thread, with that thread's memory.
+  std::function<void(size_t i, EntryMemory& memory)> work;
 };
 
-// A pure function of the entry, called on any thread.
-using ConvertEntry = std::function<EntryResult(const EntryWork&, const JobRunner&)>;
+// The bytes in flight a pipeline allows when its largest entry holds
+// `largest`: room for two of them, so one large entry never stops the small
+// ones behind it, and never less than `least`: PIPELINE_MIN_BUDGET where an
+// entry's time varies with its contents (compression, PNG coding: the
+// reading runs far ahead of a slow entry), DECODE_MIN_BUDGET for decoding,
+// whose time follows the bytes and where touching fresh memory would cost
+// as much as the decoding.
+inline constexpr uint64_t PIPELINE_MIN_BUDGET = uint64_t{64} << 20;
+inline constexpr uint64_t DECODE_MIN_BUDGET = uint64_t{16} << 20;
+uint64_t pipeline_budget(uint64_t largest, uint64_t least = PIPELINE_MIN_BUDGET);
 
 class Pipeline {
  public:
-  // With fewer than 2 threads nothing runs beside the calling thread: take()
-  // converts the entry itself.
-  Pipeline(int threads, ConvertEntry convert);
-  // Entries handed over but not converted are dropped; those being
-  // converted are finished. Every worker has ended on return.
+  // With fewer than 2 threads nothing runs beside the calling thread: wait()
+  // starts and works the entry itself.
+  Pipeline(size_t count, int threads, uint64_t budget, PipelineSteps steps);
+  // Entries started but not worked are dropped; those being worked are
+  // finished. Every worker has ended on return.
   ~Pipeline();
   Pipeline(const Pipeline&) = delete;
   Pipeline& operator=(const Pipeline&) = delete;
 
-  // How many entries may be handed over and not yet taken.
-  size_t window() const { return slots_.size(); }
-  // The next entry in table order.
-  void hand_over(EntryWork work);
-  // The oldest entry handed over and not taken, once converted.
-  EntryWork take();
+  // The most entries started and not released: at least threads + 1 (64 at
+  // least, 4 per thread), 1 on one thread.
+  size_t slots() const { return done_.size(); }
+  // Starts the entries that fit, then returns once entry i is worked. Called
+  // for i = 0, 1, ... in turn, each after release(i - 1). False: entry i
+  // never started (one before it ended the starting).
+  bool wait(size_t i);
+  // Entry i (the last waited for) holds no bytes any more: then its buffers
+  // go back to pool(), which keeps them while they and the buffers in use
+  // fit the budget.
+  void release(size_t i);
+
+  BufferPool& pool() { return pool_; }
+  EntryMemory& memory() { return memory_; }  // the calling thread's
+  // The most bytes that entries started and not released held at once, and
+  // the most entries; for tests of the budget.
+  uint64_t peak_bytes() const { return peak_bytes_; }
+  size_t peak_entries() const { return peak_entries_; }
 
  private:
-  struct Slot {
-    EntryWork work;
-    bool done = false;  // converted, or its read failed
-  };
   struct Group {
     const std::function<void(size_t)>* job;
     size_t count;
@@ -61,25 +80,35 @@ class Pipeline {
     size_t done = 0;
   };
 
-  Slot& slot(size_t i) { return slots_[i % slots_.size()]; }
-  void convert(Slot& s, const JobRunner& jobs);
+  bool fits(size_t j);
+  void start_one();
   Group* open_group();
-  void work();
+  void run(EntryMemory* memory);
   void run_jobs(size_t count, const std::function<void(size_t)>& job);
 
-  ConvertEntry convert_;
-  std::vector<Slot> slots_;
+  PipelineSteps steps_;
+  const size_t count_;
+  const uint64_t budget_;
+  BufferPool pool_;
   JobRunner runner_;
-  // Everything below is shared with the workers, guarded by mu_. A slot
-  // belongs to the calling thread until it is handed over, then to one
-  // worker until it is marked done.
+  EntryMemory memory_;
+  std::vector<EntryMemory> worker_memory_;
+  // The calling thread's alone.
+  size_t started_ = 0;
+  size_t released_ = 0;
+  bool stopped_ = false;            // a start said no entry after it starts
+  std::vector<uint64_t> bytes_;     // by slot
+  uint64_t in_flight_ = 0;
+  uint64_t peak_bytes_ = 0;
+  size_t peak_entries_ = 0;
+  // Shared with the workers, guarded by mu_. An entry belongs to the calling
+  // thread until it is ready, then to one worker until it is done.
   std::mutex mu_;
   std::condition_variable work_cv_;   // workers: an entry, a job or the stop
   std::condition_variable done_cv_;   // the calling thread: an entry done
   std::condition_variable group_cv_;  // a job group's owner: its last job done
-  size_t handed_ = 0;                 // entries handed over
-  size_t taken_ = 0;                  // entries taken back
-  size_t ready_ = 0;                  // entries a worker may convert
+  std::vector<char> done_;            // by slot
+  size_t ready_ = 0;                  // entries a worker may work
   size_t next_ = 0;                   // the next entry a worker takes
   std::vector<Group*> groups_;
   bool stop_ = false;

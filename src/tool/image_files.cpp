@@ -87,7 +87,7 @@ bool read_png(std::span<const uint8_t> file, uint64_t max_pixels, Picture& out, 
 }
 
 bool write_png(uint32_t width, uint32_t height, int channels, std::span<const uint8_t> samples,
-               std::vector<uint8_t>& out, std::string& error) {
+               std::vector<uint8_t>& out, std::string& error, const PngSettings& settings) {
   uint8_t colour = 0;
   switch (channels) {
     case 1: colour = SPNG_COLOR_TYPE_GRAYSCALE; break;
@@ -105,6 +105,9 @@ bool write_png(uint32_t width, uint32_t height, int channels, std::span<const ui
     return false;
   }
   spng_set_option(ctx.get(), SPNG_ENCODE_TO_BUFFER, 1);
+  spng_set_option(ctx.get(), SPNG_IMG_COMPRESSION_LEVEL, settings.level);
+  spng_set_option(ctx.get(), SPNG_IMG_COMPRESSION_STRATEGY, settings.strategy);
+  spng_set_option(ctx.get(), SPNG_FILTER_CHOICE, settings.filters);
   spng_ihdr ihdr{};
   ihdr.width = width;
   ihdr.height = height;

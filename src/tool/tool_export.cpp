@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/entry_pixels.h"
+#include "core/pipeline.h"
 #include "core/progress.h"
 #include "tool/export_files.h"
 #include "tool/export_formats.h"
@@ -17,61 +19,77 @@
 
 namespace {
 
-// One entry into its file (named beforehand) and manifest record; false with
-// the reason. assumed: a PNG was written in an assumed format.
-bool export_entry(PackFile& pf, size_t i, const ManifestEntry* from, const std::string& file, ExportDir& dir,
-                  ManifestEntry& me, bool& assumed, std::string& why) {
+// One entry between its read and its file: what the reading gave, and what
+// the encoding gives.
+struct ExportWork {
+  const ManifestEntry* from = nullptr;  // its record in --formats
+  std::vector<uint8_t> payload;
+  bool ok = false;                      // read (or encoded) without fault
+  std::vector<uint8_t> file_bytes;      // to write under its file name
+  bool write = false;
+  bool assumed = false;                 // a PNG written in an assumed format
+  std::string why;                      // the fault
+};
+
+// Reads the entry's payload; false (with the reason) when it cannot.
+bool read_entry(PackFile& pf, size_t i, ExportWork& w) {
   const PackEntry& e = pf.records.entries[i];
-  const EntryRect& rect = pf.records.rects[i];
-  const bool tiled = pack_is_tiled(pf.records.header);
+  w.payload.clear();
   if (!pf.records.problems[i].empty() || pf.in.available(e.offset) < e.len) {
-    why = "its data (offset " + std::to_string(e.offset) + ", len " + std::to_string(e.len) +
-          ") lies outside the file";
+    w.why = "its data (offset " + std::to_string(e.offset) + ", len " + std::to_string(e.len) +
+            ") lies outside the file";
     return false;
   }
   bool read_failed = false;
-  std::vector<uint8_t> payload = tool_pack_read(pf, entry_payload_pos(e), payload_len(e), read_failed);
-  if (read_failed) {
-    why = "read failed";
-    return false;
-  }
+  w.payload = tool_pack_read(pf, entry_payload_pos(e), payload_len(e), read_failed);
+  if (read_failed) w.why = "read failed";
+  return !read_failed;
+}
+
+// One entry into its file's bytes and its manifest record; a plain function
+// of the entry, run on any thread.
+void encode_entry(const PackRecords& pack, size_t i, ExportWork& w, ManifestEntry& me, EntryMemory* memory) {
+  const PackEntry& e = pack.entries[i];
+  const EntryRect& rect = pack.rects[i];
+  w.ok = false;
+  w.write = false;
+  w.assumed = false;
   EntryPixels px;
-  if (Status s = entry_pixels(tiled, e, rect, payload, px); !s.ok()) {
-    why = s.message;
-    return false;
+  if (Status s = entry_pixels(pack_is_tiled(pack.header), e, rect, w.payload, px, memory); !s.ok()) {
+    w.why = s.message;
+    return;
   }
   me.type = px.raw_type;
-  std::vector<uint8_t> file_bytes;
   std::string jpeg_error;
   if (px.form == EntryForm::Jpeg) {
-    uint16_t w = 0, h = 0;
-    if (!jpeg_size(payload, w, h, jpeg_error)) jpeg_error = "payload " + jpeg_error + "; create will refuse it";
-    else if (w != rect.width || h != rect.height) me.size = rect;
-    file_bytes = std::move(payload);
+    uint16_t wd = 0, ht = 0;
+    if (!jpeg_size(w.payload, wd, ht, jpeg_error)) jpeg_error = "payload " + jpeg_error + "; create will refuse it";
+    else if (wd != rect.width || ht != rect.height) me.size = rect;
+    w.file_bytes = std::move(w.payload);
   } else {
-    const ExportFormat f = choose_export_format(from, px.bytes_per_pixel);
+    const ExportFormat f = choose_export_format(w.from, px.bytes_per_pixel);
     me.format = f.format->name;
     // The hint a tiled source had, or the tiles its block was cut in.
     if (px.form == EntryForm::RawAfterHint || (px.form == EntryForm::TiledBlock && px.tile.hint_width != 0))
       me.tile = px.tile;
     if (rect.width == 0 || rect.height == 0) {  // PNG has no empty pictures
       me.size = rect;
-      return true;
+      w.ok = true;
+      return;
     }
     std::string err;
-    if (!write_png(rect.width, rect.height, f.format->channels, pixels_to_samples(*f.format, px.pixels), file_bytes,
-                   err)) {
-      why = err;
-      return false;
+    if (!write_png(rect.width, rect.height, f.format->channels, pixels_to_samples(*f.format, px.pixels),
+                   w.file_bytes, err)) {
+      w.why = err;
+      return;
     }
-    assumed = f.assumed;
+    w.assumed = f.assumed;
   }
-  if (!dir.write_file(file, file_bytes, why)) return false;
-  me.file = file;
-  // The bytes are out and the record names them, so that create says what
+  // The bytes go out and the record names them, so that create says what
   // is wrong with them.
-  why = jpeg_error;
-  return jpeg_error.empty();
+  w.write = true;
+  w.why = jpeg_error;
+  w.ok = jpeg_error.empty();
 }
 
 // The file names of every entry, given from the table alone before anything
@@ -156,20 +174,58 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
   ManifestMatcher matcher = formats_path.empty() ? ManifestMatcher() : ManifestMatcher(formats);
   int failures = 0;
   size_t assumed = 0;
+  // Entries read here in table order, encoded side by side, written and
+  // reported in table order.
+  std::vector<ExportWork> slots;
+  PipelineSteps steps;
+  // The payload, the pixels, their samples and the file at most.
+  steps.bytes = [&](size_t i) {
+    const EntryRect& r = pf.records.rects[i];
+    return payload_len(entries[i]) + uint64_t{12} * r.width * r.height;
+  };
+  steps.start = [&](size_t i, EntryMemory&) {
+    ExportWork& w = slots[i % slots.size()];
+    w.from = matcher.next(m.entries[i].name);
+    w.ok = read_entry(pf, i, w);
+    return true;
+  };
+  steps.work = [&](size_t i, EntryMemory& memory) {
+    ExportWork& w = slots[i % slots.size()];
+    // Its own tile decoder; the pixels pass to the PNG coder and are freed,
+    // not pooled.
+    BufferPool* pool = std::exchange(memory.pool, nullptr);
+    if (w.ok) encode_entry(pf.records, i, w, m.entries[i], &memory);
+    memory.pool = pool;
+  };
+  uint64_t largest = 0;
+  for (size_t i = 0; i < entries.size(); ++i) largest = std::max(largest, steps.bytes(i));
+  Pipeline pipeline(entries.size(), convert_thread_count(), pipeline_budget(largest), std::move(steps));
+  slots.resize(pipeline.slots());
   Progress progress("export", entries.size(), static_cast<uint64_t>(pf.records.size));
   for (size_t i = 0; i < entries.size(); ++i) {
+    pipeline.wait(i);
+    ExportWork& w = slots[i % slots.size()];
     ManifestEntry& me = m.entries[i];
-    const ManifestEntry* from = matcher.next(me.name);
-    bool guessed = false;
-    std::string why;
-    if (!export_entry(pf, i, from, files[i], dir, me, guessed, why)) {
+    if (w.write) {
+      std::string why;
+      if (dir.write_file(files[i], w.file_bytes, why)) {
+        me.file = files[i];
+      } else {
+        w.ok = false;
+        w.why = why;
+      }
+    }
+    if (!w.ok) {
       progress.clear();
       // Its record stays (without a file unless one was written), so that
       // create refuses the manifest rather than build a pack without it.
-      std::fprintf(stderr, "%s: %s: %s\n", pack_path.c_str(), manifest_entry_label(i, me).c_str(), why.c_str());
+      std::fprintf(stderr, "%s: %s: %s\n", pack_path.c_str(), manifest_entry_label(i, me).c_str(), w.why.c_str());
       ++failures;
     }
-    assumed += guessed ? 1 : 0;
+    assumed += w.assumed ? 1 : 0;
+    pipeline.release(i);
+    w.payload = {};
+    w.file_bytes = {};
     progress.entry_done(entries[i].len);
   }
   progress.finish();

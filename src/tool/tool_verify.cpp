@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/convert.h"
+#include "core/pipeline.h"
 #include "core/progress.h"
 #include "tool/tool_commands.h"
 #include "tool/tool_text.h"
@@ -16,20 +17,21 @@ struct Verifier {
   bool has_source = false;
   bool tiled = false;
   bool source_tiled = false;
-  bool read_failed = false;
+  bool read_failed = false;  // reading either pack failed
 
   // What the source's entry gives the compress command to code: the bytes
   // it reads, less the TileHint of a tiled source's image.
-  std::vector<uint8_t> source_payload(const PackEntry& se) {
+  std::vector<uint8_t> source_payload(const PackEntry& se, bool& failed) {
     std::vector<uint8_t> data =
-        tool_pack_read(source, entry_payload_pos(se), compress_read_size(se, source_tiled), read_failed);
+        tool_pack_read(source, entry_payload_pos(se), compress_read_size(se, source_tiled), failed);
     if (se.type != TYPE_JPEG && source_tiled)
       data.erase(data.begin(), data.begin() + static_cast<ptrdiff_t>(std::min<size_t>(data.size(), TILE_HINT_SIZE)));
     return data;
   }
 
+  // `expected`: source_payload of the source's entry i.
   void compare(size_t i, const PackEntry& e, const EntryRect& rect, const EntryResult* r,
-               std::vector<std::string>& why) {
+               const std::vector<uint8_t>& expected, std::vector<std::string>& why) const {
     if (!source.records.problems[i].empty()) {
       why.push_back("source entry: " + source.records.problems[i]);
       return;
@@ -47,7 +49,6 @@ struct Verifier {
                     std::to_string(srect.width) + "x" + std::to_string(srect.height));
     if (r == nullptr) return;
 
-    std::vector<uint8_t> expected = source_payload(se);
     const uint64_t pixels = uint64_t(entry_bytes_per_pixel(se)) * srect.width * srect.height;
     if (se.type != TYPE_JPEG && expected.size() < pixels) {
       why.push_back("the source's pixels run past the end of its file");
@@ -106,8 +107,63 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
   const size_t count = std::max(entries.size(), v.has_source ? source_entries.size() : size_t{0});
   size_t failed = 0;
   uint64_t out_size = PACK_HEADER_SIZE + uint64_t{PACK_ENTRY_SIZE} * entries.size();
+  // Entries read here in table order, decoded and compared side by side,
+  // summed up and reported in table order.
+  struct VerifyWork {
+    std::vector<uint8_t> data, expected;  // the entry's and its source's
+    bool read_failed = false;
+    bool decoded = false;
+    uint64_t decoded_size = 0;
+    std::vector<std::string> problems, compared;  // before and after the sizes
+  };
+  std::vector<VerifyWork> slots;
+  auto in_pack = [&](size_t i) { return i < entries.size() && v.pack.records.problems[i].empty(); };
+  auto with_source = [&](size_t i) { return v.has_source && i < source_entries.size(); };
+  PipelineSteps steps;
+  steps.bytes = [&](size_t i) {
+    uint64_t n = 0;
+    if (in_pack(i)) n += decompress_work_bytes(entries[i], v.pack.records.rects[i], v.tiled);
+    if (with_source(i)) n += compress_read_size(source_entries[i], v.source_tiled);
+    return n;
+  };
+  steps.start = [&](size_t i, EntryMemory&) {
+    VerifyWork& w = slots[i % slots.size()];
+    w.read_failed = false;
+    if (in_pack(i)) {
+      w.data = tool_pack_read(v.pack, entry_payload_pos(entries[i]), decompress_read_size(entries[i]), w.read_failed);
+      if (with_source(i) && v.source.records.problems[i].empty())
+        w.expected = v.source_payload(source_entries[i], w.read_failed);
+    }
+    return true;
+  };
+  steps.work = [&](size_t i, EntryMemory& memory) {
+    VerifyWork& w = slots[i % slots.size()];
+    w.problems.clear();
+    w.compared.clear();
+    w.decoded = false;
+    if (i >= entries.size()) return;
+    const PackEntry& e = entries[i];
+    const EntryRect& rect = v.pack.records.rects[i];
+    if (!v.pack.records.problems[i].empty()) {
+      w.problems.push_back(v.pack.records.problems[i]);
+      return;
+    }
+    EntryResult r = decompress_entry(e, rect, w.data, v.tiled, &memory);
+    w.decoded = r.status.ok();
+    w.decoded_size = r.data.size();
+    if (!w.decoded) w.problems.push_back(r.status.message.empty() ? "does not decode" : r.status.message);
+    if (with_source(i)) v.compare(i, e, rect, w.decoded ? &r : nullptr, w.expected, w.compared);
+    memory.pool->give(std::move(r.data));
+  };
+  uint64_t largest = 0;
+  for (size_t i = 0; i < count; ++i) largest = std::max(largest, steps.bytes(i));
+  Pipeline pipeline(count, convert_thread_count(), pipeline_budget(largest, DECODE_MIN_BUDGET), std::move(steps));
+  slots.resize(pipeline.slots());
   Progress progress("verify", count, static_cast<uint64_t>(v.pack.records.size));
+  // A failed read ends the run with the entry it failed on.
   for (size_t i = 0; i < count && !v.read_failed; ++i) {
+    pipeline.wait(i);
+    VerifyWork& w = slots[i % slots.size()];
     const uint64_t bytes = i < entries.size() ? entries[i].len : 0;
     std::vector<std::string> why;
     std::string_view name;
@@ -115,32 +171,24 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
       name = entry_name(source_entries[i]);
       why.push_back("missing: the pack has " + std::to_string(entries.size()) + " entries");
     } else {
-      const PackEntry& e = entries[i];
-      const EntryRect& rect = v.pack.records.rects[i];
-      name = entry_name(e);
-      if (!v.pack.records.problems[i].empty()) {
-        why.push_back(v.pack.records.problems[i]);
-      } else {
-        std::vector<uint8_t> data =
-            tool_pack_read(v.pack, entry_payload_pos(e), decompress_read_size(e), v.read_failed);
-        EntryResult r = decompress_entry(e, rect, data, v.tiled);
-        data = {};
-        const bool decoded = r.status.ok();
-        if (!decoded) {
-          why.push_back(r.status.message.empty() ? "does not decode" : r.status.message);
-        } else {
-          out_size += ENTRY_RECT_SIZE + r.data.size() + pack_padding(r.data.size());
-          if (r.data.size() > PACK_MAX_PAYLOAD) {
-            why.push_back("decodes to " + std::to_string(r.data.size()) + " bytes, more than an entry holds");
-          } else if (out_size > uint64_t{PACK_MAX_FILE_SIZE}) {
-            why.push_back("the decompressed pack would reach 2 GiB here");
-          }
+      name = entry_name(entries[i]);
+      why = std::move(w.problems);
+      if (w.decoded) {
+        out_size += ENTRY_RECT_SIZE + w.decoded_size + pack_padding(w.decoded_size);
+        if (w.decoded_size > PACK_MAX_PAYLOAD) {
+          why.push_back("decodes to " + std::to_string(w.decoded_size) + " bytes, more than an entry holds");
+        } else if (out_size > uint64_t{PACK_MAX_FILE_SIZE}) {
+          why.push_back("the decompressed pack would reach 2 GiB here");
         }
-        if (v.has_source && i < source_entries.size()) v.compare(i, e, rect, decoded ? &r : nullptr, why);
       }
+      why.insert(why.end(), w.compared.begin(), w.compared.end());
       if (v.has_source && i >= source_entries.size())
         why.push_back("the source has only " + std::to_string(source_entries.size()) + " entries");
     }
+    v.read_failed = w.read_failed;
+    pipeline.release(i);
+    w.data = {};
+    w.expected = {};
     if (why.empty()) {
       progress.entry_done(bytes);
       continue;

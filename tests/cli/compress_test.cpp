@@ -651,17 +651,17 @@ struct ThreadRun {
   std::vector<std::string> files;
 };
 
-ThreadRun compress_on(const TempDir& dir, int threads, long file_limit) {
+ThreadRun convert_on(const TempDir& dir, const char* flag, const char* in, int threads, long file_limit) {
   std::remove(dir.file("PIC16_orgin.rgb32").c_str());
   write_file(dir.file("out.pack"), {'o', 'l', 'd'});
   ThreadRun r;
 #ifdef _WIN32
   // The child inherits the variable (no env program there).
   _putenv_s("MORVANE_THREADS", std::to_string(threads).c_str());
-  r.tool = run_tool(MORVANE_EXE, {"-c", "in.pack", "out.pack"}, dir.path, file_limit);
+  r.tool = run_tool(MORVANE_EXE, {flag, in, "out.pack"}, dir.path, file_limit);
   _putenv_s("MORVANE_THREADS", "");
 #else
-  r.tool = run_tool("/usr/bin/env", {"MORVANE_THREADS=" + std::to_string(threads), MORVANE_EXE, "-c", "in.pack",
+  r.tool = run_tool("/usr/bin/env", {"MORVANE_THREADS=" + std::to_string(threads), MORVANE_EXE, flag, in,
                                       "out.pack"}, dir.path, file_limit);
 #endif
   r.output = read_file(dir.file("out.pack"));
@@ -683,7 +683,8 @@ void PrintTo(const ThreadCase& c, std::ostream* os) { *os << c.what; }
 class CompressThreadsTest : public ::testing::TestWithParam<ThreadCase> {};
 
 // Every thread count gives the output file, standard output, exit status and
-// dump file of one thread, to the byte.
+// dump file of one thread, to the byte: compressing the mixed pack, then
+// decompressing what one thread compressed.
 TEST_P(CompressThreadsTest, SameBytesAsOneThread) {
   const ThreadCase& c = GetParam();
   TempDir dir;
@@ -692,7 +693,7 @@ TEST_P(CompressThreadsTest, SameBytesAsOneThread) {
 #ifdef _WIN32
   if (c.file_limit > 0) GTEST_SKIP() << "no file size limit to make writes fail on Windows";
 #endif
-  const ThreadRun one = compress_on(dir, 1, c.file_limit);
+  const ThreadRun one = convert_on(dir, "-c", "in.pack", 1, c.file_limit);
   // Kept entries end the run with 1, a failed write too.
   EXPECT_EQ(one.tool.status, 1);
   EXPECT_NE(one.tool.output.find("toobig: image too large for a pack entry; entry kept unchanged\r\n"),
@@ -710,13 +711,33 @@ TEST_P(CompressThreadsTest, SameBytesAsOneThread) {
     ASSERT_EQ(out.entries.size(), pack.entries.size());
     EXPECT_EQ(one.dump.empty(), !c.tiled);
   }
-  for (int threads : {2, 3, 8}) {
-    const ThreadRun many = compress_on(dir, threads, c.file_limit);
+  for (int threads : {2, 3, 16}) {
+    const ThreadRun many = convert_on(dir, "-c", "in.pack", threads, c.file_limit);
     EXPECT_EQ(many.tool.status, one.tool.status) << threads;
     EXPECT_EQ(many.tool.output, one.tool.output) << threads;
     EXPECT_TRUE(many.output == one.output) << threads;
     EXPECT_TRUE(many.dump == one.dump) << threads;
     EXPECT_EQ(many.files, one.files) << threads;
+  }
+
+  // The compressed pack back: kept entries fail again, JPEG is copied.
+  write_file(dir.file("in.packz"), c.file_limit > 0 ? convert_on(dir, "-c", "in.pack", 1, 0).output : one.output);
+  std::remove(dir.file("PIC16_orgin.rgb32").c_str());
+  const ThreadRun back = convert_on(dir, "-d", "in.packz", 1, c.file_limit);
+  EXPECT_EQ(back.tool.status, 1);
+  EXPECT_NE(back.tool.output.find("toobig: "), std::string::npos) << back.tool.output;
+  if (c.file_limit > 0) {
+    EXPECT_NE(back.tool.output.find("write out.pack failed"), std::string::npos) << back.tool.output;
+    EXPECT_EQ(back.output, (std::vector<uint8_t>{'o', 'l', 'd'}));
+  } else {
+    EXPECT_EQ(parse_pack(back.output).entries.size(), pack.entries.size());
+  }
+  for (int threads : {2, 3, 16}) {
+    const ThreadRun many = convert_on(dir, "-d", "in.packz", threads, c.file_limit);
+    EXPECT_EQ(many.tool.status, back.tool.status) << threads;
+    EXPECT_EQ(many.tool.output, back.tool.output) << threads;
+    EXPECT_TRUE(many.output == back.output) << threads;
+    EXPECT_EQ(many.files, back.files) << threads;
   }
 }
 

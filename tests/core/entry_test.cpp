@@ -2,6 +2,10 @@
 // the thread count.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 #include "core/entry_pixels.h"
 #include "core/pipeline.h"
 #include "core/tile_size.h"
@@ -106,6 +110,118 @@ TEST(ThreadCountTest, ParsesOnlyPositiveDecimals) {
   for (auto [value, want] : cases) EXPECT_EQ(parse_thread_count(value, 5), want) << (value ? value : "null");
   EXPECT_GE(default_thread_count(), 1);
   EXPECT_LE(default_thread_count(), MAX_CONVERT_THREADS);
+}
+
+// The pipeline, driven as the commands drive it, with the bytes in flight
+// counted here: entries start while they fit the budget (one alone always
+// does), are worked once each and come back in order, and small entries
+// pass an entry that holds most of the budget while it is being worked.
+TEST(PipelineTest, StartsEntriesWithinTheBudget) {
+  struct Case {
+    int threads;
+    uint64_t budget;
+    std::vector<uint64_t> bytes;
+  };
+  std::vector<uint64_t> small(150, 1), mixed = {60, 5, 5, 5, 5, 250, 5, 40, 40, 30, 1, 1, 99, 100, 2, 2, 2};
+  for (int k = 0; k < 40; ++k) mixed.push_back(uint64_t(k * 37 % 90));
+  const Case cases[] = {{1, 100, mixed}, {2, 100, mixed}, {3, 100, mixed}, {16, 100, mixed}, {3, 1000, small}};
+  for (const Case& c : cases) {
+    const size_t n = c.bytes.size();
+    std::vector<uint64_t> worked(n, 0);
+    std::mutex mu;
+    std::condition_variable cv;
+    size_t small_done = 0;
+    uint64_t in_flight = 0, most = 0;
+    size_t entries = 0;
+    bool over = false, stuck = false;
+    PipelineSteps steps;
+    steps.bytes = [&](size_t i) { return c.bytes[i]; };
+    steps.start = [&](size_t i, EntryMemory&) {
+      in_flight += c.bytes[i];
+      ++entries;
+      most = std::max(most, in_flight);
+      if (in_flight > c.budget && entries > 1) over = true;
+      return true;
+    };
+    steps.work = [&](size_t i, EntryMemory&) {
+      std::unique_lock<std::mutex> lock(mu);
+      // Entry 0 holds 60 of 100: the four small ones behind it get through
+      // (a guard, not a timing: without them this would wait for ever).
+      if (c.threads > 1 && c.bytes[0] == 60 && i == 0)
+        stuck = !cv.wait_for(lock, std::chrono::seconds(60), [&] { return small_done == 4; });
+      if (i >= 1 && i <= 4) ++small_done;
+      cv.notify_all();
+      worked[i] += i + 1;
+    };
+    Pipeline p(n, c.threads, c.budget, std::move(steps));
+    EXPECT_GE(p.slots(), c.threads > 1 ? size_t(c.threads) + 1 : 1);
+    for (size_t i = 0; i < n; ++i) {
+      ASSERT_TRUE(p.wait(i));
+      EXPECT_EQ(worked[i], i + 1) << i;
+      in_flight -= c.bytes[i];
+      --entries;
+      p.release(i);
+    }
+    EXPECT_FALSE(over) << c.threads;
+    EXPECT_FALSE(stuck) << c.threads;
+    EXPECT_EQ(p.peak_bytes(), most);
+    if (c.bytes == small) {
+      EXPECT_EQ(p.peak_entries(), p.slots());
+    }
+  }
+}
+
+// A start that fails ends the starting: the entries before it are worked,
+// it comes back unworked, none after it starts.
+TEST(PipelineTest, FailedStartEndsTheStarting) {
+  for (int threads : {1, 2, 16}) {
+    std::vector<int> state(20, 0);
+    PipelineSteps steps;
+    steps.bytes = [](size_t) { return uint64_t{1}; };
+    steps.start = [&](size_t i, EntryMemory&) {
+      state[i] = 1;
+      return i != 7;
+    };
+    steps.work = [&](size_t i, EntryMemory&) { state[i] = 2; };
+    Pipeline p(state.size(), threads, 100, std::move(steps));
+    for (size_t i = 0; i < 7; ++i) {
+      ASSERT_TRUE(p.wait(i));
+      EXPECT_EQ(state[i], 2);
+      p.release(i);
+    }
+    ASSERT_TRUE(p.wait(7));
+    EXPECT_EQ(state[7], 1);
+    p.release(7);
+    EXPECT_FALSE(p.wait(8));
+    EXPECT_EQ(std::count(state.begin() + 8, state.end(), 0), 12) << threads;
+  }
+}
+
+// Idle buffers are kept while they and those taken fit the limit, and are
+// taken back by size.
+TEST(PipelineTest, BufferPoolKeepsWithinItsLimit) {
+  BufferPool pool;
+  pool.set_limit(1000);
+  std::vector<uint8_t> a(600), b(300);
+  const uint8_t* at = a.data();
+  pool.give(std::move(a));
+  pool.give(std::move(b));
+  EXPECT_EQ(pool.idle_bytes(), 900u);
+  pool.give(std::vector<uint8_t>(200));  // no room left: freed
+  EXPECT_EQ(pool.idle_bytes(), 900u);
+  std::vector<uint8_t> c = pool.take(500);  // the smallest that holds 500
+  EXPECT_EQ(c.data(), at);
+  EXPECT_EQ(c.size(), 500u);
+  EXPECT_EQ(pool.idle_bytes(), 300u);
+  std::vector<uint8_t> d = pool.take(350);  // none idle holds it: the 300 grown
+  EXPECT_EQ(pool.idle_bytes(), 0u);
+  pool.give(std::move(d));
+  pool.give(std::move(c));
+  EXPECT_EQ(pool.idle_bytes(), 950u);
+  std::vector<uint8_t> e = pool.take(100);  // the 350 would hold more than twice: a new one
+  EXPECT_EQ(pool.idle_bytes(), 950u);
+  pool.set_limit(400);  // the largest goes
+  EXPECT_EQ(pool.idle_bytes(), 350u);
 }
 
 }  // namespace

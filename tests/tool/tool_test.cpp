@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -22,16 +23,21 @@ struct ToolOut {
   std::string out, err;
 };
 
-// Runs morvane-tool with standard error caught in a file of dir.
-ToolOut tool(const TempDir& dir, const std::vector<std::string>& args) {
+// Runs morvane-tool with standard error caught in a file of dir, on
+// `threads` threads when not 0.
+ToolOut tool(const TempDir& dir, const std::vector<std::string>& args, int threads = 0) {
 #ifdef _WIN32
-  // No shell to send it to a file: as caught (and copied to the log).
+  // No shell to send it to a file: as caught (and copied to the log). The
+  // child inherits the variable.
   (void)dir;
+  _putenv_s("MORVANE_THREADS", threads > 0 ? std::to_string(threads).c_str() : "");
   ToolRun r = run_tool(MORVANE_TOOL_EXE, args);
+  _putenv_s("MORVANE_THREADS", "");
   return {r.status, r.output, r.errors};
 #else
   const std::string err_file = dir.file("stderr.txt");
-  std::vector<std::string> sh = {"-c", "exec \"$@\" 2>'" + err_file + "'", "sh", MORVANE_TOOL_EXE};
+  const std::string env = threads > 0 ? "MORVANE_THREADS=" + std::to_string(threads) + " " : "";
+  std::vector<std::string> sh = {"-c", env + "exec \"$@\" 2>'" + err_file + "'", "sh", MORVANE_TOOL_EXE};
   sh.insert(sh.end(), args.begin(), args.end());
   ToolRun r = run_tool("/bin/sh", sh);
   std::vector<uint8_t> err = read_file(err_file);
@@ -228,6 +234,49 @@ TEST(ToolVerifyTest, FailuresNameTheEntry) {
 }
 
 using Bytes = std::vector<uint8_t>;
+
+// Every name in dir and the bytes it leads to.
+std::map<std::string, Bytes> snapshot(const TempDir& dir);
+
+// export and verify write the same files and lines on any number of
+// threads: the samples in every form, and packs with a broken entry in the
+// middle.
+TEST(ToolThreadsTest, SameFilesAndLinesOnEveryThreadCount) {
+  TempDir dir;
+  std::vector<std::string> packs = sample_packs(dir);
+  for (size_t p : {1, 4}) {
+    std::vector<uint8_t> bytes = read_file(packs[p]);
+    bytes[parse_pack(bytes).entries[1].offset + 5] ^= 0x55;
+    packs.push_back(dir.file("bad" + std::to_string(p) + ".pack"));
+    write_file(packs.back(), bytes);
+  }
+  for (size_t p = 0; p < packs.size(); ++p) {
+    const std::string& pack = packs[p];
+    const std::string& source = packs[p == 6 || p < 3 ? 0 : 3];
+    std::map<std::string, Bytes> first;
+    ToolOut first_export, first_verify;
+    for (int threads : {1, 2, 3, 16}) {
+      std::filesystem::remove_all(dir.file("x"));
+      const ToolOut e = tool(dir, {"export", pack, dir.file("x")}, threads);
+      const ToolOut v = tool(dir, {"verify", pack, "--against", source}, threads);
+      std::map<std::string, Bytes> files;
+      for (const auto& f : std::filesystem::directory_iterator(dir.file("x")))
+        files[f.path().filename().string()] = read_file(f.path().string());
+      if (threads == 1) {
+        EXPECT_FALSE(files.empty()) << pack;
+        first = files, first_export = e, first_verify = v;
+        continue;
+      }
+      EXPECT_EQ(files, first) << pack << " " << threads;
+      EXPECT_EQ(e.status, first_export.status) << pack << " " << threads;
+      EXPECT_EQ(e.out, first_export.out) << pack << " " << threads;
+      EXPECT_EQ(e.err, first_export.err) << pack << " " << threads;
+      EXPECT_EQ(v.status, first_verify.status) << pack << " " << threads;
+      EXPECT_EQ(v.out, first_verify.out) << pack << " " << threads;
+      EXPECT_EQ(v.err, first_verify.err) << pack << " " << threads;
+    }
+  }
+}
 
 Bytes text_bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
