@@ -28,7 +28,7 @@ MORVANE_THREADS=4 TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
   build-tsan/tests/morvane_tests --gtest_filter='*Compress*:*Decompress*:*Pipeline*:*ThreadCount*:*ToolThreads*:*TileEncodeAssemble*:*TileDecoderThreads*'
 
 # Short runs of every fuzz target; any finding fails the run.
-sh scripts/fuzz.sh 20
+sh scripts/fuzz.sh 10
 
 # Install into a temporary prefix, build the examples against it, check the
 # man pages and the Debian packages.
@@ -37,3 +37,7 @@ sh scripts/install_check.sh
 # The tile codec built for 32-bit ARM and run under qemu-arm, and the
 # decoder's code size for a Cortex-M4.
 sh scripts/cross_test.sh
+
+# Both executables and the tests cross-built for Windows with MinGW-w64, run
+# under Wine, outputs compared byte for byte with this build's.
+sh scripts/windows_test.sh
