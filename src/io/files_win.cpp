@@ -222,27 +222,6 @@ bool InputFile::is_same_file(const char* path) const {
   return file != nullptr && file_id(_fileno(file), in) && file_id(path, other) && in == other;
 }
 
-size_t InputFile::read_at(uint64_t pos, std::span<uint8_t> dst) {
-  if (dst.empty() || pos >= static_cast<uint64_t>(size)) return 0;
-  if (file == nullptr || _fseeki64(file, static_cast<int64_t>(pos), SEEK_SET) != 0) {
-    read_error = true;
-    return 0;
-  }
-  size_t got = std::fread(dst.data(), 1, dst.size(), file);
-  if (got < dst.size() && std::ferror(file)) {
-    read_error = true;
-    std::clearerr(file);
-  }
-  return got;
-}
-
-bool InputFile::read_range(uint64_t pos, uint64_t size, std::vector<uint8_t>& out) {
-  out.resize(static_cast<size_t>(std::min(size, available(pos))));
-  if (read_at(pos, out) == out.size()) return true;
-  out.clear();
-  return false;
-}
-
 bool file_id(const std::string& path, FileId& out) {
   const std::wstring w = wide_from_utf8(path);
   HANDLE h = CreateFileW(w.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -437,42 +416,6 @@ bool OutputFile::open_temp(const std::string& target, mode_t) {
     return false;
   }
   return true;
-}
-
-void OutputFile::fail(int err) {
-  if (!failed_) error_ = err != 0 ? err : EIO;
-  failed_ = true;
-}
-
-void OutputFile::write(std::span<const uint8_t> bytes) {
-  if (failed_ || file_ == nullptr) return;
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
-    fail(errno);
-    return;
-  }
-  position_ += bytes.size();
-}
-
-void OutputFile::write_zeros(size_t n) {
-  static const uint8_t zeros[8] = {};
-  while (n > 0) {
-    size_t k = n < sizeof zeros ? n : sizeof zeros;
-    write({zeros, k});
-    n -= k;
-  }
-}
-
-void OutputFile::write_at(uint64_t pos, std::span<const uint8_t> bytes) {
-  if (failed_ || file_ == nullptr) return;
-  if (pos + bytes.size() > position_ || _fseeki64(file_, static_cast<int64_t>(pos), SEEK_SET) != 0) {
-    fail(errno);
-    return;
-  }
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
-    fail(errno);
-    return;
-  }
-  if (_fseeki64(file_, static_cast<int64_t>(position_), SEEK_SET) != 0) fail(errno);
 }
 
 bool OutputFile::commit() {

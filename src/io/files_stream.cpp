@@ -1,0 +1,79 @@
+// The reading and writing both systems do alike, through the C stream each
+// side opens: positioned reads of the input, and the output's writes with
+// their first failure kept.
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+
+#include "io/files.h"
+
+namespace {
+
+// 64-bit positions on every system (long is 32 bits on Windows).
+bool seek_to(std::FILE* f, uint64_t pos) {
+#if defined(_WIN32)
+  return _fseeki64(f, static_cast<int64_t>(pos), SEEK_SET) == 0;
+#else
+  return fseeko(f, static_cast<off_t>(pos), SEEK_SET) == 0;
+#endif
+}
+
+}  // namespace
+
+size_t InputFile::read_at(uint64_t pos, std::span<uint8_t> dst) {
+  if (dst.empty() || pos >= static_cast<uint64_t>(size)) return 0;
+  if (file == nullptr || !seek_to(file, pos)) {
+    read_error = true;
+    return 0;
+  }
+  size_t got = std::fread(dst.data(), 1, dst.size(), file);
+  if (got < dst.size() && std::ferror(file)) {
+    read_error = true;
+    std::clearerr(file);
+  }
+  return got;
+}
+
+bool InputFile::read_range(uint64_t pos, uint64_t size, std::vector<uint8_t>& out) {
+  out.resize(static_cast<size_t>(std::min(size, available(pos))));
+  if (read_at(pos, out) == out.size()) return true;
+  out.clear();
+  return false;
+}
+
+void OutputFile::fail(int err) {
+  if (!failed_) error_ = err != 0 ? err : EIO;
+  failed_ = true;
+}
+
+void OutputFile::write(std::span<const uint8_t> bytes) {
+  if (failed_ || file_ == nullptr) return;
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+    fail(errno);
+    return;
+  }
+  position_ += bytes.size();
+}
+
+void OutputFile::write_zeros(size_t n) {
+  static const uint8_t zeros[8] = {};
+  while (n > 0) {
+    size_t k = n < sizeof zeros ? n : sizeof zeros;
+    write({zeros, k});
+    n -= k;
+  }
+}
+
+void OutputFile::write_at(uint64_t pos, std::span<const uint8_t> bytes) {
+  if (failed_ || file_ == nullptr) return;
+  if (pos + bytes.size() > position_ || !seek_to(file_, pos)) {
+    fail(errno);
+    return;
+  }
+  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size()) {
+    fail(errno);
+    return;
+  }
+  if (!seek_to(file_, position_)) fail(errno);
+}
