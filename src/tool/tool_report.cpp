@@ -7,8 +7,10 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "core/entry_pixels.h"
+#include "core/pipeline.h"
 #include "core/progress.h"
 #include "io/files.h"
 #include "tile/tile_image.h"
@@ -154,7 +156,8 @@ std::vector<uint8_t> shrink_rgba(std::span<const uint8_t> rgba, uint32_t width, 
   return out;
 }
 
-ReportEntry report_entry(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload) {
+ReportEntry report_entry(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
+                         EntryMemory* memory) {
   ReportEntry x;
   x.name = tool_display_name(entry_name(e));
   x.type = e.type;
@@ -169,7 +172,7 @@ ReportEntry report_entry(bool tiled, const PackEntry& e, const EntryRect& rect, 
   }
   payload = payload.first(x.stored);
   EntryPixels px;
-  const Status s = entry_pixels(tiled, e, rect, payload, px);
+  const Status s = entry_pixels(tiled, e, rect, payload, px, memory);
   x.form = form_text(px.form);
   if (px.form == EntryForm::TiledBlock) read_tile_map(payload, x);
   if (px.form == EntryForm::Jpeg) {
@@ -390,23 +393,64 @@ int run_report(const std::string& pack_path, const std::string& out_path, std::F
   entries.reserve(pack.entries.size());
   size_t failed = 0;
   bool read_failed = false;
+  // Entries read here in table order, reported on side by side and gathered
+  // in table order.
+  struct ReportWork {
+    std::vector<uint8_t> payload;
+    bool read_failed = false;
+    ReportEntry entry;
+  };
+  std::vector<ReportWork> slots;
+  PipelineSteps steps;
+  // The payload, the pixels, their RGBA and samples at most.
+  steps.bytes = [&](size_t i) {
+    if (!pack.problems[i].empty()) return uint64_t{0};
+    const EntryRect& r = pack.rects[i];
+    return payload_len(pack.entries[i]) + uint64_t{12} * r.width * r.height;
+  };
+  steps.start = [&](size_t i, EntryMemory&) {
+    ReportWork& w = slots[i % slots.size()];
+    const PackEntry& e = pack.entries[i];
+    w.read_failed = false;
+    if (pack.problems[i].empty()) w.payload = tool_pack_read(pf, entry_payload_pos(e), payload_len(e), w.read_failed);
+    // Nothing is read after a failed read.
+    return !w.read_failed;
+  };
+  steps.work = [&](size_t i, EntryMemory& memory) {
+    ReportWork& w = slots[i % slots.size()];
+    const PackEntry& e = pack.entries[i];
+    if (!pack.problems[i].empty()) {
+      w.entry = ReportEntry();
+      w.entry.name = tool_display_name(entry_name(e));
+      w.entry.type = e.type;
+      w.entry.form = "unknown";
+      w.entry.error = pack.problems[i];
+      return;
+    }
+    // Its own tile decoder; the pixels pass to the thumbnail and are freed,
+    // not pooled.
+    BufferPool* pool = std::exchange(memory.pool, nullptr);
+    w.entry = report_entry(tiled, e, pack.rects[i], w.payload, &memory);
+    memory.pool = pool;
+  };
+  uint64_t largest = 0;
+  for (size_t i = 0; i < pack.entries.size(); ++i) largest = std::max(largest, steps.bytes(i));
   {
+    Pipeline pipeline(pack.entries.size(), convert_thread_count(), pipeline_budget(largest), std::move(steps));
+    slots.resize(pipeline.slots());
     Progress progress("report", pack.entries.size(), static_cast<uint64_t>(pack.size));
-    for (size_t i = 0; i < pack.entries.size() && !read_failed; ++i) {
-      const PackEntry& e = pack.entries[i];
-      if (!pack.problems[i].empty()) {
-        entries.emplace_back();
-        ReportEntry& x = entries.back();
-        x.name = tool_display_name(entry_name(e));
-        x.type = e.type;
-        x.form = "unknown";
-        x.error = pack.problems[i];
-      } else {
-        const std::vector<uint8_t> payload = tool_pack_read(pf, entry_payload_pos(e), payload_len(e), read_failed);
-        entries.push_back(report_entry(tiled, e, pack.rects[i], payload));
+    for (size_t i = 0; i < pack.entries.size(); ++i) {
+      pipeline.wait(i);
+      ReportWork& w = slots[i % slots.size()];
+      if (w.read_failed) {
+        read_failed = true;
+        break;
       }
+      entries.push_back(std::move(w.entry));
       failed += entries.back().error.empty() ? 0 : 1;
-      progress.entry_done(e.len);
+      pipeline.release(i);
+      w.payload = {};
+      progress.entry_done(pack.entries[i].len);
     }
   }
   if (read_failed) {

@@ -12,6 +12,8 @@
 
 #include "pack/pack_format.h"
 
+struct EntryMemory;
+
 // The long side of a thumbnail, at most.
 inline constexpr uint32_t THUMBNAIL_MAX_SIDE = 128;
 
@@ -44,8 +46,10 @@ std::vector<uint8_t> shrink_rgba(std::span<const uint8_t> rgba, uint32_t width, 
 // One entry of a pack (`tiled`: its TILED_FLAG), from the bytes the file
 // holds after its EntryRect (fewer than payload_len(e) when the file ends
 // early, which is an error). A pure function of its arguments: entries may be
-// done side by side. Never reads outside payload.
-ReportEntry report_entry(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload);
+// done side by side. Never reads outside payload. Decodes with `memory`
+// (entry_pixels), when given.
+ReportEntry report_entry(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
+                         EntryMemory* memory = nullptr);
 
 // The page. title: the pack's name as given on the command line.
 std::string report_html(const std::string& title, const PackHeader& header, int64_t size,

@@ -238,8 +238,8 @@ using Bytes = std::vector<uint8_t>;
 // Every name in dir and the bytes it leads to.
 std::map<std::string, Bytes> snapshot(const TempDir& dir);
 
-// export and verify write the same files and lines on any number of
-// threads: the samples in every form, and packs with a broken entry in the
+// export, verify and report write the same files and lines on any number
+// of threads: the samples in every form, and packs with a broken entry in the
 // middle.
 TEST(ToolThreadsTest, SameFilesAndLinesOnEveryThreadCount) {
   TempDir dir;
@@ -254,17 +254,22 @@ TEST(ToolThreadsTest, SameFilesAndLinesOnEveryThreadCount) {
     const std::string& pack = packs[p];
     const std::string& source = packs[p == 6 || p < 3 ? 0 : 3];
     std::map<std::string, Bytes> first;
-    ToolOut first_export, first_verify;
+    Bytes first_page;
+    ToolOut first_export, first_verify, first_report;
     for (int threads : {1, 2, 3, 16}) {
       std::filesystem::remove_all(dir.file("x"));
       const ToolOut e = tool(dir, {"export", pack, dir.file("x")}, threads);
       const ToolOut v = tool(dir, {"verify", pack, "--against", source}, threads);
+      std::remove(dir.file("r.html").c_str());
+      const ToolOut r = tool(dir, {"report", pack, dir.file("r.html")}, threads);
+      const Bytes page = read_file(dir.file("r.html"));
       std::map<std::string, Bytes> files;
       for (const auto& f : std::filesystem::directory_iterator(dir.file("x")))
         files[f.path().filename().string()] = read_file(f.path().string());
       if (threads == 1) {
         EXPECT_FALSE(files.empty()) << pack;
-        first = files, first_export = e, first_verify = v;
+        EXPECT_FALSE(page.empty()) << pack;
+        first = files, first_export = e, first_verify = v, first_report = r, first_page = page;
         continue;
       }
       EXPECT_EQ(files, first) << pack << " " << threads;
@@ -274,6 +279,10 @@ TEST(ToolThreadsTest, SameFilesAndLinesOnEveryThreadCount) {
       EXPECT_EQ(v.status, first_verify.status) << pack << " " << threads;
       EXPECT_EQ(v.out, first_verify.out) << pack << " " << threads;
       EXPECT_EQ(v.err, first_verify.err) << pack << " " << threads;
+      EXPECT_EQ(page, first_page) << pack << " " << threads;
+      EXPECT_EQ(r.status, first_report.status) << pack << " " << threads;
+      EXPECT_EQ(r.out, first_report.out) << pack << " " << threads;
+      EXPECT_EQ(r.err, first_report.err) << pack << " " << threads;
     }
   }
 }
