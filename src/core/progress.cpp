@@ -1,12 +1,11 @@
 #include "core/progress.h"
 
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "io/platform.h"
 
 namespace {
 
@@ -15,15 +14,7 @@ constexpr auto kRedrawEvery = std::chrono::milliseconds(100);
 // The one terminal line there is: the Progress drawing it, if any.
 Progress* g_shown = nullptr;
 
-void write_all(const std::string& s) {
-  size_t done = 0;
-  while (done < s.size()) {
-    ssize_t n = ::write(STDERR_FILENO, s.data() + done, s.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // a terminal that went away: the progress is not worth a failure
-    done += static_cast<size_t>(n);
-  }
-}
+void write_all(const std::string& s) { write_standard_error(s); }
 
 std::string megabytes(uint64_t bytes) {
   char text[32];
@@ -63,18 +54,18 @@ std::string progress_line(const char* what, uint64_t done, uint64_t total, uint6
 
 bool progress_wanted(int fd, const char* setting) {
   if (setting != nullptr && std::strcmp(setting, "0") == 0) return false;
-  return ::isatty(fd) == 1;
+  return is_terminal(fd);
 }
 
 Progress::Progress(const char* what, uint64_t total_entries, uint64_t total_bytes)
-    : enabled_(progress_wanted(STDERR_FILENO, std::getenv("MORVANE_PROGRESS"))),
+    : enabled_(progress_wanted(2, std::getenv("MORVANE_PROGRESS"))),
       what_(what),
       total_(total_entries),
       total_bytes_(total_bytes),
       start_(std::chrono::steady_clock::now()) {
-  winsize ws{};
-  if (enabled_ && ::ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1) width_ = ws.ws_col;
-  stdout_terminal_ = enabled_ && ::isatty(STDOUT_FILENO) == 1;
+  const unsigned columns = enabled_ ? terminal_columns() : 0;
+  if (columns > 1) width_ = columns;
+  stdout_terminal_ = enabled_ && is_terminal(1);
   if (enabled_) g_shown = this;
 }
 

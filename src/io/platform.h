@@ -20,6 +20,15 @@ void binary_standard_streams();
 // The processors this process may run on (its affinity), at least 1.
 int usable_processors();
 
+// Whether standard error (2) or output (1) is a terminal, and standard
+// error's width in columns (0 when unknown).
+bool is_terminal(int fd);
+unsigned terminal_columns();
+
+// Writes all of `text` to standard error unbuffered; a terminal that went
+// away is not worth a failure, so errors are dropped.
+void write_standard_error(const std::string& text);
+
 // Checks printf-style arguments against the format: gnu_printf on MinGW,
 // whose plain printf means the system C runtime's (no %zu).
 #if defined(__MINGW32__)

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <thread>
@@ -36,4 +37,22 @@ int usable_processors() {
     n = std::popcount(static_cast<unsigned long long>(process));
   if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
   return n > 0 ? n : 1;
+}
+
+bool is_terminal(int fd) { return _isatty(fd) != 0; }
+
+unsigned terminal_columns() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+  return static_cast<unsigned>(info.srWindow.Right - info.srWindow.Left + 1);
+}
+
+void write_standard_error(const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const unsigned chunk = static_cast<unsigned>(std::min<size_t>(text.size() - done, 1u << 30));
+    const int n = _write(2, text.data() + done, chunk);
+    if (n <= 0) return;
+    done += static_cast<size_t>(n);
+  }
 }
