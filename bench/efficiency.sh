@@ -1,6 +1,6 @@
 #!/bin/sh
 # How well morvane and morvane-tool use the cores of a shared machine:
-# bench/efficiency.sh [CORPUS_DIR] [ROUNDS]
+# bench/efficiency.sh CORPUS_DIR [ROUNDS]
 #
 # For -c and -d, whole-entry and tiled LZ4, and export of the real-image
 # corpus pack in a shuffled order, the efficiency is
@@ -12,13 +12,13 @@
 # the CPU the threads add (user + system over one thread's), peak RSS at
 # MORVANE_THREADS=16 on a pack of 8 entries of 2048 x 2047 x 4 bytes, the
 # pipeline model's speed-ups (pack_baseline entries) and the PNG settings
-# (png_settings). CORPUS_DIR holds manifest.json and raw/ (default: the
-# corpus in /tmp/morvane-corpus, built by ../shared/corpus/make_corpus.sh).
+# (png_settings). CORPUS_DIR holds manifest.json and raw/ (a corpus of real
+# images, as bench/pack_bench.sh takes).
 set -eu
+[ $# -ge 1 ] || { echo "usage: sh bench/efficiency.sh CORPUS_DIR [ROUNDS]" >&2; exit 2; }
+corpus=$(cd "$1" && pwd)
 cd "$(dirname "$0")/.."
-corpus=${1:-/tmp/morvane-corpus}
 rounds=${2:-5}
-if [ $# -eq 0 ] && [ ! -f "$corpus/manifest.json" ]; then sh ../shared/corpus/make_corpus.sh "$corpus"; fi
 [ -f "$corpus/manifest.json" ] || { echo "efficiency.sh: no manifest.json in $corpus"; exit 2; }
 sh scripts/setup.sh libbenchmark-dev
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DMORVANE_BENCH=ON >/dev/null
