@@ -143,6 +143,8 @@ struct OutputFile {
 
  private:
   void fail(int err);
+  // Copies the spooled bytes to the device output and closes both.
+  bool commit_to_device();
   bool open_follow(const char* path);
   bool open_temp(const std::string& target, mode_t mode);
 

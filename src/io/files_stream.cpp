@@ -1,6 +1,6 @@
 // The reading and writing both systems do alike, through the C stream each
-// side opens: positioned reads of the input, and the output's writes with
-// their first failure kept.
+// side opens: positioned reads of the input, the output's writes with their
+// first failure kept, and the copy of a spooled output to its device.
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -76,4 +76,24 @@ void OutputFile::write_at(uint64_t pos, std::span<const uint8_t> bytes) {
     return;
   }
   if (!seek_to(file_, position_)) fail(errno);
+}
+
+bool OutputFile::commit_to_device() {
+  std::rewind(file_);
+  std::vector<uint8_t> chunk(1 << 16);
+  size_t got;
+  while ((got = std::fread(chunk.data(), 1, chunk.size(), file_)) > 0) {
+    if (std::fwrite(chunk.data(), 1, got, device_) != got) {
+      fail(errno);
+      break;
+    }
+  }
+  if (!failed_ && std::ferror(file_)) fail(EIO);
+  if (!failed_ && std::fflush(device_) != 0) fail(errno);
+  int rc = std::fclose(device_);
+  device_ = nullptr;
+  if (!failed_ && rc != 0) fail(errno);
+  std::fclose(file_);
+  file_ = nullptr;
+  return !failed_;
 }

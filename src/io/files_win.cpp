@@ -425,25 +425,7 @@ bool OutputFile::commit() {
     discard();
     return false;
   }
-  if (device_ != nullptr) {
-    std::rewind(file_);
-    std::vector<uint8_t> chunk(1 << 16);
-    size_t got;
-    while ((got = std::fread(chunk.data(), 1, chunk.size(), file_)) > 0) {
-      if (std::fwrite(chunk.data(), 1, got, device_) != got) {
-        fail(errno);
-        break;
-      }
-    }
-    if (!failed_ && std::ferror(file_)) fail(EIO);
-    if (!failed_ && std::fflush(device_) != 0) fail(errno);
-    int rc = std::fclose(device_);
-    device_ = nullptr;
-    if (!failed_ && rc != 0) fail(errno);
-    std::fclose(file_);
-    file_ = nullptr;
-    return !failed_;
-  }
+  if (device_ != nullptr) return commit_to_device();
   // The data must be on disk before the name points at it.
   if (!FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_))))) fail(last_errno());
   int rc = std::fclose(file_);
