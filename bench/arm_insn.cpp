@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Instruction counts of the decoders, for bench/arm_insn.sh. One source, two
 // builds:
 //

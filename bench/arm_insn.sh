@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # What the decoders cost on a 32-bit ARM core, in instructions per decoded
 # byte: bench/arm_insn.sh [IMAGES]
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Codec speeds on UI-like images (gradients, flat areas with icons, photo
 // noise, glyph masks), in pixel bytes per second:
 //   Rle/Encode, Rle/Decode, Lz4/Decode, Memcpy   per tile, 32x32 and 64x64

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run-length pixel codec against LZ4 and memcpy on tiles of UI-like
 // images, in pixel bytes per second:
 //   RleEncode   encode_rle_pixels of every tile

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole-image region decoding of tiled blocks against one LZ4 block of the
 // same image and against memcpy, on UI-like images, in pixel bytes per second.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """corpus_pack.py CORPUS_DIR OUT.pack [--tiled CODEC_KIND] [--hint W H] [--shuffle SEED] [--mosaic N]
 
 Builds a resource pack from the real-image corpus (manifest.json + raw/):

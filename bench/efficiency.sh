@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # How well morvane and morvane-tool use the cores of a shared machine:
 # bench/efficiency.sh CORPUS_DIR [ROUNDS]
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * A TCG plugin for qemu-user that counts the guest instructions a program
  * executes and prints "insns: N" when it exits:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pack_baseline MODE PACK: the bare codec work of a pack conversion, timed
 // without the tool's file handling, for comparison with `morvane -c/-d`.
 //   whole        LZ4 HC level 12 of every image as one block

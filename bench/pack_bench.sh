@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Times morvane on a pack of real images against the bare codec work and the
 # lz4 command, and compression on one thread against every core, in one run.
 usage() {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // png_settings PACK: every image of a pack encoded as export encodes it
 // (its pixels, the format export chooses without a manifest, a PNG), under
 // each of a few zlib levels, strategies and row-filter choices: the CPU

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for 32-bit ARM Linux (hard-float) with Debian's
 # arm-linux-gnueabihf toolchain; the armhf libraries come from multiarch
 # packages (liblz4-dev:armhf). Programs run under qemu-arm.

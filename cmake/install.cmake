@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What `cmake --install` puts where, and the Debian packages made from it:
 #   morvane      (component runtime): bin/morvane, bin/morvane-tool, their
 #                man pages, README, tool.md and manifest.md

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Cross build for 64-bit Windows with Debian's MinGW-w64 toolchain, the posix
 # thread model (the win32 one has no std::thread). The libraries come from a
 # prefix that scripts/windows_test.sh builds (MORVANE_WIN_PREFIX); programs

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The tile codec's tests alone (tests/tile), against morvane_tile and nothing
 # from the other folders: what a cross build (scripts/cross_test.sh) runs on
 # the target. GoogleTest is built from Debian's sources for the target.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Drawing part of an image from a pack in flash, as firmware does it: the
    pack is a byte array (on a device: in flash), the image is found by name,
    and a region of it is decoded straight into a framebuffer whose rows are

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The compress command over arbitrary files, in both modes and with every
 // codec kind (the input's own header chooses), on several threads; one
 // thread must give the same output file and status.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decompress command over arbitrary files, in both modes (the input's
 // own header chooses).
 #include "cli/commands.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // For the tool targets: the entries of a pack held in memory, and which of
 // them are worth decoding.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // export --formats over arbitrary input: the first two bytes (little-endian)
 // give the length of the manifest text that follows, the rest is the pack.
 // Never a crash; every image entry export would write gets a format of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // For the targets that run a whole command: the input goes to a file of its
 // own, the command's output to another, in a private folder on the memory
 // file system when there is one, and what the commands print goes nowhere.

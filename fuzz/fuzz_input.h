@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Draws parameters from the front of a fuzz input; what is left is data.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pack loading and the listing over arbitrary files.
 #include "cli/commands.h"
 #include "fuzz/fuzz_files.h"

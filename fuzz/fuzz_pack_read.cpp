@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pack reader over arbitrary bytes. Input: a name of up to 8 bytes (8
 // bytes, cut at the first NUL), the pack.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // morvane-tool report's entry decoding over arbitrary packs of at most 16
 // entries: each entry in view (fuzz_entries.h) made into its record, whole
 // and with its last byte missing, then the page of them all. Never a crash;

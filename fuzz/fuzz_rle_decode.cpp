@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run-length decoder over arbitrary streams, capacities and pixel sizes,
 // against a plain packet-by-packet decoder written here from the rules.
 // Input: bpp selector, capacity (16 bits), the stream.

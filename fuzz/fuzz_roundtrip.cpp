@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An arbitrary image through the tiled encoder and the region decoder: the
 // pixels come back, or the encoder refuses cleanly.
 // Input: width, height, tile width, tile height (8 bits each), pixel format,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The region decoder over arbitrary blocks, regions, output sizes, strides
 // and decoder sizes. Input: x, y, w, h (signed 16-bit), a capacity cut (8
 // bits), the stride's bytes beyond a row (8 bits), the decoder's room (8

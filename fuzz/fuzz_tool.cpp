@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // morvane-tool's info (table and JSON) and verify (alone and against the
 // pack itself) over arbitrary files of at most 16 entries: a status of 0 or
 // 1, never a crash.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // morvane-tool's readers over arbitrary bytes: the manifest, PNG and JPEG
 // files, and every entry of a pack as export decodes it (those within reach
 // of their bytes: fuzz_entries.h). Never a crash; a manifest that parses must come back the same through its own writer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // make_fuzz_seeds FUZZDIR: writes the seed corpus of every fuzz target into
 // FUZZDIR/corpus/<target>/: small packs (raw, tiled sources, compressed in
 // both modes with each codec), blocks of each form, run-length streams.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Replays every committed corpus and crasher file through each fuzz target,
 # built with the normal compiler, as part of the test suite.
 include(${CMAKE_CURRENT_LIST_DIR}/targets.cmake)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target over files and folders of inputs, without libFuzzer:
 //   <target>_replay DIR_OR_FILE...
 // A missing path is skipped; the run fails only by crashing or trapping.

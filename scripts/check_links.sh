@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Checks every relative link of README.md and docs/*.md: the file or folder it
 # names exists, and a #fragment names a heading of the Markdown file it points
 # to (the anchor a Markdown renderer makes: lower case, spaces to hyphens,

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs two builds of morvane and morvane-tool over the same packs and
 # compares everything they leave: every output file (the PIC16 dump too) and
 # the standard output, standard error and exit status of every run.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The tile codec on the processors devices have:
 #  1. builds morvane_tile and its tests for 32-bit ARM Linux (hard-float)
 #     with arm-linux-gnueabihf-g++ and runs them under qemu-arm;

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds morvane and runs it on the sample packs: compress, list, decompress,
 # and a check that every pixel comes back.
 set -eu

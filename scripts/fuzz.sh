@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs the fuzz targets: scripts/fuzz.sh [SECONDS] [TARGET...]
 # Each target runs for SECONDS (default 20) from a copy of its committed
 # corpus; any finding stops the script with a non-zero status, its input

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Installs morvane into a temporary prefix and uses it as its users do: the C
 # example built with pkg-config, the CMake consumer built with find_package,
 # the man pages checked with groff; then builds the Debian packages, checks

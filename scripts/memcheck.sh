@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Runs the demo commands, the whole unit test suite (with every run of the
 # tool it makes) and the fuzz corpus replays under valgrind memcheck; any
 # error or failing test fails the script. 1.5 to 3 minutes on 2 cores.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds a Release tree of what is installed (no tests) in build-release/ and
 # makes the Debian packages there with CPack, then checks them with lintian
 # (docs/packaging.md):

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds the Windows release with MinGW-w64 in build-win-release/ and makes
 # build-win-release/morvane-<version>-win64.zip:
 #   morvane.exe, morvane-tool.exe    static: they need no DLL beside them
@@ -7,6 +8,7 @@
 #   man/*.txt                         the manual pages as plain text
 #   docs/                             the documents
 #   README-Windows.txt                how to use it on Windows
+#   LICENSE.txt                       the MIT licence
 # The libraries come from scripts/windows_test.sh's cached prefix.
 # Installs what it needs when it is missing (Debian, as root).
 set -eu
@@ -34,5 +36,6 @@ done
 cp README.md docs/*.md "$stage/docs/"
 # Notepad reads "\r\n" line ends.
 sed 's/$/\r/' docs/windows.md >"$stage/README-Windows.txt"
+sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"
 (cd "$build" && cmake -E tar cf "$name.zip" --format=zip "$name")
 echo "$build/$name.zip"

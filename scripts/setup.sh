@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Installs what the build and the tests need, when it is missing (Debian, as root);
 # chromium opens the pages of morvane-tool report in the tests.
 set -eu

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds and runs every test: a normal build, an AddressSanitizer +
 # UndefinedBehaviorSanitizer build, a ThreadSanitizer build of the compress
 # tests, and short runs of the fuzz targets.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Round trips through morvane-tool, in whole-entry mode and in tiled mode with
 # each codec (rle, lz4, stored):
 #   create -> morvane -c -> morvane-tool verify --against

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The Windows port, cross-built with MinGW-w64 and run under Wine:
 #  1. builds lz4, libspng and libjpeg-turbo (from Debian's source packages)
 #     and GoogleTest (from /usr/src/googletest) for 64-bit Windows into a

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # cmake -DSOURCE_DIR=<repository> -P check_includes.cmake
 # Fails when an #include of src/ points up or sideways (docs/architecture.md):
 # the floors are tile < pack < io < core < cli, tool; a file includes its own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Encodes an image into a tiled block with the C++ interface and decodes a
 // region of it back through a decoder of its own, rows padded; exit status 0
 // when the pixels agree.

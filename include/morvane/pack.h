@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * morvane/pack.h: the entries of a pack that lies in memory, callable from
  * C99.

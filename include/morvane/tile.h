@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /*
  * morvane/tile.h: the tiled image block decoder, callable from C99.
  *

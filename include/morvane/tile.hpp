@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // morvane/tile.hpp: the tile codec for C++20 programs: the encoder that
 // writes tiled image blocks, and decoding into spans. Every name is in
 // namespace morvane; the C calls of <morvane/tile.h>, which this includes,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The three commands of morvane over pack files. Each prints its lines on
 // standard output and returns the process exit status: 0 when it did all of
 // its work, 1 when it reported any failure.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // morvane -c and -d: header and table out, each entry read, converted
 // (side by side), printed and appended in table order, the table rewritten,
 // the output put in place.

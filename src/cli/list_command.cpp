@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // morvane -i: one line per entry into a text file.
 #include <cstdio>
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // morvane <option> <in-file> <out-file>: "-i" lists, "-d" decompresses,
 // anything else compresses.
 #include <cstdio>

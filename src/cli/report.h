@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What morvane says besides each command's own lines: why a run fails, on
 // standard error, and the lines every command shares on standard output.
 #pragma once

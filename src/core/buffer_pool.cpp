@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "core/buffer_pool.h"
 
 #include <algorithm>

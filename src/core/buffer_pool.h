@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Buffers that entries hand on to the next ones, so that a pack of large
 // images allocates (and page-faults) its buffers once rather than per entry.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "core/convert.h"
 
 #include <lz4.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The conversion of one entry, as a function of the bytes that the input
 // holds after its EntryRect to the bytes that follow it in the output. No
 // file is touched and nothing is printed, so entries may be converted side

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "core/entry_form.h"
 
 #include <lz4.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What an entry's data holds, told from its code, the pack's mode and its
 // bytes: the one place where the forms are told apart.
 #pragma once

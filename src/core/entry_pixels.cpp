@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "core/entry_pixels.h"
 
 #include "core/convert.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An entry's pixels, whichever form it is stored in: the decoding that
 // morvane-tool shares with `morvane -d`. classify_entry tells the form;
 // the compressed forms are decoded by decompress_entry, and what they decode

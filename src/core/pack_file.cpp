@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "core/pack_file.h"
 
 Status open_pack(PackFile& pf, const char* path, const PackLoadOptions& options) {

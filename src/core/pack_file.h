@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A pack being read: its input file and its records, loaded by open_pack.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Entries worked side by side and finished in table order: the calling
 // thread starts them in order (reads them), worker threads do their work
 // (and lend themselves to the tile jobs of a large image), and the calling

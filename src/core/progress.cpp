@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "core/progress.h"
 
 #include <cerrno>

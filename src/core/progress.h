@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A progress line on standard error for the long commands: entries done of
 // the total, bytes, rate and time left, rewritten in place with "\r" and
 // cleared at the end. Drawn only when standard error is a terminal and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "core/tile_jobs.h"
 
 #include <algorithm>

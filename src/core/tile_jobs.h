@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Coding the tiles of one large image side by side, on the threads that a
 // JobRunner lends, into the same block that encode_tile_image writes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tile size compression cuts an image in: the image's TileHint, fitted
 // to the image and to the tile buffers.
 #pragma once

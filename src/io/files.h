@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files: the input read by absolute position, and the output written so
 // that a failed run never leaves a half-written file. Paths are UTF-8. The
 // POSIX side is files.cpp, the Windows side files_win.cpp.

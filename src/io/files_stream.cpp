@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reading and writing both systems do alike, through the C stream each
 // side opens: positioned reads of the input, the output's writes with their
 // first failure kept, and the copy of a spooled output to its device.

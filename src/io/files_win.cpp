@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows side of files.h: the wide calls with UTF-8 paths, files
 // opened in binary mode, 64-bit positions, and replacing a file with
 // MoveFileExW (rename() does not replace an existing file there).

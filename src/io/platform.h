@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What differs between the systems beyond files: the command line's
 // arguments, the standard streams and the processors a run may use. The
 // POSIX side is platform_posix.cpp, the Windows side platform_win.cpp; the

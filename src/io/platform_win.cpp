@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "io/platform.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "io/signal_cleanup.h"
 
 #include <pthread.h>

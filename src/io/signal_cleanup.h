@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Temporary files removed when a run is interrupted (Ctrl-C, kill, a closed
 // terminal): SIGINT, SIGTERM and SIGHUP remove every armed path, then the
 // process dies of the same signal. A signal the caller ignores (nohup) stays

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows side of signal_cleanup.h: a console control handler. Windows
 // runs it on a thread of its own; it removes the armed paths and returns
 // FALSE, so the next handler (the system's, which ends the process) runs.

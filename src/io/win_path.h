@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // UTF-8 paths for the wide Windows calls: every path and name in this
 // program is UTF-8, and only the wide ("W") calls take every character.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pack/pack_format.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Resource pack records: the byte layouts of a pack file and the entry type
 // codes. docs/format.md has the byte tables; this header is their code.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "pack/pack_load.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Loading a pack into memory records: its header, entry table and the
 // EntryRect of every entry, with the checks that refuse what is not a pack.
 // The bytes come through a reader, so nothing here holds a file.

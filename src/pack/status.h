@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every operation above the tile library that can fail gives back: a
 // code and one line that says why. The code tells callers what happened;
 // the message is for people.

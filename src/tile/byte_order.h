@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Little-endian fields, read and written byte by byte so that neither the
 // host's byte order nor its alignment rules matter. The lowest layer: the
 // tile codec and the pack records both use it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <lz4hc.h>
 
 #include "tile/tile_image.h"

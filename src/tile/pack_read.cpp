@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Finding an entry of a pack that lies in memory (flash, on a device): the
 // pack header, the entry table and each entry's EntryRect read in place,
 // every offset checked against the pack's length before it is used. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run-length pixel codec: a stream of packets, each a header byte
 // (bit 7 set: a run, clear: a literal; bits 0-6: the pixel count) followed by
 // one pixel for a run or `count` pixels for a literal. The byte layout is in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one static decoder behind the calls that take none
 // (decode_tile_region without a decoder, morvane_decode_tile_region and
 // their forget calls), with room for a tile of TILE_BUFFER_SIZE bytes. In an

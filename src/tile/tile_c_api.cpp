@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C face of the region decoder: thin wrappers over tile_image.h that
 // turn pointer-and-length pairs into spans. Only decoding lives here, so a
 // program that calls these pulls in no encoder object file (and the static

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The encoder's face for C++ programs outside morvane (<morvane/tile.hpp>):
 // the same calls under namespace morvane. An object file of its own, apart
 // from the decoding calls, so that firmware that only decodes links none of

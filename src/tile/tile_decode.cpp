@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The region decoder for tiled image blocks, working in a decoder that its
 // caller lays out in memory of its own.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tiled image block encoder: cuts a raw image into a grid of tiles, codes
 // each tile by itself into the block (LZ4 or run-length), and stores the image
 // untiled when the coded tiles together are larger than the raw pixels.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tiled image block's records (header and TileRef, both little-endian),
 // the header check that every reader makes, the pixel sizes of the
 // PixelFormat codes, and the texts of the tile results.

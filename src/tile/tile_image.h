@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Tiled image blocks, the run-length pixel codec and the region decoder: the
 // tile library's own interface, for its sources, the rest of morvane, the
 // tests and the benchmarks. Not installed: programs outside morvane use

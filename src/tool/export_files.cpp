@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tool/export_files.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The files that `morvane-tool export` writes: a file name for every entry
 // name, and a folder that nothing is written outside of.
 #pragma once

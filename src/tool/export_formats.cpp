@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tool/export_formats.h"
 
 #include "core/entry_pixels.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pixel format `morvane-tool export` writes each image entry in. A pack
 // records a type code, not a pixel format, and a 2- or 3-byte type fits
 // several formats (rgb565, argb1555, argb4444; rgb888, argb8565): only the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tool/image_files.h"
 
 #include <spng.h>

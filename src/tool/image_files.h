@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // PNG pictures through libspng and the size of JPEG pictures through
 // libturbojpeg, in memory: the callers read and write the files.
 #pragma once

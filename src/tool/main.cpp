@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // morvane-tool: subcommands over packs (info, verify, export, create, report).
 // Exit status: the subcommand's 0 or 1; 2 for any usage error.
 #include <CLI/CLI.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tool/manifest.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The JSON manifest that `morvane-tool create` builds a pack from and
 // `morvane-tool export` writes. docs/manifest.md describes it.
 #pragma once

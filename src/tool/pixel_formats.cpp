@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tool/pixel_formats.h"
 
 #include <string>

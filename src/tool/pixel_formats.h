@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pixel formats through which morvane-tool turns pack pixels into PNG
 // pictures and back. The codecs never look inside a pixel; only these
 // conversions do. docs/manifest.md has the table.

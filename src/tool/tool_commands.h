@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The subcommands of morvane-tool. Each prints its results on standard output
 // and its failures, one line each, on standard error, and returns the exit
 // status: 0 when everything was done, 1 when anything failed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // morvane-tool create MANIFEST OUT: a raw pack from PNG and JPEG files.
 #include <algorithm>
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // morvane-tool export [--formats MANIFEST] PACK DIR: every entry as a PNG or
 // JPEG file, and the manifest that `create` rebuilds the pack's raw form from.
 #include <algorithm>

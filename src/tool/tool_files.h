@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Whole-file reads for morvane-tool, and telling whether two paths name one
 // file.
 #pragma once

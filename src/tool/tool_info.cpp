@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tool/tool_info.h"
 
 #include <algorithm>

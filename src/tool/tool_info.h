@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // morvane-tool info: what a pack holds, entry by entry, as a table or as
 // JSON (schema in docs/tool.md). Reads the header, the table, the rectangles
 // and, of each entry, only what its kind needs; nothing is decoded.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tool/tool_report.h"
 
 #include <turbojpeg.h>

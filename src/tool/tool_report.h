@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // morvane-tool report PACK OUT.html: one self-contained page (no network, no
 // file beside it) that shows every entry: a thumbnail, its sizes, what its
 // stored bytes cost against its raw pixels, and for a tiled block the bytes

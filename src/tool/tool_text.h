@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the subcommands share: a pack loaded without morvane's messages, and
 // entry names turned into text that is safe to print or to put into JSON.
 #pragma once

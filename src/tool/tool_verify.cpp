@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tool/tool_verify.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // morvane-tool verify: every entry decoded as `morvane -d` decodes it, with
 // nothing written; with a source pack, the decoded pack compared with it.
 #pragma once

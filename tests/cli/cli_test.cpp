@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command line, pack loading and the listing command, run through the
 // real executable with standard output compared byte for byte.
 #include <gtest/gtest.h>

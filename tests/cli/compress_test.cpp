@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The compress command: whole output packs and standard output compared to
 // the byte with packs built from the inputs, the codecs' bytes checked by
 // decoding them (RoundTripTest.SamplesGiveTheCommittedPacks holds every

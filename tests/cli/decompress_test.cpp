@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The decompress command and compress -> decompress round trips through the
 // real executable.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Every command under write faults and damaged inputs: status 1, one line
 // that says what went wrong, nothing committed, the input untouched.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What both executables share: entry forms and pixels, the tile size and
 // the thread count.
 #include <gtest/gtest.h>

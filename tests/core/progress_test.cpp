@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The progress line: its text, and the commands under a pseudo-terminal
 // (script), with it off and with standard error in a file.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/encode.h"
 
 #include <lz4.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pixels coded for test inputs: whole-entry LZ4 data and tiled image blocks,
 // made by the tile library. A test of a conversion takes its expected bytes
 // elsewhere (fixed bytes, the committed samples, an independent decoder).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/image_gen.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Deterministic images that look like what an embedded GUI stores, for
 // tests, samples and benchmarks.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the sample packs of the repository: make_samples OUTDIR
 //   demo.pack        raw images and a JPEG, TILED_FLAG 0
 //   demo_tiled.pack  the same images with TileHints, TILED_FLAG 1, CODEC_KIND 2

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // pack_check ORIGINAL DECOMPRESSED: checks that every entry of a decompressed
 // pack holds the pixels (or JPEG bytes) of the original source pack.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "support/pack_writer.h"
 
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builds pack files from a description of their entries, for the tests, the
 // samples and the benchmarks, and reads them back for assertions.
 #pragma once

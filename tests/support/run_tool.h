@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the morvane executable and captures what it prints.
 #pragma once
 

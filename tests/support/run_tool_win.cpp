@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Windows side of run_tool.h: CreateProcessW with the standard streams
 // on pipes, each drained by a thread of its own.
 #include <windows.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # cmake -DNM=<nm> -DPROGRAM=<file> -P check_decode_only.cmake
 # Fails when the decode-only program holds or calls anything of the encoder
 # (its staging buffer, LZ4 HC) or any printing routine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The run-length pixel codec: the packets the encoder chooses, its capacity
 // test, the decoder's budget, cut and damaged streams, and round trips against
 // a plain reference encoder.

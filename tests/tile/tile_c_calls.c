@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* The C interface called from C99, for tile_decode_test.cpp: each function
    makes one call through <morvane/tile.h> as a C program would. */
 #include <morvane/tile.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* Calls through the C interface, compiled as C99 (tile_c_calls.c). */
 #ifndef MORVANE_TESTS_TILE_C_CALLS_H
 #define MORVANE_TESTS_TILE_C_CALLS_H

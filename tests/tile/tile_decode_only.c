@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 /* A program that only decodes, as firmware does: every decoding call of
    <morvane/tile.h> and <morvane/pack.h> and nothing else. The
    tile_decode_only_* tests run it and check with nm that linking it pulled in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The region decoder and its one-slot tile cache: whole images and regions of
 // every codec and pixel format, what the slot holds after each request, the
 // rule that a forgotten block's tile never answers for a later block at the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tiled image block encoder and the block records: byte layouts, the tile
 // grid, the choice between the tiled and the untiled form, every refusal, the
 // capacity bound, and round trips in which each tile is decoded with its codec

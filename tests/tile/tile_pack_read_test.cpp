@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The pack reader of the tile library (<morvane/pack.h>): entries found by
 // index and name in packs built byte by byte here, and every refusal. Packs
 // are held in buffers of exactly their size, so a read past one shows under

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tile codec built with MORVANE_TILE_BUFFER_SIZE=4096, as a device with
 // little RAM builds it: tiles up to 4096 bytes round-trip, larger ones are
 // refused by the encoder and the decoder with their documented codes, and a

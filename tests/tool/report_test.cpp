@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // morvane-tool report: the entry records its page is made of, the page
 // itself, what the command writes and refuses, and the page in a real
 // browser (headless Chromium, skipped when it is not installed).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // morvane-tool's files: pixel formats, PNG and JPEG, export names and
 // folder, the manifest and create's checks.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // morvane-tool through the real executable: its command line, info, verify,
 // what create and export refuse to write over, export's pixel formats and
 // the messages for manifests that are not JSON.
