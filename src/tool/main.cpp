@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: MIT
-// morvane-tool: subcommands over packs (info, verify, export, create, report).
+// morvane-tool: subcommands over packs (info, verify, export, create, embed,
+// report).
 // Exit status: the subcommand's 0 or 1; 2 for any usage error.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "io/platform.h"
 #include "morvane_version.h"
 #include "tool/tool_commands.h"
+#include "tool/tool_embed.h"
 
 namespace {
 constexpr int kUsageError = 2;
@@ -49,6 +52,37 @@ int main(int argc, char** argv) {
   CLI::App* create = app.add_subcommand("create", "Build a raw pack from PNG and JPEG files listed in a manifest");
   create->add_option("MANIFEST", manifest, "The JSON manifest")->required();
   create->add_option("OUT", out, "The pack to write")->required();
+  std::string depfile;
+  create->add_option("--depfile", depfile, "Also write a Makefile rule: OUT depends on MANIFEST and every file")
+      ->option_text("FILE");
+
+  CLI::App* embed = app.add_subcommand("embed", "Write a pack as a C array (OUT.c) and its header (OUT.h)");
+  EmbedOptions embed_opt;
+  embed->add_option("PACK", pack, "The pack to embed")->required();
+  embed->add_option("OUT", out, "The C source to write; the header goes beside it as OUT.h")->required();
+  embed->add_option("--symbol", embed_opt.symbol, "The array's name (default: OUT's name)")
+      ->option_text("NAME")
+      ->check(CLI::Validator([](std::string& s) { return is_c_identifier(s) ? "" : "not a C identifier: " + s; },
+                             "", "C identifier"));
+  embed->add_option("--section", embed_opt.section, "The linker section to place the array in")
+      ->option_text("NAME")
+      ->check(CLI::Validator(
+          [](std::string& s) {
+            for (unsigned char c : s)
+              if (c <= ' ' || c > '~' || c == '"' || c == '\\') return "not a section name: " + s;
+            return std::string();
+          },
+          "", "section name"));
+  embed->add_option("--align", embed_opt.align, "The array's alignment in bytes, a power of 2 (default 8)")
+      ->option_text("N")
+      ->check(CLI::Validator(
+          [](std::string& s) {
+            const unsigned long n = std::strtoul(s.c_str(), nullptr, 10);
+            return s.find_first_not_of("0123456789") == std::string::npos && n >= 1 && n <= 4096 && (n & (n - 1)) == 0
+                       ? std::string()
+                       : "not a power of 2 from 1 to 4096: " + s;
+          },
+          "", "power of 2"));
 
   CLI::App* report = app.add_subcommand("report", "Write a self-contained HTML page that shows every entry");
   report->add_option("PACK", pack, "The pack to show")->required();
@@ -70,7 +104,9 @@ int main(int argc, char** argv) {
   } else if (*exp) {
     status = tool_export(pack, dir, formats);
   } else if (*create) {
-    status = tool_create(manifest, out);
+    status = tool_create(manifest, out, depfile);
+  } else if (*embed) {
+    status = tool_embed(pack, out, embed_opt);
   } else if (*report) {
     status = tool_report(pack, out);
   }

@@ -96,9 +96,38 @@ bool writes_over_an_input(const Manifest& m, const std::string& manifest_path, c
   return false;
 }
 
+// A path in a Makefile rule, as make and ninja read it back.
+std::string make_escaped(const std::string& path) {
+  std::string out;
+  for (char c : path) {
+    if (c == '$') out += '$';
+    if (c == ' ' || c == '#') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+// "OUT: MANIFEST FILE...", for build systems that make the pack.
+bool write_depfile(const std::string& depfile, const Manifest& m, const std::string& manifest_path,
+                   const std::string& base, const std::string& out_path) {
+  std::string rule = make_escaped(out_path) + ": " + make_escaped(manifest_path);
+  for (const ManifestEntry& me : m.entries) {
+    const std::string path = entry_path(base, me);
+    if (!path.empty()) rule += " \\\n  " + make_escaped(path);
+  }
+  rule += "\n";
+  OutputFile f;
+  if (f.open(depfile.c_str())) {
+    f.write({reinterpret_cast<const uint8_t*>(rule.data()), rule.size()});
+    if (f.commit()) return true;
+  }
+  std::fprintf(stderr, "cannot write %s: %s\n", depfile.c_str(), std::strerror(f.error()));
+  return false;
+}
+
 }  // namespace
 
-int tool_create(const std::string& manifest_path, const std::string& out_path) {
+int tool_create(const std::string& manifest_path, const std::string& out_path, const std::string& depfile) {
   std::string err;
   Manifest m;
   if (!read_manifest(manifest_path, m, err)) {
@@ -107,7 +136,9 @@ int tool_create(const std::string& manifest_path, const std::string& out_path) {
   }
   const std::string base = folder_of(manifest_path);
   // Before the output is opened: nothing is touched.
-  if (writes_over_an_input(m, manifest_path, base, out_path)) return 1;
+  if (writes_over_an_input(m, manifest_path, base, out_path) ||
+      (!depfile.empty() && writes_over_an_input(m, manifest_path, base, depfile)))
+    return 1;
   OutputFile out;
   if (!out.open(out_path.c_str())) {
     std::fprintf(stderr, "cannot create %s: %s\n", out_path.c_str(), std::strerror(errno));
@@ -177,6 +208,7 @@ int tool_create(const std::string& manifest_path, const std::string& out_path) {
     std::fprintf(stderr, "cannot write %s: %s\n", out_path.c_str(), std::strerror(out.error()));
     return 1;
   }
+  if (!depfile.empty() && !write_depfile(depfile, m, manifest_path, base, out_path)) return 1;
   std::printf("%s: %zu entries, %llu bytes\n", out_path.c_str(), count, static_cast<unsigned long long>(position));
   return 0;
 }

@@ -1,0 +1,216 @@
+// SPDX-License-Identifier: MIT
+// morvane-tool embed PACK OUT.c: the pack as a C array in OUT.c, declared
+// with a macro per entry in OUT.h, for firmware that links its packs.
+#include "tool/tool_embed.h"
+
+#include <morvane/pack.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "io/files.h"
+#include "pack/pack_format.h"
+#include "tool/tool_commands.h"
+#include "tool/tool_files.h"
+
+namespace {
+
+bool is_alnum(unsigned char c) { return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'); }
+
+// Runs of bytes outside `keep` become one '_'.
+template <class Keep>
+std::string squeeze(const std::string& s, Keep keep) {
+  std::string out;
+  for (unsigned char c : s) {
+    if (keep(c)) {
+      out += static_cast<char>(c);
+    } else if (out.empty() || out.back() != '_') {
+      out += '_';
+    }
+  }
+  return out;
+}
+
+std::string file_name(const std::string& path) {
+  const size_t slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// OUT.h beside OUT.c; OUT with ".h" appended when it does not end in ".c".
+std::string header_path(const std::string& out_path) {
+  const size_t n = out_path.size();
+  if (n > 2 && out_path.compare(n - 2, 2, ".c") == 0) return out_path.substr(0, n - 2) + ".h";
+  return out_path + ".h";
+}
+
+// The name in a comment: letters, digits and " _.-" as they are, every
+// other byte as \xHH, so no comment ever ends early.
+std::string comment_name(const std::string& name) {
+  std::string out;
+  for (unsigned char c : name) {
+    if (is_alnum(c) || std::strchr(" _.-", c) != nullptr) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+std::string header_text(const std::string& symbol, const std::string& pack_name, size_t size,
+                        const std::vector<std::string>& names) {
+  const std::vector<std::string> ids = embed_entry_ids(names);
+  std::string guard = "MORVANE_EMBED_" + symbol + "_H";
+  std::string h = "/* " + symbol + ": the pack " + comment_name(pack_name) + " (" + std::to_string(size) +
+                  " bytes, " + std::to_string(names.size()) +
+                  " entries), written by morvane-tool embed. */\n"
+                  "#ifndef " + guard + "\n#define " + guard + "\n\n#include <stdint.h>\n\n"
+                  "#ifdef __cplusplus\nextern \"C\" {\n#endif\n\n"
+                  "extern const uint8_t " + symbol + "[];\nextern const uint32_t " + symbol + "_size;\n\n"
+                  "/* Entry indexes, for morvane_pack_entry_at. */\n";
+  for (size_t i = 0; i < names.size(); ++i)
+    h += "#define " + symbol + "_" + ids[i] + " " + std::to_string(i) + " /* " + comment_name(names[i]) + " */\n";
+  h += "\n#ifdef __cplusplus\n}\n#endif\n\n#endif\n";
+  return h;
+}
+
+// The array's head: aligned and placed with GCC and Clang attributes.
+std::string source_head(const std::string& symbol, const std::string& header, size_t size, unsigned align,
+                        const std::string& section) {
+  const std::string attrs =
+      "aligned(" + std::to_string(align) + ")" + (section.empty() ? "" : ", section(\"" + section + "\")");
+  return "/* The pack of " + header + ", written by morvane-tool embed. */\n#include \"" + header + "\"\n\n" +
+         "/* Other compilers: IAR wants \"#pragma data_alignment = " + std::to_string(align) + "\"" +
+         (section.empty() ? "" : " and \"#pragma location = \\\"" + section + "\\\"\"") +
+         " on the line before the array; Keil armcc takes __attribute__((" + attrs + ")) as GCC does. */\n" +
+         "#if defined(__GNUC__) || defined(__clang__)\n__attribute__((" + attrs + "))\n#endif\n" +
+         "const uint8_t " + symbol + "[" + std::to_string(size) + "] = {\n";
+}
+
+// The bytes as "0xHH," sixteen a line, through a table into one buffer:
+// printf per byte would be twenty times slower.
+void write_bytes(OutputFile& out, const std::vector<uint8_t>& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  char table[256][5];
+  for (int b = 0; b < 256; ++b) {
+    const char t[5] = {'0', 'x', digits[b >> 4], digits[b & 15], ','};
+    std::memcpy(table[b], t, 5);
+  }
+  constexpr size_t kLines = 16384;  // per write: 1.3 MiB
+  std::vector<uint8_t> buf(kLines * (16 * 5 + 1));
+  for (size_t i = 0; i < bytes.size();) {
+    uint8_t* p = buf.data();
+    for (size_t line = 0; line < kLines && i < bytes.size(); ++line) {
+      const size_t end = std::min(bytes.size(), i + 16);
+      for (; i < end; ++i, p += 5) std::memcpy(p, table[bytes[i]], 5);
+      *p++ = '\n';
+    }
+    out.write({buf.data(), static_cast<size_t>(p - buf.data())});
+  }
+}
+
+std::span<const uint8_t> text(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
+
+// The entries' names, or false with one line printed.
+bool entry_names(const std::string& pack_path, const std::vector<uint8_t>& pack, std::vector<std::string>& names) {
+  const int32_t len = static_cast<int32_t>(pack.size());
+  const int32_t count = morvane_pack_count(pack.data(), len);
+  for (int32_t i = 0; i < count; ++i) {
+    morvane_pack_entry e;
+    const int32_t rc = morvane_pack_entry_at(pack.data(), len, i, &e);
+    if (rc < 0) {
+      std::fprintf(stderr, "embed: %s: entry %d: %s\n", pack_path.c_str(), int(i) + 1, morvane_pack_error_text(rc));
+      return false;
+    }
+    names.emplace_back(e.name);
+  }
+  if (count < 0) std::fprintf(stderr, "embed: %s: %s\n", pack_path.c_str(), morvane_pack_error_text(count));
+  return count >= 0;
+}
+
+bool writes_over(const std::string& pack_path, const std::string& out_path) {
+  FileId in, out;
+  if (!file_id(out_path, out) || !file_id(pack_path, in) || !(in == out)) return false;
+  std::fprintf(stderr, "embed: %s is the pack; refusing to overwrite it\n", out_path.c_str());
+  return true;
+}
+
+bool open_output(OutputFile& f, const std::string& path) {
+  if (f.open(path.c_str())) return true;
+  std::fprintf(stderr, "cannot create %s: %s\n", path.c_str(), std::strerror(f.error()));
+  return false;
+}
+
+bool commit_output(OutputFile& f, const std::string& path) {
+  if (f.commit()) return true;
+  std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), std::strerror(f.error()));
+  return false;
+}
+
+}  // namespace
+
+bool is_c_identifier(const std::string& s) {
+  if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
+  for (unsigned char c : s)
+    if (!is_alnum(c) && c != '_') return false;
+  return true;
+}
+
+std::string embed_symbol_from_path(const std::string& out_path) {
+  std::string stem = file_name(out_path);
+  if (stem.size() > 2 && stem.compare(stem.size() - 2, 2, ".c") == 0) stem.resize(stem.size() - 2);
+  std::string id = squeeze(stem, [](unsigned char c) { return is_alnum(c) || c == '_'; });
+  return id.empty() || (id[0] >= '0' && id[0] <= '9') ? "pack_" + id : id;
+}
+
+std::vector<std::string> embed_entry_ids(const std::vector<std::string>& names) {
+  std::set<std::string> taken = {"size"};
+  std::vector<std::string> ids;
+  for (size_t i = 0; i < names.size(); ++i) {
+    std::string id = squeeze(names[i], is_alnum);
+    const size_t first = id.find_first_not_of('_'), last = id.find_last_not_of('_');
+    id = first == std::string::npos ? std::to_string(i) : id.substr(first, last - first + 1);
+    while (taken.count(id) != 0) id += "_" + std::to_string(i);
+    taken.insert(id);
+    ids.push_back(id);
+  }
+  return ids;
+}
+
+int tool_embed(const std::string& pack_path, const std::string& out_path, const EmbedOptions& opt) {
+  std::vector<uint8_t> pack;
+  std::string err;
+  std::vector<std::string> names;
+  if (!read_whole_file(pack_path, uint64_t(PACK_MAX_FILE_SIZE), pack, err)) {
+    std::fprintf(stderr, "embed: %s\n", err.c_str());
+    return 1;
+  }
+  if (!entry_names(pack_path, pack, names)) return 1;
+  const std::string h_path = header_path(out_path);
+  if (file_name(h_path).find_first_of(std::string("\"\\\0", 3)) != std::string::npos ||
+      std::any_of(h_path.begin(), h_path.end(), [](unsigned char c) { return c < 0x20; })) {
+    std::fprintf(stderr, "embed: %s: OUT.c's file name must not hold quotes, backslashes or control bytes\n",
+                 out_path.c_str());
+    return 1;
+  }
+  if (writes_over(pack_path, out_path) || writes_over(pack_path, h_path)) return 1;
+  const std::string symbol = opt.symbol.empty() ? embed_symbol_from_path(out_path) : opt.symbol;
+  OutputFile c_out, h_out;
+  if (!open_output(c_out, out_path) || !open_output(h_out, h_path)) return 1;
+  h_out.write(text(header_text(symbol, file_name(pack_path), pack.size(), names)));
+  c_out.write(text(source_head(symbol, file_name(h_path), pack.size(), opt.align, opt.section)));
+  write_bytes(c_out, pack);
+  c_out.write(text("};\nconst uint32_t " + symbol + "_size = " + std::to_string(pack.size()) + ";\n"));
+  if (!commit_output(c_out, out_path) || !commit_output(h_out, h_path)) return 1;
+  std::printf("%s: %zu bytes, %zu entries, symbol %s\n", out_path.c_str(), pack.size(), names.size(),
+              symbol.c_str());
+  return 0;
+}
