@@ -5,7 +5,8 @@
 #   morvane-dev  (component dev): <morvane/tile.h>, <morvane/pack.h>,
 #                <morvane/tile.hpp>, libmorvane_tile.a, the pkg-config module
 #                morvane-tile, the CMake package morvane (target
-#                morvane::tile), format.md and firmware.md
+#                morvane::tile, function morvane_add_pack), format.md,
+#                firmware.md and examples/
 # Both carry the copyright file and the changelog (packaging/), as Debian's
 # policy asks of every package; docs/packaging.md tells the rest.
 include(CMakePackageConfigHelpers)
@@ -44,11 +45,14 @@ if(NOT MORVANE_CHANGELOG_TOP MATCHES "^morvane \\(${MORVANE_VERSION_STRING}\\) "
                       "not with an entry for ${MORVANE_VERSION_STRING}")
 endif()
 
-install(TARGETS morvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
-# The companion executable, unless the build leaves it out.
+# Both executables, exported as morvane::morvane and morvane::morvane-tool
+# for morvane_add_pack (morvaneTools.cmake, with the runtime package, which
+# holds them); morvane-tool unless the build leaves it out.
+install(TARGETS morvane EXPORT morvaneTools RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 if(TARGET morvane-tool)
-  install(TARGETS morvane-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+  install(TARGETS morvane-tool EXPORT morvaneTools RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 endif()
+install(EXPORT morvaneTools NAMESPACE morvane:: DESTINATION ${MORVANE_CMAKE_DIR} COMPONENT runtime)
 if(MORVANE_GZIP)
   install(FILES ${MORVANE_GZ_DIR}/morvane.1.gz ${MORVANE_GZ_DIR}/morvane-tool.1.gz
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
@@ -74,7 +78,12 @@ configure_package_config_file(cmake/morvaneConfig.cmake.in ${PROJECT_BINARY_DIR}
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/morvaneConfigVersion.cmake
                                  VERSION ${MORVANE_VERSION_STRING} COMPATIBILITY SameMajorVersion)
 install(FILES ${PROJECT_BINARY_DIR}/morvaneConfig.cmake ${PROJECT_BINARY_DIR}/morvaneConfigVersion.cmake
+              cmake/morvane_add_pack.cmake
         DESTINATION ${MORVANE_CMAKE_DIR} COMPONENT dev)
+# The same package in the build tree (morvane_DIR=<build>), for the tests.
+export(EXPORT morvaneTargets NAMESPACE morvane:: FILE ${PROJECT_BINARY_DIR}/morvaneTargets.cmake)
+export(EXPORT morvaneTools NAMESPACE morvane:: FILE ${PROJECT_BINARY_DIR}/morvaneTools.cmake)
+configure_file(cmake/morvane_add_pack.cmake ${PROJECT_BINARY_DIR}/morvane_add_pack.cmake COPYONLY)
 
 # The .pc file finds the prefix from its own place, so the tree works under
 # any prefix given to `cmake --install --prefix`.

@@ -64,3 +64,47 @@ echo "decoding code (.text), Cortex-M4 Thumb-2, -Os, LZ4 excluded: $text bytes (
   "read-only data $rodata bytes; RAM $bss bytes"
 [ "$text" -le 4096 ] || { echo "cross test: the decoding code is above 4096 bytes"; exit 1; }
 echo "cross stage: $(($(date +%s) - start)) s"
+
+# ---- Bare metal: examples/firmware under qemu-system-arm --------------------
+# The example firmware (morvane by add_subdirectory, device-only; its packs
+# by morvane_add_pack, made by this machine's morvane and morvane-tool from
+# build/) for a Cortex-M4 (mps2-an386) and a Cortex-M0 (microbit), each in
+# the default and the size-first (MORVANE_TILE_SMALL=1) build, run under
+# qemu-system-arm: it draws and checks regions of every entry and ends
+# through semihosting with its result. Prints the decoder's code size from
+# each linked program's map: the .text of libmorvane_tile.a's objects that
+# -Wl,--gc-sections kept (-Os -ffunction-sections), LZ4's decoder
+# (libmorvane_lz4.a), the C library and libgcc not counted.
+bare_start=$(date +%s)
+echo "== arm-none-eabi, bare metal: examples/firmware under qemu-system-arm"
+sh scripts/setup.sh qemu-system-arm gcc-arm-none-eabi libnewlib-arm-none-eabi dpkg-dev
+lz4_src=$(sh scripts/lz4_source.sh)
+[ -f build/build.ninja ] || cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc)" --target morvane morvane-tool >/dev/null
+# The .text input sections of libmorvane_tile.a in a GNU ld map, summed.
+decoder_text() {
+  awk 'function hex(s,  n, i) { n = 0; s = tolower(substr(s, 3))
+         for (i = 1; i <= length(s); i++) n = n * 16 + index("0123456789abcdef", substr(s, i, 1)) - 1
+         return n }
+       /^Linker script and memory map/ { on = 1 }
+       on && /^ \.text/ { if (NF < 4) { getline rest; $0 = $0 " " rest }
+                          if ($4 ~ /libmorvane_tile\.a\(/) n += hex($3) }
+       END { print n + 0 }' "$1"
+}
+for variant in "m4 cortex-m4 mps2-an386" "m4-small cortex-m4 mps2-an386 -DMORVANE_TILE_SMALL=1" \
+  "m0 cortex-m0 microbit" "m0-small cortex-m0 microbit -DMORVANE_TILE_SMALL=1"; do
+  # shellcheck disable=SC2086
+  set -- $variant
+  out=build-fw-$1
+  rm -rf "$out"
+  cmake -S examples/firmware -B "$out" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$(pwd)/cmake/arm-none-eabi.cmake" \
+    -DMORVANE_ARM_CPU="$2" -DCMAKE_C_FLAGS="${4:-}" -DMORVANE_LZ4_SOURCE="$lz4_src" \
+    -DMORVANE_HOST_TOOLS_DIR="$(pwd)/build" >/dev/null
+  cmake --build "$out" -j "$(nproc)" >"$out.log" 2>&1 || { cat "$out.log"; echo "cross test: $out failed to build"; exit 1; }
+  result=$(timeout 60 qemu-system-arm -M "$3" -nographic -monitor none -semihosting-config enable=on,target=native \
+    -kernel "$out/firmware.elf" 2>&1) || { echo "$result"; echo "cross test: the $1 firmware failed under qemu -M $3"; exit 1; }
+  echo "$1 ($2${4:+, $4}): $result"
+  echo "$1: decoder .text $(decoder_text "$out/firmware.map") bytes; program $(arm-none-eabi-size "$out/firmware.elf" |
+    awk 'NR == 2 { print $1 " bytes of flash, " $3 " of RAM" }')"
+done
+echo "bare-metal stage: $(($(date +%s) - bare_start)) s"

@@ -14,6 +14,7 @@
 #include "support/run_tool.h"
 #include "tool/export_formats.h"
 #include "tool/image_files.h"
+#include "tool/tool_embed.h"
 
 namespace {
 
@@ -511,6 +512,43 @@ TEST(ToolExportTest, FormatsFromTheManifest) {
       EXPECT_EQ(formats[i].format->name, own && *rows[i].format != '\0' ? rows[i].format : rows[i].fallback) << i;
       EXPECT_EQ(formats[i].assumed, !own) << i;
     }
+  }
+}
+
+// embed's index macros: one table of names in pack order and what follows
+// "SYMBOL_" for each; and the symbols made from OUT's file name.
+TEST(ToolEmbedTest, NameRule) {
+  struct Case {
+    std::vector<std::string> names, ids;
+  };
+  const Case cases[] = {
+      {{"logo", "bg_grad", "Icon2"}, {"logo", "bg_grad", "Icon2"}},
+      {{"a-b", "a.b", "a b"}, {"a_b", "a_b_1", "a_b_2"}},             // collisions: the later ones
+      {{"x", "x_1", "x"}, {"x", "x_1", "x_2"}},                       // a suffix that is a name
+      {{"y", "y_2", "y"}, {"y", "y_2", "y_2_2"}},                     // taken again: once more
+      {{"", "--", "0"}, {"0", "1", "0_2"}},                           // empty: the index
+      {{"\xff\xfe" "ab", "\xc3\xa9t\xc3\xa9", "_k_"}, {"ab", "t", "k"}},  // non-UTF-8, UTF-8, edges
+      {{"size", "9lives"}, {"size_0", "9lives"}},                     // SYMBOL_size is the length
+  };
+  for (const Case& c : cases) EXPECT_EQ(embed_entry_ids(c.names), c.ids) << c.names[0];
+  const std::pair<std::string, std::string> symbols[] = {
+      {"out/icons.c", "icons"}, {"my-pack.v2.c", "my_pack_v2"}, {"3d.c", "pack_3d"}, {"dir/.c", "_c"},
+      {"plain", "plain"},
+  };
+  for (const auto& [path, symbol] : symbols) EXPECT_EQ(embed_symbol_from_path(path), symbol) << path;
+}
+
+// embed never writes over its pack, by either output's name or a link.
+TEST(ToolEmbedTest, RefusesToWriteOverThePack) {
+  TempDir dir;
+  const std::string pack = std::string(MORVANE_SAMPLES) + "/demo.pack";
+  ASSERT_TRUE(write_file(dir.file("p.h"), read_file(pack)));
+  for (const std::string& out : {dir.file("p.c"), dir.file("p")}) {
+    ToolOut r = tool(dir, {"embed", dir.file("p.h"), out});
+    EXPECT_EQ(r.status, 1) << out;
+    EXPECT_EQ(r.err, "embed: " + dir.file("p.h") + " is the pack; refusing to overwrite it\n");
+    EXPECT_EQ(read_file(dir.file("p.h")), read_file(pack));
+    EXPECT_FALSE(file_exists(dir.file("p.c")));
   }
 }
 
