@@ -25,6 +25,12 @@ target_include_directories(morvane_tile
   PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
   PRIVATE ${PROJECT_SOURCE_DIR}/src)
 set_target_properties(morvane_tile PROPERTIES EXPORT_NAME tile)
+# A section per function: a program linked with --gc-sections keeps only the
+# calls it makes.
+if(CMAKE_C_COMPILER_ID MATCHES "GNU|Clang")
+  set(MORVANE_DEVICE_SECTIONS -ffunction-sections -fdata-sections)
+endif()
+target_compile_options(morvane_tile PRIVATE ${MORVANE_DEVICE_SECTIONS})
 add_library(morvane::tile ALIAS morvane_tile)
 
 # LZ4: the project's target (its install is the project's business), else
@@ -43,6 +49,9 @@ if(NOT MORVANE_LZ4_TARGET)
                         "-DMORVANE_LZ4_SOURCE=<folder holding lz4.c and lz4.h>")
   endif()
   add_library(morvane_lz4 STATIC ${MORVANE_LZ4_SOURCE}/lz4.c)
+  # Without LZ4's calls that allocate: nothing of it needs a heap.
+  target_compile_definitions(morvane_lz4 PRIVATE LZ4_STATIC_LINKING_ONLY_DISABLE_MEMORY_ALLOCATION)
+  target_compile_options(morvane_lz4 PRIVATE ${MORVANE_DEVICE_SECTIONS})
   target_include_directories(morvane_lz4 PUBLIC $<BUILD_INTERFACE:${MORVANE_LZ4_SOURCE}>)
   target_link_libraries(morvane_tile PUBLIC morvane_lz4)
   set_target_properties(morvane_lz4 PROPERTIES EXPORT_NAME lz4)

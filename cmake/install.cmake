@@ -64,6 +64,9 @@ install(FILES README.md docs/tool.md docs/manifest.md packaging/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
 install(FILES docs/format.md docs/firmware.md packaging/copyright
         DESTINATION ${MORVANE_DEV_DOCDIR} COMPONENT dev)
+# The examples firmware.md names, and the toolchain file of its device build.
+install(DIRECTORY examples/ DESTINATION ${MORVANE_DEV_DOCDIR}/examples COMPONENT dev)
+install(FILES cmake/arm-none-eabi.cmake DESTINATION ${MORVANE_CMAKE_DIR} COMPONENT dev)
 
 install(TARGETS morvane_tile EXPORT morvaneTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)

@@ -107,4 +107,26 @@ for variant in "m4 cortex-m4 mps2-an386" "m4-small cortex-m4 mps2-an386 -DMORVAN
   echo "$1: decoder .text $(decoder_text "$out/firmware.map") bytes; program $(arm-none-eabi-size "$out/firmware.elf" |
     awk 'NR == 2 { print $1 " bytes of flash, " $3 " of RAM" }')"
 done
+# The device build alone: without LZ4's sources configure stops and says so;
+# installed, its pkg-config module names nothing of the host's, and the
+# example builds and runs against its CMake package (find_package).
+out=build-fw-install
+rm -rf "$out"
+tc="-DCMAKE_TOOLCHAIN_FILE=$(pwd)/cmake/arm-none-eabi.cmake"
+if cmake -S . -B "$out" -G Ninja "$tc" >"$out.log" 2>&1 || ! grep -q "MORVANE_LZ4_SOURCE=<folder" "$out.log"; then
+  cat "$out.log"
+  echo "cross test: a device build without LZ4 did not stop with its message"
+  exit 1
+fi
+cmake -S . -B "$out" -G Ninja "$tc" -DMORVANE_LZ4_SOURCE="$lz4_src" >/dev/null
+cmake --build "$out" >/dev/null
+cmake --install "$out" --prefix "$out/prefix" >/dev/null
+pc=$(PKG_CONFIG_LIBDIR="$out/prefix/lib/pkgconfig" pkg-config --cflags --libs morvane-tile)
+case "$pc" in *-I/usr/* | *-L/usr/*) echo "cross test: the device build's pkg-config gives host paths: $pc"; exit 1 ;; esac
+cmake -S examples/firmware -B "$out/fw" -G Ninja "$tc" -DMORVANE_SOURCE=/nonexistent \
+  -Dmorvane_DIR="$(pwd)/$out/prefix/lib/cmake/morvane" -DMORVANE_HOST_TOOLS_DIR="$(pwd)/build" >/dev/null
+cmake --build "$out/fw" >"$out.log" 2>&1 || { cat "$out.log"; echo "cross test: the example against the installed device build failed to build"; exit 1; }
+timeout 60 qemu-system-arm -M mps2-an386 -nographic -monitor none -semihosting-config enable=on,target=native \
+  -kernel "$out/fw/firmware.elf" >/dev/null 2>&1 || { echo "cross test: the example against the installed device build failed"; exit 1; }
+echo "device build installed: $(cd "$out/prefix" && find . -type f | sort | tr '\n' ' ')"
 echo "bare-metal stage: $(($(date +%s) - bare_start)) s"

@@ -24,6 +24,14 @@ for f in share/man/man1/morvane.1.gz include/morvane/tile.h include/morvane/pack
   share/doc/morvane-dev/format.md share/doc/morvane-dev/firmware.md; do
   [ -f "$prefix/$f" ] || fail "no $f"
 done
+# The developers' documents link only to what is installed beside them, and
+# the examples they name are there.
+for f in examples/decode_region.c examples/cmake_consumer/CMakeLists.txt examples/firmware/CMakeLists.txt \
+  examples/firmware/pictures/lz4.json; do
+  [ -f "$prefix/share/doc/morvane-dev/$f" ] || fail "no share/doc/morvane-dev/$f"
+done
+sh scripts/check_links.sh "$prefix"/share/doc/morvane-dev/*.md >/dev/null ||
+  fail "$(sh scripts/check_links.sh "$prefix"/share/doc/morvane-dev/*.md)"
 # The installed man pages are compressed and render.
 for page in "$prefix"/share/man/man1/*.1.gz; do
   MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q "^SEE ALSO" || fail "man -l $page renders no SEE ALSO"
@@ -81,6 +89,7 @@ cmake -S examples/cmake_consumer -B "$tmp/consumer" -G Ninja -DCMAKE_BUILD_TYPE=
 cmake --build "$tmp/consumer" >/dev/null
 "$tmp/consumer/tile_consumer" >/dev/null || fail "tile_consumer failed"
 "$tmp/consumer/decode_region" >/dev/null || fail "decode_region built with CMake failed"
+"$tmp/consumer/embedded_pack" >/dev/null || fail "embedded_pack (morvane_add_pack) failed"
 
 # The packages: their files, their dependencies, and the tool they hold.
 deb=$(ls "$build"/morvane_*.deb)
