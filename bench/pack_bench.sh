@@ -172,3 +172,26 @@ for k in lz4 rle; do
   set -- $(measure "" "$exe" -d "$work/$k.packz" "$work/$k.out")
   echo "tiled $k: morvane ${1}s (peak RSS ${3} KiB), bare $(bare untiled "$work/$k.packz")s"
 done
+
+echo "== embed"
+# A pack of four entries of 2048 x 2047 random pixels of 4 bytes (64 MiB),
+# written as C source.
+python3 - "$work/big.pack" <<'PY'
+import os, struct, sys
+n, payload = 4, 2048 * 2047 * 4
+head = b"RES\x19" + struct.pack("<H", n) + bytes(10)
+# offset, len bits 0-15, type, name, len bits 16-23
+table = b"".join(struct.pack("<IHB8sB", 16 + 16 * n + i * (4 + payload), (4 + payload) & 0xFFFF, 11,
+                             b"big%d" % i, (4 + payload) >> 16) for i in range(n))
+with open(sys.argv[1], "wb") as f:
+    f.write(head + table)
+    for i in range(n):
+        f.write(struct.pack("<HH", 2048, 2047) + os.urandom(payload))
+PY
+set -- $(measure "" build-bench/morvane-tool embed "$work/big.pack" "$work/big.c")
+in_bytes=$(stat -c %s "$work/big.pack")
+mbs() { python3 -c "import sys; print(f'{int(sys.argv[1]) / float(sys.argv[2]) / 1e6:.0f}' if float(sys.argv[2]) else 'n/a')" "$@"; }
+# The wall time includes writing the C to disk and syncing it (the output is
+# committed as every output is); the CPU time is the tool's own work.
+echo "embed: $in_bytes bytes of pack to $(stat -c %s "$work/big.c") bytes of C in ${1}s, CPU ${2}s" \
+     "(peak RSS ${3} KiB): $(mbs "$in_bytes" "$1") MB/s of pack, $(mbs "$in_bytes" "$2") MB/s of CPU"

@@ -95,22 +95,30 @@ std::string source_head(const std::string& symbol, const std::string& header, si
          "const uint8_t " + symbol + "[" + std::to_string(size) + "] = {\n";
 }
 
-// The bytes as "0xHH," sixteen a line, through a table into one buffer:
-// printf per byte would be twenty times slower.
+// The bytes in decimal ("82,"), sixteen a line: 3.6 characters a byte on
+// average against 5 for "0x52,", which the disk and the compiler feel on a
+// large pack. Through a table into one buffer: printf per byte would be
+// twenty times slower.
 void write_bytes(OutputFile& out, const std::vector<uint8_t>& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  char table[256][5];
+  char table[256][4];
+  uint8_t length[256];
   for (int b = 0; b < 256; ++b) {
-    const char t[5] = {'0', 'x', digits[b >> 4], digits[b & 15], ','};
-    std::memcpy(table[b], t, 5);
+    char t[4] = {0, 0, 0, 0};
+    const int n = std::snprintf(t, sizeof t, "%d", b);
+    t[n] = ',';
+    std::memcpy(table[b], t, 4);
+    length[b] = static_cast<uint8_t>(n + 1);
   }
-  constexpr size_t kLines = 16384;  // per write: 1.3 MiB
-  std::vector<uint8_t> buf(kLines * (16 * 5 + 1));
+  constexpr size_t kLines = 16384;  // per write: at most 1 MiB
+  std::vector<uint8_t> buf(kLines * (16 * 4 + 1) + 4);  // + 4: a whole entry copied at the end
   for (size_t i = 0; i < bytes.size();) {
     uint8_t* p = buf.data();
     for (size_t line = 0; line < kLines && i < bytes.size(); ++line) {
       const size_t end = std::min(bytes.size(), i + 16);
-      for (; i < end; ++i, p += 5) std::memcpy(p, table[bytes[i]], 5);
+      for (; i < end; ++i) {
+        std::memcpy(p, table[bytes[i]], 4);
+        p += length[bytes[i]];
+      }
       *p++ = '\n';
     }
     out.write({buf.data(), static_cast<size_t>(p - buf.data())});
