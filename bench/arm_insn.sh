@@ -11,10 +11,10 @@
 # IMAGES is a corpus folder (manifest.json + raw/, as ../shared/corpus
 # builds it) or a resource pack, whose raw image entries are used; without
 # it, samples/demo.pack. Pixels are coded on the host by the project's
-# encoders; the decoders and their callers are built with
-# arm-linux-gnueabihf-g++ -O2 -mthumb (Debian's armhf liblz4, statically
-# linked) and run under qemu-arm with bench/insn_plugin.c counting every
-# guest instruction. Each count is a run that decodes once less a run that
+# encoders; the decoders (C, arm-linux-gnueabihf-gcc) and their callers
+# (C++, arm-linux-gnueabihf-g++) are built with -O2 -mthumb (Debian's armhf
+# liblz4, statically linked) and run under qemu-arm with bench/insn_plugin.c
+# counting every guest instruction. Each count is a run that decodes once less a run that
 # loads the same data and decodes nothing, so it holds the decoding alone;
 # the counts are exact and the same on every run.
 # Installs what it needs when it is missing (Debian, as root). Keeps its
@@ -36,12 +36,25 @@ ln -s /usr/include/lz4.h "$out/include/lz4.h"
 ln -s /usr/include/lz4hc.h "$out/include/lz4hc.h"
 
 # ---- Builds -----------------------------------------------------------------
+# The decoding side is C (src/tile/*.c), the encoder and this program C++.
+# MORVANE_INSN_SMALL=1 builds the decoders' size-first paths
+# (-DMORVANE_TILE_SMALL=1).
+cdefs=""
+[ "${MORVANE_INSN_SMALL:-0}" = 1 ] && cdefs="-DMORVANE_TILE_SMALL=1"
 src="bench/arm_insn.cpp $(ls src/tile/*.cpp)"
+mkdir -p "$out/host" "$out/arm"
+for f in src/tile/*.c; do
+  o=$(basename "$f" .c).o
+  # shellcheck disable=SC2086
+  gcc -std=c99 -O2 $cdefs -Isrc -Iinclude -c "$f" -o "$out/host/$o"
+  # shellcheck disable=SC2086
+  arm-linux-gnueabihf-gcc -std=c99 -O2 -mthumb $cdefs -Isrc -Iinclude -I"$out/include" -c "$f" -o "$out/arm/$o"
+done
 # shellcheck disable=SC2086
-g++ -std=c++20 -O2 -Isrc -Iinclude -o "$out/arm_insn_host" $src -llz4
+g++ -std=c++20 -O2 -Isrc -Iinclude -o "$out/arm_insn_host" $src "$out"/host/*.o -llz4
 # shellcheck disable=SC2086
 arm-linux-gnueabihf-g++ -std=c++20 -O2 -mthumb -static -Isrc -Iinclude -I"$out/include" \
-  -o "$out/arm_insn" $src -L/usr/lib/arm-linux-gnueabihf -llz4
+  -o "$out/arm_insn" $src "$out"/arm/*.o -L/usr/lib/arm-linux-gnueabihf -llz4
 cc -std=c99 -O2 -shared -fPIC -Wall -Wextra -o "$out/libinsn.so" bench/insn_plugin.c
 
 # ---- The images: "bpp width height offset file" per line ----------------------
@@ -90,7 +103,7 @@ ratio() { python3 -c 'import sys; print(f"{float(sys.argv[1]) / float(sys.argv[2
 # pixel bytes of a case file, from the prep table
 bytes_of() { awk -v f="$(basename "$1")" '$1 == f { print $3 }' "$out/prep.txt"; }
 
-echo "== 32-bit ARM (Thumb-2, -O2): instructions per decoded byte"
+echo "== 32-bit ARM (Thumb-2, -O2${cdefs:+, $cdefs}): instructions per decoded byte"
 echo "per tile                 run-length     LZ4   ratio   bytes/packet"
 for bpp in 1 2 3 4; do
   for side in 32 64; do

@@ -35,6 +35,16 @@
  *
  * Lengths and counts are signed 32-bit; a negative length counts as 0, and a
  * null pointer as a buffer of 0 bytes.
+ *
+ * The decoding side is C99 (the .c files of the library's src/tile) and
+ * links with a C compiler alone. Built with -DMORVANE_TILE_SMALL=1 (a
+ * definition for the library's own C files; programs that include this
+ * header need not see it), it takes compact code paths: the run-length
+ * decoder a byte at a time with one loop for every pixel size, rows copied
+ * by memcpy, and, on a core without a divide instruction, divisions by a
+ * short loop. Every result and every pixel of a region are the same
+ * as in the default build, which is faster: what a firmware calls to find
+ * an entry and draw a region takes under 2 KiB of Cortex-M0 code that way.
  */
 #ifndef MORVANE_TILE_H
 #define MORVANE_TILE_H

@@ -12,7 +12,9 @@
 // works in a TileDecoder, in memory its caller gives; decoders share nothing,
 // so threads decode side by side, each with its own. The calls that take no
 // decoder share one static decoder and are not reentrant.
-// Byte layouts are in docs/format.md.
+// The decoding side is C99 (tile_codec.h and the .c files, which a device
+// links alone); its calls here are thin C++ faces over it. The encoder is
+// C++. Byte layouts are in docs/format.md.
 #pragma once
 
 #include <cstddef>
@@ -20,17 +22,12 @@
 #include <span>
 
 #include "morvane/tile.h"
+#include "tile/tile_codec.h"
 
 // The largest decoded tile, the staging buffer and the static decoder's
-// tile: 1 MiB, the format's limit. A device build may define MORVANE_TILE_BUFFER_SIZE
-// smaller (the same value for the library and every file that includes this
-// header); blocks whose tiles exceed it are then refused, never overrun.
-#ifndef MORVANE_TILE_BUFFER_SIZE
-#define MORVANE_TILE_BUFFER_SIZE 1048576
-#endif
+// tile: MORVANE_TILE_BUFFER_SIZE (tile_codec.h), 1 MiB unless a device build
+// defines it smaller.
 inline constexpr uint32_t TILE_BUFFER_SIZE = MORVANE_TILE_BUFFER_SIZE;
-static_assert(TILE_BUFFER_SIZE >= 4 && TILE_BUFFER_SIZE <= (1u << 20),
-              "MORVANE_TILE_BUFFER_SIZE must hold one pixel and be at most 1 MiB");
 inline constexpr uint32_t TILE_HEADER_SIZE = 16;
 inline constexpr uint32_t TILE_REF_SIZE = 8;
 inline constexpr uint32_t TILE_MAX_COUNT = 65535;
@@ -71,7 +68,7 @@ inline constexpr int32_t TILE_ERR_REGION = -53;   // region not inside the image
 inline constexpr int32_t TILE_ERR_OUTPUT = -54;   // output smaller than the region, or stride below a row
 
 // One line of text for a result above, without a line end.
-const char* tile_error_text(int32_t code);
+inline const char* tile_error_text(int32_t code) { return morvane_tile_error_text(code); }
 
 // The 16-byte block header.
 struct TileImage {
@@ -90,9 +87,18 @@ struct TileRef {
   uint32_t len = 0;
 };
 
-TileImage read_tile_image(const uint8_t* p);         // p: TILE_HEADER_SIZE bytes
+// The header from the decoder's C form of it, morvane_tile_info.
+inline TileImage tile_image_of(const morvane_tile_info& i) {
+  return {i.magic, i.width, i.height, i.tile_width, i.tile_height, i.pixel_format, i.bytes_per_pixel, i.tile_count};
+}
+
+inline TileImage read_tile_image(const uint8_t* p) {  // p: TILE_HEADER_SIZE bytes
+  morvane_tile_info info;
+  mvt_read_header(p, &info);
+  return tile_image_of(info);
+}
 void write_tile_image(const TileImage& t, uint8_t* p);
-TileRef read_tile_ref(const uint8_t* p);             // p: TILE_REF_SIZE bytes
+TileRef read_tile_ref(const uint8_t* p);  // p: TILE_REF_SIZE bytes
 void write_tile_ref(const TileRef& r, uint8_t* p);
 
 // Bytes per pixel of a PixelFormat code 1..6; 0 for any other code.
@@ -108,8 +114,13 @@ int pixel_format_bytes(int pixel_format);
 //   TILE_ERR_MAGIC    a magic that names none of "C4ZL", "CELR", "CWAR"
 //   TILE_ERR_PAYLOAD  a "CWAR" block shorter than 16 + width x height x bpp
 // An empty image (width or height 0) may carry any tile size, zero included.
-int32_t tile_image_read(std::span<const uint8_t> block, TileImage* info,
-                        uint32_t max_tile_bytes = TILE_BUFFER_SIZE);
+inline int32_t tile_image_read(std::span<const uint8_t> block, TileImage* info,
+                               uint32_t max_tile_bytes = TILE_BUFFER_SIZE) {
+  morvane_tile_info t;
+  const int32_t rc = mvt_image_read(block.data(), block.size(), &t, max_tile_bytes);
+  *info = tile_image_of(t);
+  return rc;
+}
 
 // ---- Encoder ---------------------------------------------------------------
 
@@ -186,29 +197,17 @@ int32_t encode_rle_pixels(const uint8_t* src, uint8_t* dst, uint32_t pixel_count
 // of dst between the result and capacity may have been overwritten. A packet
 // cut by the end of the stream gives only its whole pixels. bpp outside 1..4
 // gives 0.
-int32_t decode_rle_pixels(const uint8_t* src, uint8_t* dst, int32_t src_len, int32_t capacity,
-                          int32_t bpp);
+inline int32_t decode_rle_pixels(const uint8_t* src, uint8_t* dst, int32_t src_len, int32_t capacity,
+                                 int32_t bpp) {
+  return mvt_decode_rle(src, dst, src_len, capacity, bpp);
+}
 
 // ---- Region decoder ----------------------------------------------------------
 
-// The key of the tile a decoder holds.
-struct TileCache {
-  const uint8_t* owner;   // the block the tile came from, by address
-  uint32_t owner_length;  // and by length
-  uint16_t tile_index;
-  uint16_t length_tag;    // low 16 bits of the tile's stored length
-  uint16_t valid;
-  uint16_t use_count;     // 1 at fill, +1 per hit
-};
-
-// A decoder (<morvane/tile.h> has it as an opaque type): the key, and the
-// room for one decoded tile, max_tile_bytes bytes from TILE_DECODER_HEAD on.
-struct morvane_tile_decoder {
-  TileCache slot;
-  uint32_t max_tile_bytes;
-};
-using TileDecoder = morvane_tile_decoder;
-inline constexpr size_t TILE_DECODER_HEAD = (sizeof(TileDecoder) + 7) & ~size_t{7};
+// A decoder (<morvane/tile.h> has it as an opaque type) is a TileDecoder
+// (tile_codec.h): the key of the tile it holds (a TileCache), and the room
+// for one decoded tile, max_tile_bytes bytes from TILE_DECODER_HEAD on.
+inline constexpr size_t TILE_DECODER_HEAD = MVT_DECODER_HEAD;
 static_assert(TILE_DECODER_HEAD <= 32, "MORVANE_TILE_DECODER_SIZE counts 32 bytes of head");
 inline uint8_t* tile_decoder_pixels(TileDecoder* dec) { return reinterpret_cast<uint8_t*>(dec) + TILE_DECODER_HEAD; }
 
@@ -232,23 +231,33 @@ inline int32_t decode_tile_region(TileDecoder* dec, std::span<const uint8_t> blo
 // The region with rows of w pixels packed, through the one static decoder,
 // whose tiles may have TILE_BUFFER_SIZE bytes: morvane_decode_tile_region.
 // Not reentrant.
-int32_t decode_tile_region(std::span<const uint8_t> block, std::span<uint8_t> out, int32_t x,
-                           int32_t y, int32_t w, int32_t h);
+inline int32_t decode_tile_region(std::span<const uint8_t> block, std::span<uint8_t> out, int32_t x,
+                                  int32_t y, int32_t w, int32_t h) {
+  constexpr size_t kMax = 0x7FFFFFFF;
+  return morvane_decode_tile_region(block.data(), out.data(), int32_t(block.size() < kMax ? block.size() : kMax),
+                                    int32_t(out.size() < kMax ? out.size() : kMax), x, y, w, h);
+}
 // Gives up the static decoder's tile if it came from `block`. Call it before
 // the memory of a decoded block is released or reused, so that a later block
 // at the same address is never served the earlier block's pixels.
-void tile_cache_forget(const uint8_t* block);
+inline void tile_cache_forget(const uint8_t* block) { morvane_tile_cache_forget(block); }
 // The static decoder's key, for inspection; nullptr until its first use.
-const TileCache* tile_cache_slot();
+inline const TileCache* tile_cache_slot() { return mvt_shared_slot(); }
 
 // The decoder's slot claimed for tile `index` of `block`: still valid on a
 // hit (use_count + 1), invalid on a miss (a miss on another tile clears valid
 // alone and keeps the other fields).
-TileCache* tile_cache_lookup(TileDecoder* dec, std::span<const uint8_t> block, uint16_t index);
-uint16_t tile_cache_is_valid(const TileCache* slot);
+inline TileCache* tile_cache_lookup(TileDecoder* dec, std::span<const uint8_t> block, uint16_t index) {
+  return mvt_cache_lookup(dec, block.data(), block.size(), index);
+}
+// The slot's valid field; 0 for no slot.
+inline uint16_t tile_cache_is_valid(const TileCache* slot) { return slot != nullptr ? slot->valid : 0; }
 // Records the tile just decoded into the decoder's pixels: 0, or
 // TILE_ERR_NO_SLOT for no slot.
-int32_t tile_cache_fill(TileCache* slot, std::span<const uint8_t> block, uint16_t index, uint16_t length_tag);
+inline int32_t tile_cache_fill(TileCache* slot, std::span<const uint8_t> block, uint16_t index,
+                               uint16_t length_tag) {
+  return mvt_cache_fill(slot, block.data(), block.size(), index, length_tag);
+}
 
 // ---- LZ4 block helpers --------------------------------------------------------
 

@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: MIT
+/* The decoding side's own C99 interface: what the .c files of src/tile share
+   among themselves, and what tile_image.h builds the library's C++ names on.
+   Not installed. Internal functions are named mvt_ so that nothing of the
+   library takes a name a firmware might use.
+
+   Compiled with -DMORVANE_TILE_SMALL=1, the decoders take their compact
+   paths (see <morvane/tile.h>); the results are the same. */
+#ifndef MORVANE_TILE_CODEC_H
+#define MORVANE_TILE_CODEC_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "morvane/tile.h"
+
+/* The largest decoded tile, the encoder's staging buffer and the static
+   decoder's tile: 1 MiB, the format's limit. A device build may define
+   MORVANE_TILE_BUFFER_SIZE smaller (the same value for the library and every
+   file that includes this header); blocks whose tiles exceed it are then
+   refused, never overrun. */
+#ifndef MORVANE_TILE_BUFFER_SIZE
+#define MORVANE_TILE_BUFFER_SIZE 1048576
+#endif
+#if MORVANE_TILE_BUFFER_SIZE < 4 || MORVANE_TILE_BUFFER_SIZE > 1048576
+#error "MORVANE_TILE_BUFFER_SIZE must hold one pixel and be at most 1 MiB"
+#endif
+
+#define MVT_HEADER_SIZE 16u      /* the block header */
+#define MVT_REF_SIZE 8u          /* one TileRef: offset u32, len u32 */
+#define MVT_MAX_TILE_BYTES 1048576u /* the largest tile any decoder takes */
+
+/* Compiler hints; other compilers go without them. */
+#if defined(__GNUC__)
+#define MVT_ALWAYS_INLINE __attribute__((always_inline)) inline
+#define MVT_ASSUME_ALIGNED4(p) __builtin_assume_aligned((p), 4)
+#else
+#define MVT_ALWAYS_INLINE inline
+#define MVT_ASSUME_ALIGNED4(p) (p)
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Unsigned division, d above 0. A size-first build for a core without a
+   divide instruction (Cortex-M0/M0+/M23) takes a loop of a few dozen bytes
+   rather than the compiler's library routine of a few hundred; the few
+   divisions a request makes cost little either way. */
+#if MORVANE_TILE_SMALL && defined(__thumb__) && !defined(__ARM_FEATURE_IDIV)
+uint32_t mvt_udiv(uint32_t n, uint32_t d);
+#define MVT_DIV(n, d) mvt_udiv((n), (d))
+#else
+#define MVT_DIV(n, d) ((n) / (d))
+#endif
+
+/* The key of the tile a decoder holds. */
+typedef struct TileCache {
+  const uint8_t *owner;  /* the block the tile came from, by address */
+  uint32_t owner_length; /* and by length */
+  uint16_t tile_index;
+  uint16_t length_tag; /* low 16 bits of the tile's stored length */
+  uint16_t valid;
+  uint16_t use_count; /* 1 at fill, +1 per hit */
+} TileCache;
+
+/* A decoder (<morvane/tile.h> has it as an opaque type): the key, and the
+   room for one decoded tile, max_tile_bytes bytes from MVT_DECODER_HEAD on. */
+struct morvane_tile_decoder {
+  TileCache slot;
+  uint32_t max_tile_bytes;
+};
+typedef struct morvane_tile_decoder TileDecoder;
+#define MVT_DECODER_HEAD ((sizeof(TileDecoder) + 7) & ~(size_t)7)
+
+/* The header of the 16 bytes at p, unchecked. */
+void mvt_read_header(const uint8_t *p, morvane_tile_info *info);
+
+/* Reads the header of the len bytes at block into *info with the checks
+   morvane_tile_decode makes before it decodes anything: 0, or (with *info
+   zeroed) MORVANE_TILE_ERR_HEADER, _MAGIC or _PAYLOAD; tiles may decode to
+   at most max_tile_bytes bytes. tile_image.h tells the rules. */
+int32_t mvt_image_read(const uint8_t *block, size_t len, morvane_tile_info *info, uint32_t max_tile_bytes);
+
+/* The run-length decoder with the results of decode_rle_pixels
+   (tile_image.h); src is not null. */
+int32_t mvt_decode_rle(const uint8_t *src, uint8_t *dst, int32_t src_len, int32_t capacity, int32_t bpp);
+/* The same for dst not null, src_len and capacity above 0 and bpp 1 to 4:
+   the part a region decoder calls. */
+int32_t mvt_rle_expand(const uint8_t *src, uint8_t *dst, size_t src_len, size_t capacity, uint32_t bpp);
+
+/* The decoder's slot claimed for tile `index` of the block: still valid on
+   a hit (use_count + 1), invalid on a miss (a miss on another tile clears
+   valid alone and keeps the other fields). */
+TileCache *mvt_cache_lookup(TileDecoder *dec, const uint8_t *block, size_t len, uint16_t index);
+/* Records the tile just decoded into the decoder's pixels: 0, or
+   MORVANE_TILE_ERR_NO_SLOT for no slot. */
+int32_t mvt_cache_fill(TileCache *slot, const uint8_t *block, size_t len, uint16_t index, uint16_t length_tag);
+
+/* The static decoder's key; NULL until its first use. */
+const TileCache *mvt_shared_slot(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* MORVANE_TILE_CODEC_H */
