@@ -110,10 +110,11 @@ for variant in "m4 cortex-m4 mps2-an386" "m4-small cortex-m4 mps2-an386 -DMORVAN
   set -- $variant
   out=build-fw-$1
   rm -rf "$out"
+  mkdir -p "$out"
   cmake -S examples/firmware -B "$out" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$(pwd)/cmake/arm-none-eabi.cmake" \
     -DMORVANE_ARM_CPU="$2" -DCMAKE_C_FLAGS="${4:-}" -DMORVANE_LZ4_SOURCE="$lz4_src" \
     -DMORVANE_HOST_TOOLS_DIR="$(pwd)/build" >/dev/null
-  cmake --build "$out" -j "$(nproc)" >"$out.log" 2>&1 || { cat "$out.log"; echo "cross test: $out failed to build"; exit 1; }
+  cmake --build "$out" -j "$(nproc)" >"$out/cross.log" 2>&1 || { cat "$out/cross.log"; echo "cross test: $out failed to build"; exit 1; }
   result=$(timeout 60 qemu-system-arm -M "$3" -nographic -monitor none -semihosting-config enable=on,target=native \
     -kernel "$out/firmware.elf" 2>&1) || { echo "$result"; echo "cross test: the $1 firmware failed under qemu -M $3"; exit 1; }
   echo "$1 ($2${4:+, $4}): $result"
@@ -125,9 +126,10 @@ done
 # example builds and runs against its CMake package (find_package).
 out=build-fw-install
 rm -rf "$out"
+mkdir -p "$out"
 tc="-DCMAKE_TOOLCHAIN_FILE=$(pwd)/cmake/arm-none-eabi.cmake"
-if cmake -S . -B "$out" -G Ninja "$tc" >"$out.log" 2>&1 || ! grep -q "MORVANE_LZ4_SOURCE=<folder" "$out.log"; then
-  cat "$out.log"
+if cmake -S . -B "$out" -G Ninja "$tc" >"$out/cross.log" 2>&1 || ! grep -q "MORVANE_LZ4_SOURCE=<folder" "$out/cross.log"; then
+  cat "$out/cross.log"
   echo "cross test: a device build without LZ4 did not stop with its message"
   exit 1
 fi
@@ -138,7 +140,7 @@ pc=$(PKG_CONFIG_LIBDIR="$out/prefix/lib/pkgconfig" pkg-config --cflags --libs mo
 case "$pc" in *-I/usr/* | *-L/usr/*) echo "cross test: the device build's pkg-config gives host paths: $pc"; exit 1 ;; esac
 cmake -S examples/firmware -B "$out/fw" -G Ninja "$tc" -DMORVANE_SOURCE=/nonexistent \
   -Dmorvane_DIR="$(pwd)/$out/prefix/lib/cmake/morvane" -DMORVANE_HOST_TOOLS_DIR="$(pwd)/build" >/dev/null
-cmake --build "$out/fw" >"$out.log" 2>&1 || { cat "$out.log"; echo "cross test: the example against the installed device build failed to build"; exit 1; }
+cmake --build "$out/fw" >"$out/cross.log" 2>&1 || { cat "$out/cross.log"; echo "cross test: the example against the installed device build failed to build"; exit 1; }
 timeout 60 qemu-system-arm -M mps2-an386 -nographic -monitor none -semihosting-config enable=on,target=native \
   -kernel "$out/fw/firmware.elf" >/dev/null 2>&1 || { echo "cross test: the example against the installed device build failed"; exit 1; }
 echo "device build installed: $(cd "$out/prefix" && find . -type f | sort | tr '\n' ' ')"
