@@ -45,14 +45,11 @@ if(NOT MORVANE_CHANGELOG_TOP MATCHES "^morvane \\(${MORVANE_VERSION_STRING}\\) "
                       "not with an entry for ${MORVANE_VERSION_STRING}")
 endif()
 
-# Both executables, exported as morvane::morvane and morvane::morvane-tool
-# for morvane_add_pack (morvaneTools.cmake, with the runtime package, which
-# holds them); morvane-tool unless the build leaves it out.
-install(TARGETS morvane EXPORT morvaneTools RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+install(TARGETS morvane RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+# The companion executable, unless the build leaves it out.
 if(TARGET morvane-tool)
-  install(TARGETS morvane-tool EXPORT morvaneTools RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+  install(TARGETS morvane-tool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 endif()
-install(EXPORT morvaneTools NAMESPACE morvane:: DESTINATION ${MORVANE_CMAKE_DIR} COMPONENT runtime)
 if(MORVANE_GZIP)
   install(FILES ${MORVANE_GZ_DIR}/morvane.1.gz ${MORVANE_GZ_DIR}/morvane-tool.1.gz
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
@@ -85,7 +82,6 @@ install(FILES ${PROJECT_BINARY_DIR}/morvaneConfig.cmake ${PROJECT_BINARY_DIR}/mo
         DESTINATION ${MORVANE_CMAKE_DIR} COMPONENT dev)
 # The same package in the build tree (morvane_DIR=<build>), for the tests.
 export(EXPORT morvaneTargets NAMESPACE morvane:: FILE ${PROJECT_BINARY_DIR}/morvaneTargets.cmake)
-export(EXPORT morvaneTools NAMESPACE morvane:: FILE ${PROJECT_BINARY_DIR}/morvaneTools.cmake)
 configure_file(cmake/morvane_add_pack.cmake ${PROJECT_BINARY_DIR}/morvane_add_pack.cmake COPYONLY)
 
 # The .pc file finds the prefix from its own place, so the tree works under

@@ -17,7 +17,7 @@ fail() { echo "consumer test: $*"; exit 1; }
 
 # Pictures and their manifest: the tiled sample exported.
 "$build/morvane-tool" export "$src/samples/demo_tiled.packz" "$tmp/pictures" >/dev/null 2>&1
-cmake -S "$src/tests/embed/consumer" -B "$tmp/b" -G Ninja -Dmorvane_DIR="$build" -DPICTURES="$tmp/pictures" \
+cmake -S "$src/tests/embed/consumer" -B "$tmp/b" -G Ninja -Dmorvane_DIR="$build" -DMORVANE_HOST_TOOLS_DIR="$build" -DPICTURES="$tmp/pictures" \
   -DCMAKE_C_COMPILER="$cc" -DCMAKE_C_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
 check() {
   cmake --build "$tmp/b" >"$tmp/log" || { cat "$tmp/log"; fail "build failed"; }
