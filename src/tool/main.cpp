@@ -4,6 +4,7 @@
 // Exit status: the subcommand's 0 or 1; 2 for any usage error.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cctype>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -69,7 +70,7 @@ int main(int argc, char** argv) {
       ->check(CLI::Validator(
           [](std::string& s) {
             for (unsigned char c : s)
-              if (c <= ' ' || c > '~' || c == '"' || c == '\\') return "not a section name: " + s;
+              if (!std::isalnum(c) && c != '.' && c != '_' && c != '-') return "not a section name: " + s;
             return std::string();
           },
           "", "section name"));

@@ -87,10 +87,10 @@ std::string source_head(const std::string& symbol, const std::string& header, si
                         const std::string& section) {
   const std::string attrs =
       "aligned(" + std::to_string(align) + ")" + (section.empty() ? "" : ", section(\"" + section + "\")");
-  return "/* The pack of " + header + ", written by morvane-tool embed. */\n#include \"" + header + "\"\n\n" +
-         "/* Other compilers: IAR wants \"#pragma data_alignment = " + std::to_string(align) + "\"" +
-         (section.empty() ? "" : " and \"#pragma location = \\\"" + section + "\\\"\"") +
-         " on the line before the array; Keil armcc takes __attribute__((" + attrs + ")) as GCC does. */\n" +
+  return "/* The pack declared in " + header + ", written by morvane-tool embed. */\n#include \"" + header + "\"\n\n" +
+         "/* Other compilers: for IAR, put\n     #pragma data_alignment = " + std::to_string(align) + "\n" +
+         (section.empty() ? "" : "     #pragma location = \"" + section + "\"\n") +
+         "   on the lines before the array; Keil's compilers take the attribute as GCC does\n   (armcc with --gnu). */\n" +
          "#if defined(__GNUC__) || defined(__clang__)\n__attribute__((" + attrs + "))\n#endif\n" +
          "const uint8_t " + symbol + "[" + std::to_string(size) + "] = {\n";
 }
