@@ -23,6 +23,8 @@ check() {
   cmake --build "$tmp/b" >"$tmp/log" || { cat "$tmp/log"; fail "build failed"; }
   grep -q "morvane-tool create demo.pack" "$tmp/log" || fail "the pack was not made: $(cat "$tmp/log")"
   "$tmp/b/show_pack" "$tmp/embedded" || fail "show_pack failed"
+  objdump -h "$tmp/b/CMakeFiles/show_pack.dir/morvane_packs/demo/demo.c.o" | grep -q " \.rodata\.demo " ||
+    fail "the array is not in its SECTION"
   cmp "$tmp/embedded" "$tmp/b/morvane_packs/demo/demo.packz" || fail "the embedded bytes differ from the pack"
   ninja -C "$tmp/b" -n >"$tmp/log"
   grep -q "no work to do" "$tmp/log" || fail "an unchanged tree builds again: $(cat "$tmp/log")"
