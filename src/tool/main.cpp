@@ -4,8 +4,6 @@
 // Exit status: the subcommand's 0 or 1; 2 for any usage error.
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <cctype>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -63,27 +61,13 @@ int main(int argc, char** argv) {
   embed->add_option("OUT", out, "The C source to write; the header goes beside it as OUT.h")->required();
   embed->add_option("--symbol", embed_opt.symbol, "The array's name (default: OUT's name)")
       ->option_text("NAME")
-      ->check(CLI::Validator([](std::string& s) { return is_c_identifier(s) ? "" : "not a C identifier: " + s; },
-                             "", "C identifier"));
+      ->check(CLI::Validator(embed_symbol_error, "", "C identifier"));
   embed->add_option("--section", embed_opt.section, "The linker section to place the array in")
       ->option_text("NAME")
-      ->check(CLI::Validator(
-          [](std::string& s) {
-            for (unsigned char c : s)
-              if (!std::isalnum(c) && c != '.' && c != '_' && c != '-') return "not a section name: " + s;
-            return std::string();
-          },
-          "", "section name"));
+      ->check(CLI::Validator(embed_section_error, "", "section name"));
   embed->add_option("--align", embed_opt.align, "The array's alignment in bytes, a power of 2 (default 8)")
       ->option_text("N")
-      ->check(CLI::Validator(
-          [](std::string& s) {
-            const unsigned long n = std::strtoul(s.c_str(), nullptr, 10);
-            return s.find_first_not_of("0123456789") == std::string::npos && n >= 1 && n <= 4096 && (n & (n - 1)) == 0
-                       ? std::string()
-                       : "not a power of 2 from 1 to 4096: " + s;
-          },
-          "", "power of 2"));
+      ->check(CLI::Validator(embed_align_error, "", "power of 2"));
 
   CLI::App* report = app.add_subcommand("report", "Write a self-contained HTML page that shows every entry");
   report->add_option("PACK", pack, "The pack to show")->required();

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <span>
@@ -165,11 +166,22 @@ bool commit_output(OutputFile& f, const std::string& path) {
 
 }  // namespace
 
-bool is_c_identifier(const std::string& s) {
-  if (s.empty() || (s[0] >= '0' && s[0] <= '9')) return false;
+std::string embed_symbol_error(const std::string& s) {
+  bool ok = !s.empty() && !(s[0] >= '0' && s[0] <= '9');
+  for (unsigned char c : s) ok = ok && (is_alnum(c) || c == '_');
+  return ok ? "" : "not a C identifier: " + s;
+}
+
+std::string embed_section_error(const std::string& s) {
   for (unsigned char c : s)
-    if (!is_alnum(c) && c != '_') return false;
-  return true;
+    if (!is_alnum(c) && c != '.' && c != '_' && c != '-') return "not a section name: " + s;
+  return "";
+}
+
+std::string embed_align_error(const std::string& s) {
+  const unsigned long n = std::strtoul(s.c_str(), nullptr, 10);
+  const bool ok = s.find_first_not_of("0123456789") == std::string::npos && n >= 1 && n <= 4096 && (n & (n - 1)) == 0;
+  return ok ? "" : "not a power of 2 from 1 to 4096: " + s;
 }
 
 std::string embed_symbol_from_path(const std::string& out_path) {

@@ -11,8 +11,13 @@
 // before a name that is empty or starts with a digit.
 std::string embed_symbol_from_path(const std::string& out_path);
 
-// True for a C identifier: [A-Za-z_][A-Za-z0-9_]*.
-bool is_c_identifier(const std::string& s);
+// The checks of embed's options: empty for a good value, else the message.
+// --symbol: a C identifier, [A-Za-z_][A-Za-z0-9_]*.
+std::string embed_symbol_error(const std::string& s);
+// --section: letters, digits, '.', '_' and '-'.
+std::string embed_section_error(const std::string& s);
+// --align: a power of 2 from 1 to 4096, in decimal.
+std::string embed_align_error(const std::string& s);
 
 // What follows "SYMBOL_" in each entry's index macro, in pack order, from the
 // entries' names (the bytes before the first NUL): each run of bytes other

@@ -64,13 +64,16 @@ TEST(ToolCliTest, UsageErrorsGiveTwo) {
       {},           {"bogus"},          {"--bogus"},       {"info"},         {"info", "a", "b"},
       {"info", "--yaml", "a"},          {"verify"},        {"verify", "a", "--against"},
       {"export", "a"},                  {"create", "m"},   {"create", "m", "o", "x"},
-      {"report", "a"},                  {"report", "a", "b", "c"}};
+      {"report", "a"},                  {"report", "a", "b", "c"},
+      {"embed", "a"},                   {"embed", "a", "b.c", "--symbol", "1a"},
+      {"embed", "a", "b.c", "--section", "s*/"},                    {"embed", "a", "b.c", "--align", "3"},
+      {"embed", "a", "b.c", "--align", "8192"}};
   for (const auto& args : cases) EXPECT_EQ(tool(dir, args).status, 2) << ::testing::PrintToString(args);
 
   ToolOut v = tool(dir, {"--version"});
   EXPECT_EQ(v.status, 0);
   EXPECT_EQ(v.out, "2.00230624\n");
-  for (const char* sub : {"info", "verify", "export", "create", "report"}) {
+  for (const char* sub : {"info", "verify", "export", "create", "embed", "report"}) {
     ToolOut h = tool(dir, {sub, "--help"});
     EXPECT_EQ(h.status, 0) << sub;
     EXPECT_NE(h.out.find(std::string("morvane-tool ") + sub), std::string::npos) << h.out;
