@@ -80,7 +80,8 @@ int32_t mvt_rle_expand(const uint8_t *s, uint8_t *dst, size_t src_len, size_t ca
       from = take;
       next = bytes;
     }
-    for (i = 0; i < take; ++i) d[i] = i < from ? s[i] : d[i - from];
+    for (i = 0; i < take && i < from; ++i) d[i] = s[i];
+    for (; i < take; ++i) d[i] = d[i - from];
     d += take;
     if (next > avail) break; /* a literal cut by the end of the stream */
     s += next;
