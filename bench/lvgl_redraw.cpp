@@ -161,15 +161,18 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "lvgl_redraw: %s drew another picture\n", variant.c_str());
       return 1;
     }
-  const bool tiled = !pack.empty(), compressed = variant != "raw" && !tiled;
+  // The block the encoder wrote: tiled, or untiled when no tiling was
+  // smaller (drawn in place, as raw pixels are).
+  static const char* kForms[] = {"tiled-lz4", "tiled-rle", "untiled"};
+  const uint32_t magics[] = {MORVANE_TILE_MAGIC_LZ4, MORVANE_TILE_MAGIC_RLE, MORVANE_TILE_MAGIC_RAW};
+  const bool compressed = variant == "lvgl-rle" || variant == "lvgl-lz4";
+  const char* form = compressed ? "whole" : "raw";
+  for (int i = 0; !pack.empty() && i < 3; ++i)
+    if (std::memcmp(dsc.data, &magics[i], 4) == 0) form = kForms[i];
+  const bool tiled = std::strncmp(form, "tiled", 5) == 0;
   const size_t ram = tiled ? morvane_tile_decoder_size(tile * tile * bpp) +
                                  lv_draw_buf_width_to_stride(uint32_t(w / 2), kFormats[bpp]) * size_t(tile)
                            : compressed ? px.size() : 0;
-  static const char* kForms[] = {"tiled-lz4", "tiled-rle", "untiled"};
-  const uint32_t magics[] = {MORVANE_TILE_MAGIC_LZ4, MORVANE_TILE_MAGIC_RLE, MORVANE_TILE_MAGIC_RAW};
-  const char* form = compressed ? "whole" : "raw";
-  for (int i = 0; tiled && i < 3; ++i)
-    if (std::memcmp(dsc.data, &magics[i], 4) == 0) form = kForms[i];
   std::printf("%s %s bpp %d stored %u drawn %d ram %zu\n", variant.c_str(), form, bpp, unsigned(dsc.data_size),
               (w / 2) * (h / 2) * bpp, ram);
   return 0;

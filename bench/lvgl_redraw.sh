@@ -42,7 +42,7 @@ entries = json.load(open(os.path.join(root, "manifest.json")))
 for kind in bpp:
     mine = sorted((e for e in entries if e["kind"] == kind), key=lambda e: -e["width"] * e["height"])
     for e in mine[:2]:
-        print(e["name"], bpp[kind], e["width"], e["height"], 32, os.path.join(root, "raw", e["file"]))
+        print(e["name"], bpp[kind], e["width"], e["height"], 32, os.path.join(root, e["file"]))
 PY
 }
 

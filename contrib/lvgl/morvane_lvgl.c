@@ -170,7 +170,11 @@ static open_image *open_record(const lv_image_dsc_t *img, enum kind kind) {
   uintptr_t at;
   open_image *o;
   if (kind == KIND_TILED) {
-    if (morvane_tile_image_read(img->data, (int32_t)img->data_size, &info) < 0) return NULL;
+    int32_t rc = morvane_tile_image_read(img->data, (int32_t)img->data_size, &info);
+    if (rc < 0) {
+      LV_LOG_WARN("morvane: %s", morvane_tile_error_text(rc));
+      return NULL;
+    }
     tile_bytes = (int32_t)info.tile_width * info.tile_height * info.bytes_per_pixel;
     dec_size = morvane_tile_decoder_size(tile_bytes);
     if (dec_size == 0) {
