@@ -178,7 +178,7 @@ static open_image *open_record(const lv_image_dsc_t *img, enum kind kind) {
     tile_bytes = (int32_t)info.tile_width * info.tile_height * info.bytes_per_pixel;
     dec_size = morvane_tile_decoder_size(tile_bytes);
     if (dec_size == 0) {
-      LV_LOG_WARN("morvane: tiles of %ld bytes", (long)tile_bytes);
+      LV_LOG_WARN("morvane: tiles of %" LV_PRId32 " bytes", tile_bytes);
       return NULL;
     }
   }
@@ -205,15 +205,16 @@ static lv_draw_buf_t *decode_whole(const lv_image_dsc_t *img) {
   const uint32_t bytes = img->header.stride * img->header.h;
   lv_draw_buf_t *buf = lv_draw_buf_create(img->header.w, img->header.h, img->header.cf, img->header.stride);
   if (buf == NULL) {
-    LV_LOG_WARN("morvane: no memory for a whole image of %lu bytes", (unsigned long)bytes);
+    LV_LOG_WARN("morvane: no memory for a whole image of %" LV_PRIu32 " bytes", bytes);
     return NULL;
   }
 #if LV_USE_LZ4
   if (bytes <= INT32_MAX && img->data_size <= INT32_MAX &&
       LZ4_decompress_safe((const char *)img->data, (char *)buf->data, (int)img->data_size, (int)bytes) == (int)bytes)
     return buf;
-  LV_LOG_WARN("morvane: an LZ4 entry that does not decode to its %lu bytes", (unsigned long)bytes);
+  LV_LOG_WARN("morvane: an LZ4 entry that does not decode to its %" LV_PRIu32 " bytes", bytes);
 #else
+  LV_UNUSED(bytes);
   LV_LOG_WARN("morvane: an LZ4 entry, and LVGL built without LV_USE_LZ4");
 #endif
   lv_draw_buf_destroy(buf);
@@ -223,6 +224,7 @@ static lv_draw_buf_t *decode_whole(const lv_image_dsc_t *img) {
 /* An untiled or raw image: a view of its pixels in the pack. */
 static lv_draw_buf_t *view_in_place(open_image *o, const lv_image_dsc_t *img, enum kind kind) {
   lv_image_dsc_t pixels = *img;
+  if (kind == KIND_UNTILED && img->data_size < TILE_HEADER_BYTES) return NULL;
   if (kind == KIND_UNTILED) {
     pixels.data += TILE_HEADER_BYTES;
     pixels.data_size -= TILE_HEADER_BYTES;
@@ -293,7 +295,7 @@ static lv_draw_buf_t *band_buffer(open_image *o, lv_color_format_t cf, uint32_t 
   if (o->band != NULL) lv_draw_buf_destroy(o->band);
   o->band = lv_draw_buf_create(w, o->tile_height, cf, LV_STRIDE_AUTO);
   if (o->band == NULL) {
-    LV_LOG_WARN("morvane: no memory for a band of %lu x %u pixels", (unsigned long)w, (unsigned)o->tile_height);
+    LV_LOG_WARN("morvane: no memory for a band of %" LV_PRIu32 " x %u pixels", w, (unsigned)o->tile_height);
     return NULL;
   }
   return lv_draw_buf_reshape(o->band, cf, w, h, LV_STRIDE_AUTO);
