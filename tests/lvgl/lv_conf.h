@@ -1,4 +1,4 @@
-/* SPDX-License-Identifier: MIT */
+// SPDX-License-Identifier: MIT
 /*
  * The LVGL configuration of the image decoder's tests and benchmark: no
  * operating system, the software renderer, 32-bit colour, no widget but
