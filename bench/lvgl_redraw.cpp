@@ -16,6 +16,8 @@
 // drawn, and the buffers the draw allocates: for LVGL's formats the whole
 // decoded image; for morvane's tiles the decoder (one tile and its fixed
 // part) and the band LVGL draws from (the quarter's width, one tile high).
+#include <valgrind/callgrind.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,8 +25,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include <valgrind/callgrind.h>
 
 #include "lvgl_private.h"
 #include "morvane/tile.h"
@@ -157,7 +157,8 @@ int main(int argc, char** argv) {
   measured_redraw(image, &quarter);
   // The quarter drawn again as it was, every pixel.
   for (int y = quarter.y1; y <= quarter.y2; ++y)
-    if (std::memcmp(&fb[(size_t(y) * w + quarter.x1) * 4], &before[(size_t(y) * w + quarter.x1) * 4], size_t(w / 2) * 4)) {
+    if (std::memcmp(&fb[(size_t(y) * w + quarter.x1) * 4], &before[(size_t(y) * w + quarter.x1) * 4],
+                    size_t(w / 2) * 4)) {
       std::fprintf(stderr, "lvgl_redraw: %s drew another picture\n", variant.c_str());
       return 1;
     }
@@ -172,7 +173,8 @@ int main(int argc, char** argv) {
   const bool tiled = std::strncmp(form, "tiled", 5) == 0;
   const size_t ram = tiled ? morvane_tile_decoder_size(tile * tile * bpp) +
                                  lv_draw_buf_width_to_stride(uint32_t(w / 2), kFormats[bpp]) * size_t(tile)
-                           : compressed ? px.size() : 0;
+                     : compressed ? px.size()
+                                  : 0;
   std::printf("%s %s bpp %d stored %u drawn %d ram %zu\n", variant.c_str(), form, bpp, unsigned(dsc.data_size),
               (w / 2) * (h / 2) * bpp, ram);
   return 0;

@@ -22,8 +22,8 @@ set(lv ${MORVANE_LVGL_DIR}/src)
 file(GLOB MORVANE_LVGL_SOURCES
   ${lv}/*.c ${lv}/core/*.c ${lv}/display/*.c ${lv}/draw/*.c ${lv}/draw/sw/*.c ${lv}/draw/sw/blend/*.c
   ${lv}/draw/convert/*.c ${lv}/misc/*.c ${lv}/misc/cache/*.c ${lv}/misc/cache/*/*.c ${lv}/stdlib/*.c
-  ${lv}/stdlib/builtin/*.c ${lv}/stdlib/clib/*.c ${lv}/tick/*.c ${lv}/logging/*.c ${lv}/fs/lv_fs.c ${lv}/image/lv_image_decoder.c
-  ${lv}/image/lv_bin_decoder.c ${lv}/indev/*.c ${lv}/font/lv_font.c ${lv}/layouts/lv_layout.c
+  ${lv}/stdlib/builtin/*.c ${lv}/stdlib/clib/*.c ${lv}/tick/*.c ${lv}/logging/*.c ${lv}/fs/lv_fs.c
+  ${lv}/image/lv_image_decoder.c ${lv}/image/lv_bin_decoder.c ${lv}/indev/*.c ${lv}/font/lv_font.c ${lv}/layouts/lv_layout.c
   ${lv}/themes/lv_theme.c ${lv}/widgets/image/*.c ${lv}/libs/rle/*.c ${lv}/osal/lv_os.c ${lv}/osal/lv_os_none.c)
 unset(lv)
 

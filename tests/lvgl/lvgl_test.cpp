@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "morvane/tile.h"
 #include "lvgl_private.h"
+#include "morvane/tile.h"
 #include "morvane_lvgl.h"
 #include "support/encode.h"
 #include "support/image_gen.h"
@@ -147,17 +147,16 @@ TEST(LvglDrawTest, SameFramebufferAsLvglDrawingTheRawPixels) {
       const Bytes want = lv.draw(&plain, s.box, s.x, s.y);
       morvane_lvgl_tiles_requested = 0;
       EXPECT_EQ(lv.draw(&dsc, s.box, s.x, s.y), want) << c.what << ", " << s.what;
-      // Each tile under the visible part of the image once; none for the
-      // other kinds.
-      const lv_area_t seen = {std::max({0, -s.x, s.box.x1 - s.box.x1 - s.x}), std::max(0, -s.y),
-                              std::min({kW, kScreenW - s.box.x1 - s.x, s.box.x2 - s.box.x1 + 1 - s.x}) - 1,
-                              std::min({kH, kScreenH - s.box.y1 - s.y, s.box.y2 - s.box.y1 + 1 - s.y}) - 1};
+      // Each tile under the part of the image the box shows (the boxes lie
+      // on the screen) once; none for the other kinds.
+      const lv_area_t seen = {std::max(0, -s.x), std::max(0, -s.y), std::min(kW, s.box.x2 - s.box.x1 + 1 - s.x) - 1,
+                              std::min(kH, s.box.y2 - s.box.y1 + 1 - s.y) - 1};
       EXPECT_EQ(morvane_lvgl_tiles_requested, tiled ? uint32_t(tiles_under(seen)) : 0u) << c.what << ", " << s.what;
       if (s.x != 5) continue;
 
       // A partial redraw: LVGL draws into the framebuffer only the area
       // invalidated, and the decoder decodes only the tiles under it.
-      const lv_area_t redraw = {30, 20, 52, 41};  // on the screen; in the image from (25, 17)
+      const lv_area_t redraw = {30, 20, 52, 41};  // on the screen
       std::fill(lv.fb.begin(), lv.fb.end(), 0);
       ASSERT_EQ(lv_obj_invalidate_area(lv.image, &redraw), LV_RESULT_OK);
       morvane_lvgl_tiles_requested = 0;
@@ -169,7 +168,8 @@ TEST(LvglDrawTest, SameFramebufferAsLvglDrawingTheRawPixels) {
           ASSERT_EQ(Bytes(&lv.fb[at], &lv.fb[at] + 4), in ? Bytes(&want[at], &want[at] + 4) : Bytes(4, 0))
               << c.what << " at " << x << ", " << y;
         }
-      EXPECT_EQ(morvane_lvgl_tiles_requested, tiled ? uint32_t(tiles_under({25, 17, 47, 38})) : 0u) << c.what;
+      const lv_area_t in_image = {redraw.x1 - s.x, redraw.y1 - s.y, redraw.x2 - s.x, redraw.y2 - s.y};
+      EXPECT_EQ(morvane_lvgl_tiles_requested, tiled ? uint32_t(tiles_under(in_image)) : 0u) << c.what;
     }
     lv_image_set_src(lv.image, nullptr);
   }
@@ -187,8 +187,8 @@ void expect_refused(const Bytes& pack, const char* name, lv_color_format_t cf, c
 
 TEST(LvglDrawTest, DamagedPacksAndWrongRequestsAreRefused) {
   const Bytes px = make_image(ImageKind::Flat, kW, kH, 4, 3);
-  const Bytes good = pack_of({{"logo", 39, kW, kH, tile_block(px, kW, kH, kTile, kTile, 4, kLz4)},
-                             {"photo", 38, 8, 8, Bytes(64, 1)}});
+  const Bytes good =
+      pack_of({{"logo", 39, kW, kH, tile_block(px, kW, kH, kTile, kTile, 4, kLz4)}, {"photo", 38, 8, 8, Bytes(64, 1)}});
   Bytes bad_magic = good;
   bad_magic[0] ^= 1;
   expect_refused(Bytes(good.begin(), good.end() - 1), "photo", LV_COLOR_FORMAT_UNKNOWN, "pack cut short");
@@ -197,7 +197,8 @@ TEST(LvglDrawTest, DamagedPacksAndWrongRequestsAreRefused) {
   expect_refused(good, "photo", LV_COLOR_FORMAT_UNKNOWN, "JPEG data");
   expect_refused(good, "logo", LV_COLOR_FORMAT_RGB565, "2 bytes per pixel for 4");
   lv_image_dsc_t dsc;
-  EXPECT_EQ(morvane_lvgl_image_at(good.data(), uint32_t(good.size()), 2, LV_COLOR_FORMAT_UNKNOWN, &dsc), LV_RESULT_INVALID);
+  EXPECT_EQ(morvane_lvgl_image_at(good.data(), uint32_t(good.size()), 2, LV_COLOR_FORMAT_UNKNOWN, &dsc),
+            LV_RESULT_INVALID);
   EXPECT_EQ(morvane_lvgl_image_at(good.data(), uint32_t(good.size()), 0, LV_COLOR_FORMAT_UNKNOWN, &dsc), LV_RESULT_OK);
   EXPECT_EQ(dsc.header.w, uint32_t(kW));
 
@@ -216,7 +217,9 @@ TEST(LvglDrawTest, DamagedBlocksAreRefused) {
   for (const auto& [what, block] : damaged_tile_blocks()) {
     const Bytes pack = pack_of({{"bad", 39, 24, 20, block}});
     lv_image_dsc_t dsc;
-    if (morvane_lvgl_image(pack.data(), uint32_t(pack.size()), "bad", LV_COLOR_FORMAT_UNKNOWN, &dsc) == LV_RESULT_INVALID) continue;
+    if (morvane_lvgl_image(pack.data(), uint32_t(pack.size()), "bad", LV_COLOR_FORMAT_UNKNOWN, &dsc) ==
+        LV_RESULT_INVALID)
+      continue;
     lv_image_decoder_dsc_t open;
     ASSERT_EQ(lv_image_decoder_open(&open, &dsc, nullptr), LV_RESULT_OK) << what;
     const lv_area_t all = {0, 0, int32_t(dsc.header.w) - 1, int32_t(dsc.header.h) - 1};
