@@ -932,3 +932,12 @@ TEST(TileCApiTest, NullPointersAndNegativeLengthsAreEmptyBuffers) {
 }
 
 }  // namespace
+
+// The damaged blocks of the table above (not its bad requests), for the tests
+// of the LVGL image decoder (tests/lvgl), which link this file.
+std::vector<std::pair<std::string, std::vector<uint8_t>>> damaged_tile_blocks() {
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> blocks;
+  for (const Hostile& c : hostile_cases())
+    if (c.want != TILE_ERR_REGION && c.want != TILE_ERR_OUTPUT) blocks.emplace_back(c.what, c.block);
+  return blocks;
+}
