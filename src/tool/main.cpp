@@ -55,6 +55,8 @@ int main(int argc, char** argv) {
   CLI::App* report = app.add_subcommand("report", "Write a self-contained HTML page that shows every entry");
   report->add_option("PACK", pack, "The pack to show")->required();
   report->add_option("OUT", out, "The page to write (OUT.html)")->required();
+  report->add_option("--formats", formats, "The manifest PACK was created from: each entry's pixel format")
+      ->option_text("MANIFEST");
 
   RepackOptions rp;
   std::string rp_tile;
@@ -84,7 +86,7 @@ int main(int argc, char** argv) {
   } else if (*create) {
     status = tool_create(manifest, out);
   } else if (*report) {
-    status = tool_report(pack, out);
+    status = tool_report(pack, out, formats);
   } else if (*repack) {
     TileHint tile;
     if (!rp_tile.empty() && !parse_tile_option(rp_tile, tile)) {

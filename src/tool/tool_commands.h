@@ -13,5 +13,6 @@ int tool_verify(const std::string& pack_path, const std::string& against);
 // its entries, or empty for none.
 int tool_export(const std::string& pack_path, const std::string& dir, const std::string& formats = "");
 int tool_create(const std::string& manifest_path, const std::string& out_path);
-// Writes OUT.html, a page that shows every entry of the pack.
-int tool_report(const std::string& pack_path, const std::string& out_path);
+// Writes OUT.html, a page that shows every entry of the pack; formats as
+// for export.
+int tool_report(const std::string& pack_path, const std::string& out_path, const std::string& formats = "");
