@@ -338,7 +338,7 @@ using Bytes = std::vector<uint8_t>;
 // Every name in dir and the bytes it leads to.
 std::map<std::string, Bytes> snapshot(const TempDir& dir);
 
-// export, verify and report write the same files and lines on any number
+// export, verify, report and repack write the same files and lines on any number
 // of threads: the samples in every form, and packs with a broken entry in the
 // middle.
 TEST(ToolThreadsTest, SameFilesAndLinesOnEveryThreadCount) {
@@ -354,8 +354,8 @@ TEST(ToolThreadsTest, SameFilesAndLinesOnEveryThreadCount) {
     const std::string& pack = packs[p];
     const std::string& source = packs[p == 6 || p < 3 ? 0 : 3];
     std::map<std::string, Bytes> first;
-    Bytes first_page;
-    ToolOut first_export, first_verify, first_report;
+    Bytes first_page, first_repacked;
+    ToolOut first_export, first_verify, first_report, first_repack;
     for (int threads : {1, 2, 3, 16}) {
       std::filesystem::remove_all(dir.file("x"));
       const ToolOut e = tool(dir, {"export", pack, dir.file("x")}, threads);
@@ -363,6 +363,9 @@ TEST(ToolThreadsTest, SameFilesAndLinesOnEveryThreadCount) {
       std::remove(dir.file("r.html").c_str());
       const ToolOut r = tool(dir, {"report", pack, dir.file("r.html")}, threads);
       const Bytes page = read_file(dir.file("r.html"));
+      std::remove(dir.file("rp.pack").c_str());
+      const ToolOut rp = tool(dir, {"repack", pack, dir.file("rp.pack"), "--mode", "rle"}, threads);
+      const Bytes repacked = read_file(dir.file("rp.pack"));
       std::map<std::string, Bytes> files;
       for (const auto& f : std::filesystem::directory_iterator(dir.file("x")))
         files[f.path().filename().string()] = read_file(f.path().string());
@@ -370,6 +373,7 @@ TEST(ToolThreadsTest, SameFilesAndLinesOnEveryThreadCount) {
         EXPECT_FALSE(files.empty()) << pack;
         EXPECT_FALSE(page.empty()) << pack;
         first = files, first_export = e, first_verify = v, first_report = r, first_page = page;
+        first_repack = rp, first_repacked = repacked;
         continue;
       }
       EXPECT_EQ(files, first) << pack << " " << threads;
@@ -383,6 +387,9 @@ TEST(ToolThreadsTest, SameFilesAndLinesOnEveryThreadCount) {
       EXPECT_EQ(r.status, first_report.status) << pack << " " << threads;
       EXPECT_EQ(r.out, first_report.out) << pack << " " << threads;
       EXPECT_EQ(r.err, first_report.err) << pack << " " << threads;
+      EXPECT_EQ(repacked, first_repacked) << pack << " " << threads;
+      EXPECT_EQ(rp.status, first_repack.status) << pack << " " << threads;
+      EXPECT_EQ(rp.err, first_repack.err) << pack << " " << threads;
     }
   }
 }
