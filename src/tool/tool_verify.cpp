@@ -2,6 +2,7 @@
 #include "tool/tool_verify.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "core/convert.h"
@@ -153,7 +154,11 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
   steps.bytes = [&](size_t i) {
     uint64_t n = 0;
     if (in_pack(i)) n += decompress_work_bytes(entries[i], v.pack.records.rects[i], v.tiled);
-    if (with_source(i)) n += payload_len(source_entries[i]) + 4 * uint64_t{source_entries[i].type == TYPE_JPEG};
+    // The source's payload and its pixels, decoded.
+    if (with_source(i)) {
+      const EntryRect& r = v.source.records.rects[i];
+      n += payload_len(source_entries[i]) + 4 + uint64_t{4} * r.width * r.height;
+    }
     return n;
   };
   steps.start = [&](size_t i, EntryMemory&) {
@@ -180,10 +185,12 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
     }
     if (v.has_source) {
       // Pixels against pixels, whatever the forms; an entry the source
-      // lacks is only decoded.
-      if (with_source(i)) return v.compare(i, e, rect, w.data, w.expected, memory, w.compared);
+      // lacks is only decoded. The pixels are freed, not pooled.
+      BufferPool* pool = std::exchange(memory.pool, nullptr);
       EntryPixels px;
-      if (Status s = entry_pixels(v.tiled, e, rect, w.data, px, &memory); !s.ok()) w.problems.push_back(s.message);
+      if (with_source(i)) v.compare(i, e, rect, w.data, w.expected, memory, w.compared);
+      else if (Status s = entry_pixels(v.tiled, e, rect, w.data, px, &memory); !s.ok()) w.problems.push_back(s.message);
+      memory.pool = pool;
       return;
     }
     EntryResult r = decompress_entry(e, rect, w.data, v.tiled, &memory);
