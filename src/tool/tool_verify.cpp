@@ -51,6 +51,11 @@ struct Verifier {
                     std::to_string(srect.width) + "x" + std::to_string(srect.height) + ": pixels not compared");
       return;
     }
+    if (data.size() < payload_len(e) || expected.size() < payload_len(se)) {
+      why.push_back(std::string(data.size() < payload_len(e) ? "" : "source entry: ") +
+                    "its data runs past the end of the file");
+      return;
+    }
     if (e.type == TYPE_JPEG) return compare_jpeg(data, expected, payload_len(se), why);
     EntryPixels px, spx;
     if (Status s = entry_pixels(tiled, e, rect, data, px, &memory); !s.ok()) {
