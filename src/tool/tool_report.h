@@ -18,8 +18,8 @@ struct ManifestEntry;
 
 // The long side of a thumbnail, at most.
 inline constexpr uint32_t THUMBNAIL_MAX_SIDE = 128;
-// A thumbnail whose long side is shorter is shown scaled up by a whole
-// factor (nearest neighbour) to at least this.
+// A thumbnail whose long side is at most half this is shown scaled up by
+// the largest whole factor (nearest neighbour) that keeps it within this.
 inline constexpr uint32_t THUMBNAIL_MIN_SIDE = 64;
 
 struct ReportEntry {
