@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // morvane-tool: subcommands over packs (info, verify, export, create, embed,
-// report).
+// report, repack).
 // Exit status: the subcommand's 0 or 1; 2 for any usage error.
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -11,6 +11,7 @@
 #include "morvane_version.h"
 #include "tool/tool_commands.h"
 #include "tool/tool_embed.h"
+#include "tool/tool_repack.h"
 
 namespace {
 constexpr int kUsageError = 2;
@@ -72,6 +73,18 @@ int main(int argc, char** argv) {
   CLI::App* report = app.add_subcommand("report", "Write a self-contained HTML page that shows every entry");
   report->add_option("PACK", pack, "The pack to show")->required();
   report->add_option("OUT", out, "The page to write (OUT.html)")->required();
+  report->add_option("--formats", formats, "The manifest PACK was created from: each entry's pixel format")
+      ->option_text("MANIFEST");
+
+  RepackOptions rp;
+  std::string rp_tile;
+  CLI::App* repack = app.add_subcommand("repack", "Write the raw pack of any pack, for morvane -c in another mode");
+  repack->add_option("IN", rp.in, "The pack to repack: raw, compressed, or the -d output of a tiled pack")->required();
+  repack->add_option("OUT", rp.out, "The raw pack to write")->required();
+  repack->add_option("--mode", rp.mode, "whole, rle, lz4 or stored (default: IN's)")->option_text("MODE");
+  repack->add_option("--tile", rp_tile, "Every image's TileHint (default: its own, else 64,64)")->option_text("W,H");
+  repack->add_option("--types", rp.types, "A manifest naming the types of entries that type 39 hides")
+      ->option_text("MANIFEST");
 
   try {
     app.parse(static_cast<int>(arg_ptrs.size()), arg_ptrs.data());
@@ -93,7 +106,15 @@ int main(int argc, char** argv) {
   } else if (*embed) {
     status = tool_embed(pack, out, embed_opt);
   } else if (*report) {
-    status = tool_report(pack, out);
+    status = tool_report(pack, out, formats);
+  } else if (*repack) {
+    TileHint tile;
+    if (!rp_tile.empty() && !parse_tile_option(rp_tile, tile)) {
+      std::fprintf(stderr, "repack: --tile %s: not W,H with each side from 1 to 65535\n", rp_tile.c_str());
+      return kUsageError;
+    }
+    if (!rp_tile.empty()) rp.tile = tile;
+    status = tool_repack(rp);
   }
   std::fflush(stdout);
   return status;

@@ -90,7 +90,7 @@ bool parse_entry(const json& j, ManifestEntry& e, std::string& why) {
                 std::to_string(e.name.size()) + " bytes long; a name holds at most 8 bytes");
 
   for (auto it = j.begin(); it != j.end(); ++it) {
-    static const char* const kKnown[] = {"name", "name_hex", "type", "file", "format", "tile", "size"};
+    static const char* const kKnown[] = {"name", "name_hex", "type", "file", "format", "tile", "size", "dither"};
     bool known = false;
     for (const char* k : kKnown) known = known || it.key() == k;
     if (!known) return fail(tool_display_name(it.key()).c_str(), "unknown field");
@@ -134,6 +134,15 @@ bool parse_entry(const json& j, ManifestEntry& e, std::string& why) {
     if (!get_pair(j["tile"], h.hint_width, h.hint_height))
       return fail("tile", "not [width, height] from 0 to 65535");
     e.tile = h;
+  }
+  if (j.contains("dither")) {
+    if (jpeg) return fail("dither", "a JPEG entry (type 38) has no pixel format to dither to");
+    if (!j["dither"].is_boolean()) return fail("dither", "not true or false");
+    e.dither = j["dither"].get<bool>();
+    const PixelFormatInfo* f = e.format.empty() ? default_pixel_format(type_bytes_per_pixel(e.type))
+                                                : find_pixel_format(e.format);
+    if (*e.dither && !has_narrow_colour(*f))
+      return fail("dither", std::string(f->name) + " keeps 8 bits of every colour; nothing to dither");
   }
   return true;
 }
@@ -194,7 +203,7 @@ bool parse_manifest(std::string_view text, Manifest& out, std::string& error) {
   }
   out = Manifest{};
   for (auto it = doc.begin(); it != doc.end(); ++it) {
-    if (it.key() != "tiled" && it.key() != "codec" && it.key() != "entries") {
+    if (it.key() != "tiled" && it.key() != "codec" && it.key() != "entries" && it.key() != "dither") {
       error = "field \"" + tool_display_name(it.key()) + "\": unknown field";
       return false;
     }
@@ -227,6 +236,13 @@ bool parse_manifest(std::string_view text, Manifest& out, std::string& error) {
       return false;
     }
   }
+  if (doc.contains("dither")) {
+    if (!doc["dither"].is_boolean()) {
+      error = "field \"dither\": not true or false";
+      return false;
+    }
+    out.dither = doc["dither"].get<bool>();
+  }
   if (!doc.contains("entries") || !doc["entries"].is_array()) {
     error = "field \"entries\": missing or not a list";
     return false;
@@ -245,6 +261,13 @@ bool parse_manifest(std::string_view text, Manifest& out, std::string& error) {
     }
   }
   return true;
+}
+
+bool manifest_dithers(const Manifest& m, const ManifestEntry& e) {
+  if (e.type == TYPE_JPEG) return false;
+  const PixelFormatInfo* f =
+      e.format.empty() ? default_pixel_format(type_bytes_per_pixel(e.type)) : find_pixel_format(e.format);
+  return f != nullptr && e.dither.value_or(m.dither) && has_narrow_colour(*f);
 }
 
 std::string manifest_json(const Manifest& m) {

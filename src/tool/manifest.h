@@ -21,6 +21,8 @@ struct ManifestEntry {
   std::string file;    // relative to the manifest's folder; empty: none
   std::string format;  // empty: the default of the type's bytes per pixel
   std::optional<TileHint> tile;
+  // Dithering to the format's narrow channels; absent: the manifest's.
+  std::optional<bool> dither;
   // An image without pixels (width or height 0) has no file, only a size;
   // a JPEG entry's size overrides its frame header's.
   std::optional<EntryRect> size;
@@ -31,6 +33,8 @@ struct Manifest {
   // CODEC_KIND; "codec" names it ("rle" 1, "lz4" 2, "stored" 3) or gives
   // the byte. When absent: 2 for tiled packs, 0 otherwise.
   uint8_t codec_kind = 0;
+  // "dither" at the top: the default of entries that give none.
+  bool dither = false;
   std::vector<ManifestEntry> entries;
 };
 
@@ -40,6 +44,10 @@ struct Manifest {
 // and one line in `error` that names the entry (its number from 1 and its
 // name) and the field.
 bool parse_manifest(std::string_view text, Manifest& out, std::string& error);
+
+// Whether create dithers this image entry: its own "dither" or the
+// manifest's, where its format keeps fewer than 8 bits of a colour.
+bool manifest_dithers(const Manifest& m, const ManifestEntry& e);
 
 // The manifest as JSON text, one entry per line.
 std::string manifest_json(const Manifest& m);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "tool/pixel_formats.h"
 
+#include <algorithm>
 #include <string>
 
 #include "tile/byte_order.h"
@@ -30,6 +31,14 @@ void decode_a8(const uint8_t* in, uint8_t* s) { s[0] = in[0]; }
 void encode_rgb565(const uint8_t* p, PictureKind, uint8_t* out) { put16(out, pack565(p)); }
 void decode_rgb565(const uint8_t* in, uint8_t* s) { rgb_from565(load_le16(in), s); }
 
+// The rgb565 u16 stored high byte first, as SPI panels take it.
+void encode_rgb565_swapped(const uint8_t* p, PictureKind, uint8_t* out) {
+  const uint16_t v = pack565(p);
+  out[0] = static_cast<uint8_t>(v >> 8);
+  out[1] = static_cast<uint8_t>(v);
+}
+void decode_rgb565_swapped(const uint8_t* in, uint8_t* s) { rgb_from565(unsigned{in[0]} << 8 | in[1], s); }
+
 void encode_rgb888(const uint8_t* p, PictureKind, uint8_t* out) {
   out[0] = p[2];
   out[1] = p[1];
@@ -47,6 +56,20 @@ void encode_argb8888(const uint8_t* p, PictureKind, uint8_t* out) {
 }
 void decode_argb8888(const uint8_t* in, uint8_t* s) {
   decode_rgb888(in, s);
+  s[3] = in[3];
+}
+
+// B, G, R each multiplied by A / 255, rounded to nearest; then A.
+void encode_argb8888_premultiplied(const uint8_t* p, PictureKind, uint8_t* out) {
+  for (int c = 0; c < 3; ++c) out[c] = static_cast<uint8_t>((unsigned{p[2 - c]} * p[3] + 127) / 255);
+  out[3] = p[3];
+}
+// Divided back, rounded to nearest: exact for A 255, ever coarser below it
+// (A 0 leaves no colour at all).
+void decode_argb8888_premultiplied(const uint8_t* in, uint8_t* s) {
+  const unsigned a = in[3];
+  for (int c = 0; c < 3; ++c)
+    s[c] = a == 0 ? 0 : static_cast<uint8_t>(std::min(255u, (unsigned{in[2 - c]} * 255 + a / 2) / a));
   s[3] = in[3];
 }
 
@@ -84,17 +107,47 @@ void decode_argb8565(const uint8_t* in, uint8_t* s) {
   s[3] = in[2];
 }
 
+// The defaults of 1 to 4 bytes per pixel first (default_pixel_format).
 const PixelFormatInfo kFormats[] = {
-    {"a8", 1, 1, encode_a8, decode_a8},
-    {"rgb565", 2, 3, encode_rgb565, decode_rgb565},
-    {"rgb888", 3, 3, encode_rgb888, decode_rgb888},
-    {"argb8888", 4, 4, encode_argb8888, decode_argb8888},
-    {"argb1555", 2, 4, encode_argb1555, decode_argb1555},
-    {"argb4444", 2, 4, encode_argb4444, decode_argb4444},
-    {"argb8565", 3, 4, encode_argb8565, decode_argb8565},
+    {"a8", 1, 1, encode_a8, decode_a8, {8, 8, 8}},
+    {"rgb565", 2, 3, encode_rgb565, decode_rgb565, {5, 6, 5}},
+    {"rgb888", 3, 3, encode_rgb888, decode_rgb888, {8, 8, 8}},
+    {"argb8888", 4, 4, encode_argb8888, decode_argb8888, {8, 8, 8}},
+    {"argb1555", 2, 4, encode_argb1555, decode_argb1555, {5, 5, 5}},
+    {"argb4444", 2, 4, encode_argb4444, decode_argb4444, {4, 4, 4}},
+    {"argb8565", 3, 4, encode_argb8565, decode_argb8565, {5, 6, 5}},
+    {"rgb565_swapped", 2, 3, encode_rgb565_swapped, decode_rgb565_swapped, {5, 6, 5}},
+    {"argb8888_premultiplied", 4, 4, encode_argb8888_premultiplied, decode_argb8888_premultiplied, {8, 8, 8}},
 };
 
+// Thresholds 0..15 of a 4 x 4 Bayer matrix, by row (y) and column (x).
+constexpr uint8_t kBayer4[4][4] = {{0, 8, 2, 10}, {12, 4, 14, 6}, {3, 11, 1, 9}, {15, 7, 13, 5}};
+
 }  // namespace
+
+bool has_narrow_colour(const PixelFormatInfo& f) {
+  return f.colour_bits[0] < 8 || f.colour_bits[1] < 8 || f.colour_bits[2] < 8;
+}
+
+uint8_t dither_channel(uint8_t v, int bits, uint32_t x, uint32_t y) {
+  // floor(v x max / 255 + (t + 1/2) / 16), all over 255 x 32; at most max,
+  // since (2t + 1) / 32 < 1.
+  const uint32_t max = (1u << bits) - 1;
+  const uint32_t t = kBayer4[y & 3][x & 3];
+  const uint32_t level = (v * max * 32 + (2 * t + 1) * 255) / (255 * 32);
+  // widen_channel's value narrows back to `level` exactly.
+  return widen_channel(static_cast<uint8_t>(level), bits);
+}
+
+void dither_rgba(const PixelFormatInfo& f, std::span<uint8_t> rgba, uint32_t width) {
+  if (width == 0) return;
+  const size_t count = rgba.size() / 4;
+  for (size_t i = 0; i < count; ++i) {
+    const auto x = static_cast<uint32_t>(i % width), y = static_cast<uint32_t>(i / width);
+    for (int c = 0; c < 3; ++c)
+      if (f.colour_bits[c] < 8) rgba[i * 4 + c] = dither_channel(rgba[i * 4 + c], f.colour_bits[c], x, y);
+  }
+}
 
 uint8_t narrow_channel(uint8_t v, int bits) {
   const unsigned max = (1u << bits) - 1;

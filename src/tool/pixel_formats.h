@@ -23,6 +23,8 @@ struct PixelFormatInfo {
   // One pixel from 8-bit RGBA, and back to the samples of its PNG.
   void (*encode)(const uint8_t* rgba, PictureKind kind, uint8_t* out);
   void (*decode)(const uint8_t* in, uint8_t* samples);
+  // Bits kept of R, G and B (8: all of them); dithering works on those under 8.
+  uint8_t colour_bits[3];
 };
 
 // The format of that name, or nullptr.
@@ -31,6 +33,18 @@ const PixelFormatInfo* find_pixel_format(std::string_view name);
 const PixelFormatInfo* default_pixel_format(int bytes_per_pixel);
 // Every known format, for messages: "a8, rgb565, ...".
 std::string_view pixel_format_names();
+
+// Whether f keeps fewer than 8 bits of some colour channel: the formats
+// dithering is for.
+bool has_narrow_colour(const PixelFormatInfo& f);
+// Ordered dithering of the colour channels of width-wide 8-bit RGBA rows,
+// in place, to what f keeps of them: each R, G and B becomes the 8-bit value
+// of the level (bits wide) that v x (2^bits - 1) / 255 plus a threshold from
+// a 4 x 4 Bayer matrix at the pixel's position rounds down to, so that
+// f.encode stores that level. Alpha is left alone. Integer arithmetic; a
+// pixel's result depends only on its value and its position.
+void dither_rgba(const PixelFormatInfo& f, std::span<uint8_t> rgba, uint32_t width);
+uint8_t dither_channel(uint8_t v, int bits, uint32_t x, uint32_t y);
 
 // Channel conversions: 8 bits to `bits` rounding to nearest, and back by
 // replicating the high bits.

@@ -21,5 +21,6 @@ struct EmbedOptions {
 };
 // Writes OUT.c and OUT.h: the pack as a C array and its declarations.
 int tool_embed(const std::string& pack_path, const std::string& out_path, const EmbedOptions& options);
-// Writes OUT.html, a page that shows every entry of the pack.
-int tool_report(const std::string& pack_path, const std::string& out_path);
+// Writes OUT.html, a page that shows every entry of the pack; formats as
+// for export.
+int tool_report(const std::string& pack_path, const std::string& out_path, const std::string& formats = "");

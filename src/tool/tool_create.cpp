@@ -60,6 +60,7 @@ bool build_image(const Manifest& m, const ManifestEntry& me, const std::string& 
     return false;
   }
   out.rect = {static_cast<uint16_t>(w), static_cast<uint16_t>(h)};
+  if (manifest_dithers(m, me)) dither_rgba(*f, pic.rgba, w);
   out.payload = rgba_to_pixels(*f, pic.rgba, pic.kind);
   return true;
 }

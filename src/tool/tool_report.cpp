@@ -15,9 +15,11 @@
 #include "core/progress.h"
 #include "io/files.h"
 #include "tile/tile_image.h"
+#include "tool/export_formats.h"
 #include "tool/image_files.h"
 #include "tool/pixel_formats.h"
 #include "tool/tool_commands.h"
+#include "tool/tool_files.h"
 #include "tool/tool_text.h"
 
 namespace {
@@ -46,9 +48,8 @@ bool make_thumbnail(std::span<const uint8_t> rgba, uint32_t width, uint32_t heig
                    x.thumbnail, err);
 }
 
-// Pixels of bpp bytes in the default format of their size, as RGBA.
-std::vector<uint8_t> pixels_rgba(std::span<const uint8_t> pixels, int bpp) {
-  const PixelFormatInfo* f = default_pixel_format(bpp);
+// Pixels of format f as RGBA.
+std::vector<uint8_t> pixels_rgba(std::span<const uint8_t> pixels, const PixelFormatInfo* f) {
   std::vector<uint8_t> samples = pixels_to_samples(*f, pixels);
   const size_t count = samples.size() / static_cast<size_t>(f->channels);
   std::vector<uint8_t> rgba(count * 4);
@@ -103,6 +104,8 @@ bool jpeg_thumbnail(std::span<const uint8_t> payload, ReportEntry& x) {
 void read_tile_map(std::span<const uint8_t> payload, ReportEntry& x) {
   if (payload.size() < TILE_HEADER_SIZE) return;
   const TileImage t = read_tile_image(payload.data());
+  x.pixel_format = t.pixel_format;
+  if (t.magic == TILE_MAGIC_RAW) x.codec = "stored whole";
   if (t.magic == TILE_MAGIC_RAW || t.tile_width == 0 || t.tile_height == 0) return;
   const uint32_t across = (uint32_t{t.width} + t.tile_width - 1) / t.tile_width;
   const uint32_t down = (uint32_t{t.height} + t.tile_height - 1) / t.tile_height;
@@ -112,6 +115,7 @@ void read_tile_map(std::span<const uint8_t> payload, ReportEntry& x) {
   x.tiles_down = down;
   x.tile_width = t.tile_width;
   x.tile_height = t.tile_height;
+  x.codec = t.magic == TILE_MAGIC_LZ4 ? "lz4" : t.magic == TILE_MAGIC_RLE ? "rle" : "";
   x.tile_bytes.resize(count);
   for (uint64_t k = 0; k < count; ++k)
     x.tile_bytes[k] = read_tile_ref(payload.data() + TILE_HEADER_SIZE + k * TILE_REF_SIZE).len;
@@ -158,7 +162,7 @@ std::vector<uint8_t> shrink_rgba(std::span<const uint8_t> rgba, uint32_t width, 
 }
 
 ReportEntry report_entry(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
-                         EntryMemory* memory) {
+                         EntryMemory* memory, const ManifestEntry* from) {
   ReportEntry x;
   x.name = tool_display_name(entry_name(e));
   x.type = e.type;
@@ -188,9 +192,37 @@ ReportEntry report_entry(bool tiled, const PackEntry& e, const EntryRect& rect, 
     return x;
   }
   x.raw = area * uint64_t(px.bytes_per_pixel);
-  if (area != 0 && !make_thumbnail(pixels_rgba(px.pixels, px.bytes_per_pixel), rect.width, rect.height, x))
+  // Only a manifest tells the formats that share a pixel size apart.
+  const ExportFormat f = choose_export_format(from, px.bytes_per_pixel);
+  x.format = f.format->name;
+  x.format_assumed = px.bytes_per_pixel > 1 && (f.assumed || from == nullptr);
+  if (area != 0 && !make_thumbnail(pixels_rgba(px.pixels, f.format), rect.width, rect.height, x))
     x.thumbnail.clear();
   return x;
+}
+
+std::string grouped(uint64_t n) {
+  std::string digits = std::to_string(n), out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i != 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
+}
+
+std::string ratio_text(uint64_t stored, uint64_t raw) {
+  if (raw == 0) return "-";
+  const double percent = static_cast<double>(stored) * 100 / static_cast<double>(raw);
+  std::string text;
+  for (int decimals = 1; decimals <= 4; ++decimals) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.*f%%", decimals, percent);
+    text = buffer;
+    // 16 bytes more than 76,800 is 100.02%, not 100.0%.
+    const bool shows_100 = text.rfind("100.", 0) == 0 && text.find_first_not_of('0', 4) == text.size() - 1;
+    if (stored == raw || !shows_100) break;
+  }
+  return text;
 }
 
 namespace {
@@ -225,13 +257,6 @@ std::string html_text(std::string_view text) {
   return out;
 }
 
-std::string ratio_text(uint64_t stored, uint64_t raw) {
-  if (raw == 0) return "-";
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f%%", static_cast<double>(stored) * 100 / static_cast<double>(raw));
-  return text;
-}
-
 // The tiles as a picture, a pixel per tile: pale for the cheapest, dark red
 // for the dearest.
 std::vector<uint8_t> tile_heat_png(const ReportEntry& x) {
@@ -254,7 +279,7 @@ std::string tile_map_html(const ReportEntry& x) {
   // One tile has no map to show.
   if (x.tile_bytes.size() == 1)
     return "<div class=\"note\">1 tile of " + std::to_string(x.tile_width) + "x" + std::to_string(x.tile_height) +
-           ", " + std::to_string(x.tile_bytes[0]) + " bytes</div>";
+           ", " + grouped(x.tile_bytes[0]) + " bytes</div>";
   const std::vector<uint8_t> png = tile_heat_png(x);
   if (png.empty()) return "";
   const auto [least, most] = std::minmax_element(x.tile_bytes.begin(), x.tile_bytes.end());
@@ -269,25 +294,108 @@ std::string tile_map_html(const ReportEntry& x) {
          "\" data-down=\"" + std::to_string(x.tiles_down) + "\" data-tiles=\"" + list + "\" alt=\"tile map\">" +
          "<div class=\"note\">" + std::to_string(x.tiles_across) + " x " + std::to_string(x.tiles_down) +
          " tiles of " + std::to_string(x.tile_width) + "x" + std::to_string(x.tile_height) + ", " +
-         std::to_string(*least) + " to " + std::to_string(*most) + " bytes<span class=\"tile\"></span></div>";
+         grouped(*least) + " to " + grouped(*most) + " bytes<span class=\"tile\"></span></div>";
 }
 
 struct Total {
   uint64_t entries = 0, stored = 0, raw = 0, stored_with_raw = 0;
+  void add(const ReportEntry& x) {
+    ++entries;
+    stored += x.stored;
+    raw += x.raw;
+    stored_with_raw += x.raw != 0 ? x.stored : 0;
+  }
 };
 
 std::string key_text(const std::string& form) { return html_text(form); }
 std::string key_text(int type) { return std::to_string(type); }
+
+// The ratio over the entries that have raw bytes, and says so when others
+// are in the row.
+std::string total_ratio(const Total& t) {
+  if (t.raw == 0 || t.stored_with_raw == t.stored) return ratio_text(t.stored, t.raw);
+  return ratio_text(t.stored_with_raw, t.raw) + " of the " + grouped(t.stored_with_raw) + " bytes with pixels";
+}
 
 template <class Key>
 std::string totals_html(const char* heading, const char* what, const std::map<Key, Total>& totals) {
   std::string out = std::string("<h2>") + heading + "</h2>\n<table class=\"totals\"><thead><tr><th>" + what +
                     "</th><th>entries</th><th>stored bytes</th><th>raw bytes</th><th>ratio</th></tr></thead><tbody>\n";
   for (const auto& [key, t] : totals)
-    out += "<tr><td>" + key_text(key) + "</td><td>" + std::to_string(t.entries) + "</td><td>" +
-           std::to_string(t.stored) + "</td><td>" + std::to_string(t.raw) + "</td><td>" +
-           ratio_text(t.stored_with_raw, t.raw) + "</td></tr>\n";
+    out += "<tr><td>" + key_text(key) + "</td><td>" + grouped(t.entries) + "</td><td>" + grouped(t.stored) +
+           "</td><td>" + grouped(t.raw) + "</td><td>" + total_ratio(t) + "</td></tr>\n";
   return out + "</tbody></table>\n";
+}
+
+// TILED_FLAG and CODEC_KIND in words.
+std::string mode_html(const PackHeader& h) {
+  if (!pack_is_tiled(h)) return "whole-entry (TILED_FLAG 0): each image one LZ4 block";
+  const uint8_t k = pack_codec_kind(h);
+  const char* codec = k == 1 ? "rle (CODEC_KIND 1): tiles run-length coded"
+                      : k == 2 ? "lz4 (CODEC_KIND 2): tiles LZ4-coded"
+                      : k == 3 ? "stored (CODEC_KIND 3): images stored whole" : nullptr;
+  return "tiled (TILED_FLAG " + std::to_string(h.bytes[TILED_FLAG]) + "), codec " +
+         (codec != nullptr ? std::string(codec) : "CODEC_KIND " + std::to_string(k) + ", none known");
+}
+
+// Images (their stored bytes over their raw pixels) and JPEG data apart.
+std::string summary_html(const std::vector<ReportEntry>& entries) {
+  Total images, jpeg, other;
+  for (const ReportEntry& x : entries)
+    (x.type == TYPE_JPEG ? jpeg : x.raw != 0 ? images : other).add(x);
+  auto count = [](uint64_t n) { return grouped(n) + (n == 1 ? " entry" : " entries"); };
+  std::string out = "<p id=\"summary\">Images: " + count(images.entries) + ", " + grouped(images.stored) +
+                    " bytes stored for " + grouped(images.raw) + " bytes of raw pixels (" +
+                    ratio_text(images.stored, images.raw) + "). JPEG: " + count(jpeg.entries) + ", " +
+                    grouped(jpeg.stored) + " bytes.";
+  if (other.entries != 0)
+    out += " Without pixels to weigh (empty or not decoded): " + count(other.entries) + ", " +
+           grouped(other.stored) + " bytes.";
+  return out + "</p>\n";
+}
+
+// A thumbnail, a small one scaled up by a whole factor.
+std::string thumbnail_html(const ReportEntry& x) {
+  if (x.thumbnail.empty()) return "";
+  const uint32_t side = std::max(x.thumb_width, x.thumb_height);
+  const uint32_t k = side != 0 && side < THUMBNAIL_MIN_SIDE ? THUMBNAIL_MIN_SIDE / side : 1;
+  return std::string("<img class=\"thumb") + (k > 1 ? " scaled\" title=\"shown " + std::to_string(k) + " times its size" : "") +
+         "\" src=\"data:image/png;base64," + base64(x.thumbnail) + "\" width=\"" + std::to_string(x.thumb_width * k) +
+         "\" height=\"" + std::to_string(x.thumb_height * k) + "\" alt=\"\">";
+}
+
+std::string format_html(const ReportEntry& x) {
+  if (x.type == TYPE_JPEG) return "JPEG";
+  std::string out = html_text(x.format);
+  if (x.format_assumed) out += " <span class=\"note\">(assumed)</span>";
+  if (x.pixel_format != 0) out += "<div class=\"note\">PixelFormat " + std::to_string(x.pixel_format) + "</div>";
+  return out;
+}
+
+// What the filter box matches: name, type, format, form and codec.
+std::string filter_key(const ReportEntry& x) {
+  std::string key = x.name + " " + std::to_string(x.type) + " " + x.format + " " + x.form + " " + x.codec;
+  for (char& c : key)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return html_text(key);
+}
+
+std::string entry_row(size_t i, const ReportEntry& x) {
+  const uint64_t area = uint64_t{x.rect.width} * x.rect.height;
+  std::string tiles = tile_map_html(x);
+  if (std::string_view(x.codec) == "stored whole")
+    tiles = "<div class=\"note\">stored whole, untiled: " + grouped(x.stored) + " bytes with its 16-byte header</div>";
+  return "<tr data-key=\"" + filter_key(x) + "\"><td data-v=\"" + std::to_string(i) + "\">" + std::to_string(i) +
+         "</td><td class=\"pic\">" + thumbnail_html(x) + "</td><td class=\"name\">" + html_text(x.name) +
+         (x.error.empty() ? "" : "<div class=\"error\">" + html_text(x.error) + "</div>") + "</td><td>" +
+         std::to_string(x.type) + "</td><td class=\"form\">" + format_html(x) + "</td><td class=\"form\">" +
+         x.form + (*x.codec != '\0' ? "<div class=\"note\">" + std::string(x.codec) + "</div>" : "") +
+         "</td><td data-v=\"" + std::to_string(area) + "\">" + std::to_string(x.rect.width) + "x" +
+         std::to_string(x.rect.height) + "</td><td data-v=\"" + std::to_string(x.stored) + "\">" + grouped(x.stored) +
+         "</td><td data-v=\"" + std::to_string(x.raw) + "\">" + (x.raw != 0 ? grouped(x.raw) : "-") +
+         "</td><td data-v=\"" +
+         (x.raw != 0 ? std::to_string(static_cast<double>(x.stored) / static_cast<double>(x.raw)) : "-1") + "\">" +
+         ratio_text(x.stored, x.raw) + "</td><td>" + tiles + "</td></tr>\n";
 }
 
 constexpr const char* kStyle = R"(<style>
@@ -298,7 +406,9 @@ td.name,td.form{text-align:left}
 td.pic{text-align:center}
 th[data-sort]{cursor:pointer;background:#eef}
 img.thumb{background:repeating-conic-gradient(#ccc 0% 25%,#fff 0% 50%) 0 0/16px 16px}
-img.tiles{image-rendering:pixelated;border:1px solid #999}
+img.tiles,img.scaled{image-rendering:pixelated}
+img.tiles{border:1px solid #999}
+.swatch{display:inline-block;width:1em;height:1em;vertical-align:middle;border:1px solid #999}
 .note{font-size:small;color:#555}
 .error{color:#b00;text-align:left}
 </style>
@@ -326,6 +436,18 @@ for (const map of document.querySelectorAll('img.tiles')) {
     if (k >= 0 && k < bytes.length) label.textContent = '; tile ' + k + ': ' + bytes[k] + ' bytes';
   });
 }
+// The filter: rows whose name, type, format, form and codec hold every word.
+const filter = document.getElementById('filter'), shown = document.getElementById('shown');
+const entryRows = Array.from(document.querySelectorAll('#entries tbody tr'));
+filter.addEventListener('input', () => {
+  const words = filter.value.toLowerCase().split(/\s+/).filter((w) => w !== '');
+  let n = 0;
+  for (const r of entryRows) {
+    r.hidden = !words.every((w) => r.dataset.key.includes(w));
+    n += r.hidden ? 0 : 1;
+  }
+  shown.textContent = n.toLocaleString('en-US') + ' of ' + entryRows.length.toLocaleString('en-US') + ' entries';
+});
 </script>
 )";
 
@@ -336,53 +458,42 @@ std::string report_html(const std::string& title, const PackHeader& header, int6
   const std::string name = html_text(tool_display_name(title));
   std::map<std::string, Total> by_form;
   std::map<int, Total> by_type;
-  Total all;
-  for (const ReportEntry& x : entries)
-    for (Total* t : {&by_form[x.form], &by_type[x.type], &all}) {
-      ++t->entries;
-      t->stored += x.stored;
-      t->raw += x.raw;
-      t->stored_with_raw += x.raw != 0 ? x.stored : 0;
-    }
-
+  for (const ReportEntry& x : entries) {
+    by_form[x.form].add(x);
+    by_type[x.type].add(x);
+  }
+  const std::string count = grouped(entries.size());
   std::string out = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" + name +
-                    "</title>\n" + kStyle + "</head><body>\n<h1>" + name + "</h1>\n<p>" + std::to_string(size) +
-                    " bytes, " + std::to_string(entries.size()) + " entries, " +
-                    (pack_is_tiled(header) ? "tiled" : "whole-entry") + ", " + std::to_string(all.stored) +
-                    " bytes of entry data for " + std::to_string(all.raw) + " bytes of pixels (" +
-                    ratio_text(all.stored_with_raw, all.raw) + ")</p>\n";
+                    "</title>\n" + kStyle + "</head><body>\n<h1>" + name + "</h1>\n<p>" + grouped(uint64_t(size)) +
+                    " bytes, " + count + " entries. Mode: " + mode_html(header) + ".</p>\n" + summary_html(entries);
   out += totals_html("Totals by form", "form", by_form);
   out += totals_html("Totals by type", "type", by_type);
-  out += "<h2>Entries</h2>\n<p class=\"note\">Click a column with a blue heading to sort by it; point at a tile "
-         "map for the bytes of a tile.</p>\n<table id=\"entries\"><thead><tr><th data-sort>#</th><th>picture</th>"
-         "<th>name</th><th>type</th><th>form</th><th data-sort>size</th><th data-sort>stored bytes</th>"
-         "<th data-sort>raw bytes</th><th data-sort>ratio</th><th>tiles</th></tr></thead><tbody>\n";
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const ReportEntry& x = entries[i];
-    const uint64_t area = uint64_t{x.rect.width} * x.rect.height;
-    out += "<tr><td data-v=\"" + std::to_string(i) + "\">" + std::to_string(i) + "</td><td class=\"pic\">";
-    if (!x.thumbnail.empty())
-      out += "<img class=\"thumb\" src=\"data:image/png;base64," + base64(x.thumbnail) + "\" width=\"" +
-             std::to_string(x.thumb_width) + "\" height=\"" + std::to_string(x.thumb_height) + "\" alt=\"\">";
-    out += "</td><td class=\"name\">" + html_text(x.name) +
-           (x.error.empty() ? "" : "<div class=\"error\">" + html_text(x.error) + "</div>") + "</td><td>" +
-           std::to_string(x.type) +
-           "</td><td class=\"form\">" + x.form + "</td><td data-v=\"" + std::to_string(area) + "\">" +
-           std::to_string(x.rect.width) + "x" + std::to_string(x.rect.height) + "</td><td data-v=\"" +
-           std::to_string(x.stored) + "\">" + std::to_string(x.stored) + "</td><td data-v=\"" +
-           std::to_string(x.raw) + "\">" + (x.raw != 0 ? std::to_string(x.raw) : "-") + "</td><td data-v=\"" +
-           (x.raw != 0 ? std::to_string(static_cast<double>(x.stored) / static_cast<double>(x.raw)) : "-1") +
-           "\">" + ratio_text(x.stored, x.raw) + "</td><td>" + tile_map_html(x) + "</td></tr>\n";
-  }
+  out += "<h2>Entries</h2>\n<p class=\"note\">Click a column with a blue heading to sort by it. Tile maps: one "
+         "cell per tile, from <span class=\"swatch\" style=\"background:rgb(255,240,200)\"></span> the image's "
+         "cheapest to <span class=\"swatch\" style=\"background:rgb(160,20,20)\"></span> its dearest tile; point "
+         "at a cell for its bytes.</p>\n<p><label>Filter <input id=\"filter\" type=\"search\" placeholder=\"name, "
+         "type, format or form\"></label> <span id=\"shown\">" + count + " of " + count + " entries</span></p>\n"
+         "<table id=\"entries\"><thead><tr><th data-sort>#</th><th>picture</th><th>name</th><th>type</th>"
+         "<th>format</th><th>form</th><th data-sort>size</th><th data-sort>stored bytes</th><th data-sort>raw bytes"
+         "</th><th data-sort>ratio</th><th>tiles</th></tr></thead><tbody>\n";
+  for (size_t i = 0; i < entries.size(); ++i) out += entry_row(i, entries[i]);
   out += "</tbody></table>\n";
   out += kScript;
   return out + "</body></html>\n";
 }
 
-int run_report(const std::string& pack_path, const std::string& out_path, std::FILE* out, std::FILE* err) {
+int run_report(const std::string& pack_path, const std::string& out_path, std::FILE* out, std::FILE* err,
+               const std::string& formats_path) {
   PackFile pf;
   if (Status s = tool_pack_load(pf, pack_path, false); !s.ok())
     return tool_load_failed(err, "report", pack_path, s.message);
+  Manifest formats;
+  std::string why;
+  if (!formats_path.empty() && !read_manifest(formats_path, formats, why)) {
+    std::fprintf(err, "report: %s\n", why.c_str());
+    return 1;
+  }
+  ManifestMatcher matcher = formats_path.empty() ? ManifestMatcher() : ManifestMatcher(formats);
   FileId pack_id, out_id;
   if (file_id(fileno(pf.in.file), pack_id) && file_id(out_path, out_id) && pack_id == out_id) {
     std::fprintf(err, "report: %s is the pack being reported; refusing to overwrite it\n", out_path.c_str());
@@ -397,6 +508,7 @@ int run_report(const std::string& pack_path, const std::string& out_path, std::F
   // Entries read here in table order, reported on side by side and gathered
   // in table order.
   struct ReportWork {
+    const ManifestEntry* from = nullptr;  // its record in --formats
     std::vector<uint8_t> payload;
     bool read_failed = false;
     ReportEntry entry;
@@ -413,6 +525,7 @@ int run_report(const std::string& pack_path, const std::string& out_path, std::F
     ReportWork& w = slots[i % slots.size()];
     const PackEntry& e = pack.entries[i];
     w.read_failed = false;
+    w.from = matcher.next(entry_name(e));
     if (pack.problems[i].empty()) w.payload = tool_pack_read(pf, entry_payload_pos(e), payload_len(e), w.read_failed);
     // Nothing is read after a failed read.
     return !w.read_failed;
@@ -431,7 +544,7 @@ int run_report(const std::string& pack_path, const std::string& out_path, std::F
     // Its own tile decoder; the pixels pass to the thumbnail and are freed,
     // not pooled.
     BufferPool* pool = std::exchange(memory.pool, nullptr);
-    w.entry = report_entry(tiled, e, pack.rects[i], w.payload, &memory);
+    w.entry = report_entry(tiled, e, pack.rects[i], w.payload, &memory, w.from);
     memory.pool = pool;
   };
   uint64_t largest = 0;
@@ -479,6 +592,6 @@ int run_report(const std::string& pack_path, const std::string& out_path, std::F
   return std::fflush(out) == 0 ? 0 : 1;
 }
 
-int tool_report(const std::string& pack_path, const std::string& out_path) {
-  return run_report(pack_path, out_path, stdout, stderr);
+int tool_report(const std::string& pack_path, const std::string& out_path, const std::string& formats) {
+  return run_report(pack_path, out_path, stdout, stderr, formats);
 }

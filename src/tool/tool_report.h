@@ -14,14 +14,25 @@
 #include "pack/pack_format.h"
 
 struct EntryMemory;
+struct ManifestEntry;
 
 // The long side of a thumbnail, at most.
 inline constexpr uint32_t THUMBNAIL_MAX_SIDE = 128;
+// A thumbnail whose long side is at most half this is shown scaled up by
+// the largest whole factor (nearest neighbour) that keeps it within this.
+inline constexpr uint32_t THUMBNAIL_MIN_SIDE = 64;
 
 struct ReportEntry {
   std::string name;        // as text (tool_display_name), not yet escaped for HTML
   uint8_t type = 0;
   const char* form = "";   // what the data holds: "raw", "tiled block", ...
+  // The pixel format the thumbnail was drawn in: --formats' (or its type's
+  // default), else the default of the bytes per pixel (assumed for 2, 3
+  // and 4 bytes, which other formats share). Empty for JPEG data.
+  std::string format;
+  bool format_assumed = false;
+  int pixel_format = 0;    // a tiled block's PixelFormat code
+  const char* codec = "";  // a tiled block's tile codec: "lz4", "rle", or "stored whole"
   EntryRect rect;
   uint64_t stored = 0;     // bytes after the EntryRect, as the table gives them
   uint64_t raw = 0;        // W x H x bytes per pixel; 0 for JPEG data or not known
@@ -49,8 +60,16 @@ std::vector<uint8_t> shrink_rgba(std::span<const uint8_t> rgba, uint32_t width, 
 // early, which is an error). A pure function of its arguments: entries may be
 // done side by side. Never reads outside payload. Decodes with `memory`
 // (entry_pixels), when given.
+// `from`: the entry's record in the --formats manifest, or nullptr.
 ReportEntry report_entry(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
-                         EntryMemory* memory = nullptr);
+                         EntryMemory* memory = nullptr, const ManifestEntry* from = nullptr);
+
+// A count with thousands separated by commas: 28,000.
+std::string grouped(uint64_t n);
+// stored / raw as a percentage with one decimal, or with as many more (up to
+// 4) as tell an entry that differs from its raw size from 100.0%; "-"
+// without raw bytes.
+std::string ratio_text(uint64_t stored, uint64_t raw);
 
 // The page. title: the pack's name as given on the command line.
 std::string report_html(const std::string& title, const PackHeader& header, int64_t size,
@@ -58,4 +77,6 @@ std::string report_html(const std::string& title, const PackHeader& header, int6
 
 // The subcommand: 0, or 1 when the pack cannot be loaded, an entry does not
 // decode (the page is written and shows it) or OUT cannot be written.
-int run_report(const std::string& pack_path, const std::string& out_path, std::FILE* out, std::FILE* err);
+// formats: the manifest the pack was created from, or empty.
+int run_report(const std::string& pack_path, const std::string& out_path, std::FILE* out, std::FILE* err,
+               const std::string& formats = "");

@@ -2,9 +2,11 @@
 #include "tool/tool_verify.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "core/convert.h"
+#include "core/entry_pixels.h"
 #include "core/pipeline.h"
 #include "core/progress.h"
 #include "tool/tool_commands.h"
@@ -20,19 +22,17 @@ struct Verifier {
   bool source_tiled = false;
   bool read_failed = false;  // reading either pack failed
 
-  // What the source's entry gives the compress command to code: the bytes
-  // it reads, less the TileHint of a tiled source's image.
+  // The source's entry as stored, and for a JPEG entry of a tiled source
+  // the 4 bytes after it, which tiled compression copies with it.
   std::vector<uint8_t> source_payload(const PackEntry& se, bool& failed) {
-    std::vector<uint8_t> data =
-        tool_pack_read(source, entry_payload_pos(se), compress_read_size(se, source_tiled), failed);
-    if (se.type != TYPE_JPEG && source_tiled)
-      data.erase(data.begin(), data.begin() + static_cast<ptrdiff_t>(std::min<size_t>(data.size(), TILE_HINT_SIZE)));
-    return data;
+    const uint64_t extra = se.type == TYPE_JPEG && source_tiled ? 4 : 0;
+    return tool_pack_read(source, entry_payload_pos(se), payload_len(se) + extra, failed);
   }
 
-  // `expected`: source_payload of the source's entry i.
-  void compare(size_t i, const PackEntry& e, const EntryRect& rect, const EntryResult* r,
-               const std::vector<uint8_t>& expected, std::vector<std::string>& why) const {
+  // Entry i of the pack (`data`: its stored payload) against the source's
+  // (`expected`: source_payload), each read in whatever form it holds.
+  void compare(size_t i, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
+               std::span<const uint8_t> expected, EntryMemory& memory, std::vector<std::string>& why) const {
     if (!source.records.problems[i].empty()) {
       why.push_back("source entry: " + source.records.problems[i]);
       return;
@@ -41,37 +41,70 @@ struct Verifier {
     const EntryRect& srect = source.records.rects[i];
     if (entry_name(e) != entry_name(se))
       why.push_back("the source's entry is named \"" + tool_display_name(entry_name(se)) + "\"");
-    const uint8_t expected_type = se.type == TYPE_JPEG ? TYPE_JPEG : tiled ? TYPE_TILED : se.type;
-    if (r != nullptr && r->type != expected_type)
-      why.push_back("type " + std::to_string(r->type) + " once decoded, " + std::to_string(expected_type) +
-                    " from the source");
-    if (rect.width != srect.width || rect.height != srect.height)
+    if ((e.type == TYPE_JPEG) != (se.type == TYPE_JPEG)) {
+      why.push_back(e.type == TYPE_JPEG ? "JPEG data, the source's entry holds pixels: not compared"
+                                        : "pixels, the source's entry is JPEG data: not compared");
+      return;
+    }
+    if (rect.width != srect.width || rect.height != srect.height) {
       why.push_back(std::to_string(rect.width) + "x" + std::to_string(rect.height) + ", the source's " +
-                    std::to_string(srect.width) + "x" + std::to_string(srect.height));
-    if (r == nullptr) return;
+                    std::to_string(srect.width) + "x" + std::to_string(srect.height) + ": pixels not compared");
+      return;
+    }
+    if (data.size() < payload_len(e) || expected.size() < payload_len(se)) {
+      why.push_back(std::string(data.size() < payload_len(e) ? "" : "source entry: ") +
+                    "its data runs past the end of the file");
+      return;
+    }
+    if (e.type == TYPE_JPEG) return compare_jpeg(data, expected, payload_len(se), why);
+    EntryPixels px, spx;
+    if (Status s = entry_pixels(tiled, e, rect, data, px, &memory); !s.ok()) {
+      why.push_back(s.message);
+      return;
+    }
+    if (Status s = entry_pixels(source_tiled, se, srect, expected, spx, &memory); !s.ok()) {
+      why.push_back("source entry: " + s.message);
+      return;
+    }
+    compare_pixels(px, spx, rect.width, why);
+  }
 
-    const uint64_t pixels = uint64_t(entry_bytes_per_pixel(se)) * srect.width * srect.height;
-    if (se.type != TYPE_JPEG && expected.size() < pixels) {
-      why.push_back("the source's pixels run past the end of its file");
+  // As stored, or (tiled compression's copy) followed by the 4 bytes after
+  // the source's payload.
+  static void compare_jpeg(std::span<const uint8_t> data, std::span<const uint8_t> expected, uint64_t stored,
+                           std::vector<std::string>& why) {
+    const uint64_t want = data.size() == stored + 4 && expected.size() == stored + 4 ? stored + 4 : stored;
+    if (data.size() != want || expected.size() < want) {
+      why.push_back("JPEG data of " + std::to_string(data.size()) + " bytes, the source holds " +
+                    std::to_string(stored));
       return;
     }
-    if (r->data.size() != expected.size()) {
-      why.push_back("decodes to " + std::to_string(r->data.size()) + " bytes, the source holds " +
-                    std::to_string(expected.size()));
+    auto diff = std::mismatch(data.begin(), data.end(), expected.begin());
+    if (diff.first != data.end())
+      why.push_back("JPEG data differs from the source's at byte " + std::to_string(diff.first - data.begin()));
+  }
+
+  // Type 39 (a tiled block or its decoded pixels) has lost its raw type:
+  // only its bytes per pixel are compared.
+  static void compare_pixels(const EntryPixels& px, const EntryPixels& spx, size_t width,
+                             std::vector<std::string>& why) {
+    auto lost = [](const EntryPixels& p) {
+      return p.form == EntryForm::TiledBlock || p.form == EntryForm::DecodedTiled;
+    };
+    if (px.bytes_per_pixel != spx.bytes_per_pixel) {
+      why.push_back(std::to_string(px.bytes_per_pixel) + " bytes per pixel, the source's " +
+                    std::to_string(spx.bytes_per_pixel) + ": pixels not compared");
       return;
     }
-    auto diff = std::mismatch(r->data.begin(), r->data.end(), expected.begin());
-    if (diff.first != r->data.end()) {
-      const size_t at = static_cast<size_t>(diff.first - r->data.begin());
-      if (se.type == TYPE_JPEG) {
-        why.push_back("JPEG data differs from the source's at byte " + std::to_string(at));
-      } else {
-        const size_t px = at / static_cast<size_t>(entry_bytes_per_pixel(se));
-        const size_t w = srect.width;  // not 0: some byte differs
-        why.push_back("pixels differ from the source's at byte " + std::to_string(at) + " (x " +
-                      std::to_string(px % w) + ", y " + std::to_string(px / w) + ")");
-      }
-    }
+    if (!lost(px) && !lost(spx) && px.raw_type != spx.raw_type)
+      why.push_back("type " + std::to_string(px.raw_type) + " as raw pixels, the source's " +
+                    std::to_string(spx.raw_type));
+    auto diff = std::mismatch(px.pixels.begin(), px.pixels.end(), spx.pixels.begin());
+    if (diff.first == px.pixels.end()) return;
+    const size_t at = static_cast<size_t>(diff.first - px.pixels.begin());
+    const size_t p = at / static_cast<size_t>(px.bytes_per_pixel);
+    why.push_back("pixels differ from the source's at byte " + std::to_string(at) + " (x " +
+                  std::to_string(p % width) + ", y " + std::to_string(p / width) + ")");
   }
 };
 
@@ -82,9 +115,9 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
   if (Status s = tool_pack_load(v.pack, pack_path, false); !s.ok())
     return tool_load_failed(err, "verify", pack_path, s.message);
   v.has_source = !against.empty();
-  // As the compress command loads it: image lengths from the rectangles.
+  // Lengths as stored: each entry is read in whatever form it holds.
   if (v.has_source) {
-    if (Status s = tool_pack_load(v.source, against, true); !s.ok())
+    if (Status s = tool_pack_load(v.source, against, false); !s.ok())
       return tool_load_failed(err, "verify", against, s.message);
   }
   v.tiled = pack_is_tiled(v.pack.records.header);
@@ -94,14 +127,16 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
   const std::vector<PackEntry>& source_entries = v.source.records.entries;
   int status = 0;
   if (v.has_source) {
-    // The conversions copy the header, so a pack and its source share it.
+    // The conversions copy the header, so a pack and its source share it;
+    // but for TILED_FLAG and CODEC_KIND, which repack sets: the pixels are
+    // compared whatever the modes.
     const auto& a = v.pack.records.header.bytes;
     const auto& b = v.source.records.header.bytes;
-    auto diff = std::mismatch(a.begin(), a.end(), b.begin());
-    if (diff.first != a.end()) {
-      const size_t at = static_cast<size_t>(diff.first - a.begin());
+    for (size_t at = 0; at < a.size(); ++at) {
+      if (a[at] == b[at] || at == TILED_FLAG || at == CODEC_KIND) continue;
       std::fprintf(err, "verify: header byte %zu is %u, %u in the source\n", at, a[at], b[at]);
       status = 1;
+      break;
     }
   }
 
@@ -124,7 +159,11 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
   steps.bytes = [&](size_t i) {
     uint64_t n = 0;
     if (in_pack(i)) n += decompress_work_bytes(entries[i], v.pack.records.rects[i], v.tiled);
-    if (with_source(i)) n += compress_read_size(source_entries[i], v.source_tiled);
+    // The source's payload and its pixels, decoded.
+    if (with_source(i)) {
+      const EntryRect& r = v.source.records.rects[i];
+      n += payload_len(source_entries[i]) + 4 + uint64_t{4} * r.width * r.height;
+    }
     return n;
   };
   steps.start = [&](size_t i, EntryMemory&) {
@@ -149,11 +188,20 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
       w.problems.push_back(v.pack.records.problems[i]);
       return;
     }
+    if (v.has_source) {
+      // Pixels against pixels, whatever the forms; an entry the source
+      // lacks is only decoded. The pixels are freed, not pooled.
+      BufferPool* pool = std::exchange(memory.pool, nullptr);
+      EntryPixels px;
+      if (with_source(i)) v.compare(i, e, rect, w.data, w.expected, memory, w.compared);
+      else if (Status s = entry_pixels(v.tiled, e, rect, w.data, px, &memory); !s.ok()) w.problems.push_back(s.message);
+      memory.pool = pool;
+      return;
+    }
     EntryResult r = decompress_entry(e, rect, w.data, v.tiled, &memory);
     w.decoded = r.status.ok();
     w.decoded_size = r.data.size();
     if (!w.decoded) w.problems.push_back(r.status.message.empty() ? "does not decode" : r.status.message);
-    if (with_source(i)) v.compare(i, e, rect, w.decoded ? &r : nullptr, w.expected, w.compared);
     memory.pool->give(std::move(r.data));
   };
   uint64_t largest = 0;

@@ -125,41 +125,73 @@ TEST(ReportTest, Entries) {
 }
 
 TEST(ReportTest, Page) {
-  ReportEntry a, b, c;
-  a.name = "<b>&\"x"; a.type = 1; a.form = "raw"; a.rect = {2, 1}; a.stored = a.raw = 4;
+  ReportEntry a, b, c, d;
+  a.name = "<b>&\"x"; a.type = 1; a.form = "raw"; a.rect = {2, 1}; a.stored = a.raw = 4; a.format = "argb4444";
   ASSERT_TRUE(write_png(2, 1, 4, std::vector<uint8_t>(8, 200), a.thumbnail, a.error));
   a.thumb_width = 2; a.thumb_height = 1;
   b.name = "blk"; b.type = 39; b.form = "tiled block"; b.rect = {64, 32}; b.stored = 100; b.raw = 4096;
   b.tiles_across = 2; b.tiles_down = 1; b.tile_width = b.tile_height = 32; b.tile_bytes = {30, 54};
   c.name = "j"; c.type = 38; c.form = "JPEG"; c.stored = 10; c.error = "bad <data>";
+  // An untiled block: 16 bytes more than its pixels.
+  d.name = "Whole"; d.type = 39; d.form = "tiled block"; d.codec = "stored whole"; d.rect = {240, 160};
+  d.stored = 76816; d.raw = 76800; d.format = "rgb565"; d.format_assumed = true; d.pixel_format = 1;
   PackHeader header;
   header.bytes[TILED_FLAG] = 1;
-  const std::string page = report_html("p<1>.pack", header, 4321, {a, b, c});
+  header.bytes[CODEC_KIND] = 2;
+  const std::string page = report_html("p<1>.pack", header, 4321, {a, b, c, d});
   const char* expected[] = {
       "<title>p&lt;1&gt;.pack</title>",
-      "<p>4321 bytes, 3 entries, tiled, 114 bytes of entry data for 4100 bytes of pixels (2.5%)</p>",
+      "<p>4,321 bytes, 4 entries. Mode: tiled (TILED_FLAG 1), codec lz4 (CODEC_KIND 2): tiles LZ4-coded.</p>",
+      // Images over their pixels, JPEG data apart: 76,920 / 80,900.
+      "Images: 3 entries, 76,920 bytes stored for 80,900 bytes of raw pixels (95.1%). JPEG: 1 entry, 10 bytes.",
       // Totals by form and by type, each in its order.
       "<tr><td>JPEG</td><td>1</td><td>10</td><td>0</td><td>-</td></tr>\n"
       "<tr><td>raw</td><td>1</td><td>4</td><td>4</td><td>100.0%</td></tr>\n"
-      "<tr><td>tiled block</td><td>1</td><td>100</td><td>4096</td><td>2.4%</td></tr>\n",
+      "<tr><td>tiled block</td><td>2</td><td>76,916</td><td>80,896</td><td>95.1%</td></tr>\n",
       "<tr><td>1</td><td>1</td><td>4</td><td>4</td><td>100.0%</td></tr>\n"
       "<tr><td>38</td><td>1</td><td>10</td><td>0</td><td>-</td></tr>\n"
-      "<tr><td>39</td><td>1</td><td>100</td><td>4096</td><td>2.4%</td></tr>\n",
+      "<tr><td>39</td><td>2</td><td>76,916</td><td>80,896</td><td>95.1%</td></tr>\n",
       "<td class=\"name\">&lt;b&gt;&amp;&quot;x</td>",
       "<td class=\"name\">j<div class=\"error\">bad &lt;data&gt;</div></td>",
-      "width=\"2\" height=\"1\" alt=\"\">",
-      "<td data-v=\"2048\">64x32</td><td data-v=\"100\">100</td><td data-v=\"4096\">4096</td>",
+      // 2 x 1 pixels shown 32 times over.
+      "<img class=\"thumb scaled\" title=\"shown 32 times its size\" src=\"data:image/png;base64,",
+      "width=\"64\" height=\"32\" alt=\"\">",
+      "<td data-v=\"2048\">64x32</td><td data-v=\"100\">100</td><td data-v=\"4096\">4,096</td>",
       "data-across=\"2\" data-down=\"1\" data-tiles=\"30,54\"",
       "2 x 1 tiles of 32x32, 30 to 54 bytes",
       "<th data-sort>size</th><th data-sort>stored bytes</th>",
+      // Formats: from a manifest, assumed, with the block's code.
+      "<td>1</td><td class=\"form\">argb4444</td><td class=\"form\">raw</td>",
+      "<td class=\"form\">rgb565 <span class=\"note\">(assumed)</span><div class=\"note\">PixelFormat 1</div></td>"
+      "<td class=\"form\">tiled block<div class=\"note\">stored whole</div></td>",
+      "<td data-v=\"76816\">76,816</td><td data-v=\"76800\">76,800</td><td data-v=\"1.000208\">100.02%</td>"
+      "<td><div class=\"note\">stored whole, untiled: 76,816 bytes with its 16-byte header</div></td>",
+      // The legend, the filter box and what it matches.
+      "<span class=\"swatch\" style=\"background:rgb(255,240,200)\"></span> the image's cheapest",
+      "<input id=\"filter\" type=\"search\"",
+      "<span id=\"shown\">4 of 4 entries</span>",
+      "<tr data-key=\"&lt;b&gt;&amp;&quot;x 1 argb4444 raw \">",
+      "<tr data-key=\"whole 39 rgb565 tiled block stored whole\">",
   };
   for (const char* text : expected) EXPECT_NE(page.find(text), std::string::npos) << text;
-  EXPECT_EQ(count_of(page, "<img class=\"thumb\" src=\"data:image/png;base64,"), 1u);
+  EXPECT_EQ(count_of(page, "<img class=\"thumb"), 1u);
   EXPECT_EQ(count_of(page, "<img class=\"tiles\" src=\"data:image/png;base64,"), 1u);
   // Nothing the page would fetch: every source is inline.
   EXPECT_EQ(count_of(page, "src="), 2u);
   EXPECT_EQ(count_of(page, "http"), 0u);
   EXPECT_EQ(count_of(page, "<link"), 0u);
+
+  const std::pair<uint64_t, const char*> numbers[] = {
+      {0, "0"}, {999, "999"}, {1000, "1,000"}, {28000, "28,000"}, {1234567, "1,234,567"}};
+  for (const auto& [n, text] : numbers) EXPECT_EQ(grouped(n), text);
+  struct Ratio {
+    uint64_t stored, raw;
+    const char* text;
+  };
+  const Ratio ratios[] = {{4, 4, "100.0%"},          {76816, 76800, "100.02%"}, {76799, 76800, "99.999%"},
+                          {1, 10, "10.0%"},          {0, 5, "0.0%"},            {5, 0, "-"},
+                          {8001, 8000, "100.01%"},   {16777216, 16777215, "100.0000%"}};
+  for (const Ratio& r : ratios) EXPECT_EQ(ratio_text(r.stored, r.raw), r.text) << r.stored << "/" << r.raw;
 }
 
 TEST(ReportTest, WritesSafely) {
@@ -214,44 +246,84 @@ TEST(ReportTest, WritesSafely) {
   EXPECT_NE(std::string(shown.begin(), shown.end()).find("lies outside the file"), std::string::npos);
 }
 
-// The sample packs' pages in headless Chromium: every thumbnail there and
-// decoded to its size, and a screenshot taken.
+// The value of attribute `name` in an HTML tag, or "".
+std::string attribute(const std::string& tag, const std::string& name) {
+  const size_t at = tag.find(" " + name + "=\"");
+  if (at == std::string::npos) return "";
+  const size_t start = at + name.size() + 3;
+  return tag.substr(start, tag.find('"', start) - start);
+}
+
+// The sample packs' pages, and one of small pictures, in headless Chromium:
+// every thumbnail there and decoded to its size, the small ones shown scaled
+// up without smoothing, the filter box keeping the rows that match, and a
+// screenshot taken.
 TEST(ReportBrowserTest, ThumbnailsDecodeInChromium) {
   if (std::system("command -v chromium >/dev/null 2>&1") != 0) GTEST_SKIP() << "chromium is not installed";
   TempDir dir;
   const std::string flags = "chromium --headless --no-sandbox --disable-gpu --disable-background-networking "
                             "--user-data-dir=" + dir.file("profile") + " ";
+  TestPack small;
+  small.entries.push_back(image_entry("icon", 11, 16, 16, ImageKind::Noise, 1));
+  small.entries.push_back(image_entry("wide", 1, 200, 10, ImageKind::Gradient, 2));
+  write_file(dir.file("small.pack"), build_pack(small));
   struct Case {
-    const char* pack;
-    std::vector<int> widths;  // of the thumbnails, in entry order
+    std::string pack;
+    std::vector<int> widths;  // of the thumbnails' pictures, in entry order
+    std::vector<int> shown;   // as laid out
+    const char* filter;       // typed into the filter box
+    const char* rows;         // the names of the rows left, and the count
+    const char* count;
   };
+  const std::string samples = std::string(MORVANE_SAMPLES) + "/";
   const Case cases[] = {
-      {"demo_tiled.packz", {128, 64, 128, 128, 120, 8}},
-      {"demo.packz", {128, 64, 128, 128, 120, 8}},
+      {samples + "demo_tiled.packz", {128, 64, 128, 128, 120, 8}, {128, 64, 128, 128, 120, 8}, "lz4 TILED",
+       "bg_grad|icon_ok|font16|panel|strip", "5 of 7 entries"},
+      {samples + "demo.packz", {128, 64, 128, 128, 120, 8}, {128, 64, 128, 128, 120, 8}, "jpeg", "splash",
+       "1 of 7 entries"},
+      {dir.file("small.pack"), {16, 128}, {64, 128}, " icon ", "icon", "1 of 2 entries"},
   };
   for (const Case& c : cases) {
     const std::string page = dir.file("page.html"), probe = dir.file("probe.html");
-    ASSERT_EQ(run_tool(MORVANE_TOOL_EXE, {"report", std::string(MORVANE_SAMPLES) + "/" + c.pack, page}).status, 0);
-    // Each picture's decoded width written into the DOM once the page has loaded.
+    ASSERT_EQ(run_tool(MORVANE_TOOL_EXE, {"report", c.pack, page}).status, 0);
+    // What the page shows once it has loaded and the filter was typed in,
+    // written into the DOM.
     std::vector<uint8_t> bytes = read_file(page);
     std::string text(bytes.begin(), bytes.end());
-    text.insert(text.rfind("</body>"), "<script>addEventListener('load', () => { for (const i of document.images) "
-                                        "i.setAttribute('data-decoded', i.complete ? i.naturalWidth : -1); });"
-                                        "</script>");
+    text.insert(text.rfind("</body>"),
+                "<script>addEventListener('load', () => { for (const i of document.images) {"
+                "i.setAttribute('data-decoded', i.complete ? i.naturalWidth : -1); i.setAttribute('data-shown', "
+                "i.width); i.setAttribute('data-rendering', getComputedStyle(i).imageRendering); }"
+                "const f = document.getElementById('filter'); f.value = '" + std::string(c.filter) + "';"
+                "f.dispatchEvent(new Event('input')); document.body.setAttribute('data-rows', "
+                "Array.from(document.querySelectorAll('#entries tbody tr')).filter((r) => !r.hidden)"
+                ".map((r) => r.cells[2].textContent).join('|')); });</script>");
     write_file(probe, {text.begin(), text.end()});
     ToolRun dom = run_tool("/bin/sh", {"-c", flags + "--dump-dom file://" + probe + " 2>/dev/null"});
     ASSERT_EQ(dom.status, 0) << c.pack;
-    std::vector<int> thumbs;
+    std::vector<int> thumbs, shown;
     size_t maps = 0;
     for (size_t at = dom.output.find("<img "); at != std::string::npos; at = dom.output.find("<img ", at + 1)) {
       const std::string tag = dom.output.substr(at, dom.output.find('>', at) - at);
-      const size_t value = tag.find("data-decoded=\"");
-      const int decoded = value == std::string::npos ? -2 : std::atoi(tag.c_str() + value + 14);
-      if (tag.find("class=\"thumb\"") != std::string::npos) thumbs.push_back(decoded);
-      else if (decoded > 0) ++maps;
+      const std::string decoded = attribute(tag, "data-decoded");
+      if (tag.find("class=\"thumb") != std::string::npos) {
+        thumbs.push_back(decoded.empty() ? -2 : std::atoi(decoded.c_str()));
+        shown.push_back(std::atoi(attribute(tag, "data-shown").c_str()));
+        // Scaled up, each pixel a sharp square.
+        if (shown.back() > thumbs.back()) {
+          EXPECT_EQ(attribute(tag, "data-rendering"), "pixelated") << c.pack;
+        }
+      } else if (std::atoi(decoded.c_str()) > 0) {
+        ++maps;
+      }
     }
     EXPECT_EQ(thumbs, c.widths) << c.pack;
+    EXPECT_EQ(shown, c.shown) << c.pack;
     EXPECT_EQ(maps, count_of(text, "<img class=\"tiles\"")) << c.pack;
+    const size_t body = dom.output.find("<body");
+    ASSERT_NE(body, std::string::npos);
+    EXPECT_EQ(attribute(dom.output.substr(body, dom.output.find('>', body) - body), "data-rows"), c.rows) << c.pack;
+    EXPECT_NE(dom.output.find("<span id=\"shown\">" + std::string(c.count) + "</span>"), std::string::npos) << c.pack;
 
     const std::string shot = "--window-size=800,600 --screenshot=" + dir.file("shot.png") + " file://" + page;
     ASSERT_EQ(run_tool("/bin/sh", {"-c", flags + shot + " >/dev/null 2>&1"}).status, 0);

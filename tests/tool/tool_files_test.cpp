@@ -6,6 +6,8 @@
 #include <turbojpeg.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -68,6 +70,16 @@ TEST(PixelFormats, PixelsFromRgbaAndBack) {
       {"argb1555", {255, 0, 0, 127}, {}, {0x00, 0x7C}, {255, 0, 0, 0}},
       {"argb4444", {17, 34, 51, 68}, {}, {0x23, 0x41}, {17, 34, 51, 68}},
       {"argb8565", {255, 0, 0, 9}, {}, {0x00, 0xF8, 9}, {255, 0, 0, 9}},
+      // The rgb565 u16 high byte first.
+      {"rgb565_swapped", {255, 0, 0, 9}, {}, {0xF8, 0x00}, {255, 0, 0}},
+      {"rgb565_swapped", {8, 4, 8, 255}, {}, {0x08, 0x21}, {8, 4, 8}},
+      // B, G, R x A / 255 rounded: 50 x 128 / 255 = 25.1, 100 x 128 / 255 =
+      // 50.2, 200 x 128 / 255 = 100.4; back: 25 x 255 / 128 = 49.8, 50 x
+      // 255 / 128 = 99.6, 100 x 255 / 128 = 199.2.
+      {"argb8888_premultiplied", {200, 100, 50, 128}, {}, {25, 50, 100, 128}, {199, 100, 50, 128}},
+      {"argb8888_premultiplied", {1, 2, 3, 255}, {}, {3, 2, 1, 255}, {1, 2, 3, 255}},
+      {"argb8888_premultiplied", {10, 20, 30, 0}, {}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+      {"argb8888_premultiplied", {255, 255, 255, 1}, {}, {1, 1, 1, 1}, {255, 255, 255, 1}},
   };
   for (const Case& c : cases) {
     const PixelFormatInfo* f = find_pixel_format(c.format);
@@ -78,6 +90,75 @@ TEST(PixelFormats, PixelsFromRgbaAndBack) {
   EXPECT_EQ(find_pixel_format("rgb666"), nullptr);
   EXPECT_EQ(default_pixel_format(0), nullptr);
   EXPECT_EQ(default_pixel_format(3)->name, "rgb888");
+}
+
+// The mean, over the 4 x 4 blocks of a picture, of the distance between a
+// block's average of `got` and of `want` (RGBA, every colour channel).
+double block_error(const Bytes& want, const Bytes& got, uint32_t width, uint32_t height) {
+  double sum = 0;
+  int blocks = 0;
+  for (uint32_t by = 0; by < height; by += 4)
+    for (uint32_t bx = 0; bx < width; bx += 4, ++blocks)
+      for (int c = 0; c < 3; ++c) {
+        int diff = 0;
+        for (uint32_t y = by; y < by + 4; ++y)
+          for (uint32_t x = bx; x < bx + 4; ++x) diff += got[(y * width + x) * 4 + c] - want[(y * width + x) * 4 + c];
+        sum += std::abs(diff) / 16.0 / 3;
+      }
+  return sum / blocks;
+}
+
+// A smooth gradient, 8-bit RGBA: each 4 x 4 block close to flat.
+Bytes gradient(uint32_t width, uint32_t height) {
+  Bytes rgba(size_t{width} * height * 4);
+  for (uint32_t y = 0; y < height; ++y)
+    for (uint32_t x = 0; x < width; ++x) {
+      uint8_t* p = &rgba[(size_t{y} * width + x) * 4];
+      p[0] = uint8_t(x * 255 / (width - 1));
+      p[1] = uint8_t((x + y) * 255 / (width + height - 2));
+      p[2] = uint8_t(255 - p[0]);
+      p[3] = 255;
+    }
+  return rgba;
+}
+
+// Dithered, each 4 x 4 block averages out nearer to the picture than
+// rounding gives; the same bytes on every run.
+TEST(PixelFormats, DitherHalvesTheErrorOfBlockAverages) {
+  const uint32_t w = 512, h = 64;
+  const Bytes rgba = gradient(w, h);
+  for (const char* name : {"rgb565", "rgb565_swapped", "argb4444", "argb1555", "argb8565"}) {
+    const PixelFormatInfo& f = *find_pixel_format(name);
+    ASSERT_TRUE(has_narrow_colour(f)) << name;
+    auto shown = [&](Bytes picture) {
+      Bytes samples = pixels_to_samples(f, rgba_to_pixels(f, picture, {}));
+      Bytes out(rgba.size(), 255);
+      for (size_t i = 0; i < rgba.size() / 4; ++i)
+        std::copy_n(&samples[i * f.channels], 3, &out[i * 4]);
+      return out;
+    };
+    Bytes dithered = rgba;
+    dither_rgba(f, dithered, w);
+    const double plain = block_error(rgba, shown(rgba), w, h), ordered = block_error(rgba, shown(dithered), w, h);
+    EXPECT_LE(ordered, plain / 2) << name << ": " << ordered << " against " << plain;
+  }
+  for (const char* name : {"a8", "rgb888", "argb8888", "argb8888_premultiplied"})
+    EXPECT_FALSE(has_narrow_colour(*find_pixel_format(name))) << name;
+
+  // Grey 100 in rgb565: R and B 100 x 31 / 255 = 12.16, G 100 x 63 / 255 =
+  // 24.71; rounded 12, 25, 12 (2C 63) everywhere. Dithered, R and B are 13
+  // where the 4 x 4 threshold is 13 or more of 16 (x 2 y 1, x 0 y 3, x 2
+  // y 3), G 25 where it is 5 or more.
+  Bytes grey(4 * 4 * 4, 100);
+  const PixelFormatInfo& f = *find_pixel_format("rgb565");
+  EXPECT_EQ(rgba_to_pixels(f, Bytes(grey.begin(), grey.begin() + 4), {}), (Bytes{0x2C, 0x63}));
+  dither_rgba(f, grey, 4);
+  const Bytes px = rgba_to_pixels(f, grey, {});
+  const Bytes expected = {0x0C, 0x63, 0x2C, 0x63, 0x0C, 0x63, 0x2C, 0x63,   // thresholds 0 8 2 10
+                          0x2C, 0x63, 0x0C, 0x63, 0x2D, 0x6B, 0x2C, 0x63,   // 12 4 14 6
+                          0x0C, 0x63, 0x2C, 0x63, 0x0C, 0x63, 0x2C, 0x63,   // 3 11 1 9
+                          0x2D, 0x6B, 0x2C, 0x63, 0x2D, 0x6B, 0x2C, 0x63};  // 15 7 13 5
+  EXPECT_EQ(px, expected);
 }
 
 // Pixels -> PNG file -> pixels, as export then create do it.
@@ -92,7 +173,7 @@ Bytes through_png(const PixelFormatInfo& f, const Bytes& pixels, uint32_t w, uin
 }
 
 TEST(PixelFormats, ExportThenCreateKeepsEveryPixel) {
-  for (const char* name : {"a8", "rgb565", "rgb888", "argb8888", "argb1555", "argb4444", "argb8565"}) {
+  for (const char* name : {"a8", "rgb565", "rgb888", "argb8888", "argb1555", "argb4444", "argb8565", "rgb565_swapped"}) {
     const PixelFormatInfo& f = *find_pixel_format(name);
     // Every value of the first two bytes, the rest from a generator.
     Bytes pixels = make_random_bytes(size_t{65536} * f.bytes, 7);
@@ -279,6 +360,10 @@ TEST(Manifest, ErrorsNameTheEntryAndTheField) {
       {R"({"entries":{}})", R"(field "entries")"},
       {"{\"entries\": [\n{\"name\": }]}", "not valid JSON: parse error at line 2, column 10"},
       {R"({"entries": [], "tiled": 1e999})", "not valid JSON: number overflow"},
+      {R"({"entries":[{"name":"a","type":32,"file":"a.png","dither":true}]})", R"(entry 1 (a): field "dither")"},
+      {R"({"entries":[{"name":"a","type":1,"file":"a.png","dither":1}]})", R"(entry 1 (a): field "dither")"},
+      {R"({"entries":[{"name":"j","type":38,"file":"j.jpg","dither":false}]})", R"(entry 1 (j): field "dither")"},
+      {R"({"dither":"yes","entries":[]})", R"(field "dither")"},
   };
   for (const Case& c : cases) {
     Manifest m;
@@ -286,6 +371,20 @@ TEST(Manifest, ErrorsNameTheEntryAndTheField) {
     EXPECT_FALSE(parse_manifest(c.json, m, err)) << c.json;
     EXPECT_NE(err.find(c.says), std::string::npos) << err;
   }
+}
+
+// "dither" at the top is the default; an entry's own wins; formats that keep
+// every colour's 8 bits are never dithered.
+TEST(Manifest, DitherByEntryOrByDefault) {
+  Manifest m;
+  std::string err;
+  ASSERT_TRUE(parse_manifest(R"({"dither":true,"entries":[{"name":"a","type":1,"file":"a.png"},
+      {"name":"b","type":1,"file":"b.png","dither":false},{"name":"c","type":32,"file":"c.png"},
+      {"name":"d","type":32,"file":"d.png","format":"argb8565","dither":true}]})", m, err)) << err;
+  const bool expected[] = {true, false, false, true};
+  for (size_t i = 0; i < m.entries.size(); ++i) EXPECT_EQ(manifest_dithers(m, m.entries[i]), expected[i]) << i;
+  m.dither = false;
+  EXPECT_FALSE(manifest_dithers(m, m.entries[0]));
 }
 
 TEST(Manifest, CreateNamesTheEntryOfABadFile) {

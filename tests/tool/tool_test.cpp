@@ -183,16 +183,27 @@ TEST(ToolInfoTest, HostilePacks) {
   EXPECT_NE(tool(dir, {"info", dir.file("names.pack")}).out.find("\\xff\\x01\\xc3("), std::string::npos);
 }
 
-TEST(ToolVerifyTest, CompressedSamplesGiveBackTheirSource) {
+// Pixels compared whatever the forms: raw, compressed, tiled blocks and
+// their -d output, in either role.
+TEST(ToolVerifyTest, PacksAgreeWithTheirSourceInAnyForm) {
   TempDir dir;
   std::vector<std::string> packs = sample_packs(dir);
-  for (size_t p : {0, 3}) {
-    ToolOut r = tool(dir, {"verify", packs[p + 1], "--against", packs[p]});
-    EXPECT_EQ(r.status, 0) << r.err;
+  struct Case {
+    size_t pack, against;  // in packs: demo .pack .packz .d.pack, demo_tiled the same
+  };
+  const Case cases[] = {
+      {1, 0}, {4, 3},          // compressed against raw
+      {0, 0}, {3, 3}, {3, 0},  // raw against raw, tiled or not
+      {1, 1}, {4, 4}, {4, 1},  // compressed against compressed
+      {5, 3}, {4, 5}, {5, 0},  // a tiled pack's -d output, both ways
+  };
+  for (const Case& c : cases) {
+    ToolOut r = tool(dir, {"verify", packs[c.pack], "--against", packs[c.against]});
+    EXPECT_EQ(r.status, 0) << c.pack << " against " << c.against << ": " << r.err;
     EXPECT_EQ(r.out, "verify: 7 entries, 0 failed\n");
     EXPECT_EQ(r.err, "");
   }
-  // A raw pack does not decode as a compressed one.
+  // Without a source, as morvane -d decodes: a raw pack does not.
   EXPECT_EQ(tool(dir, {"verify", packs[0]}).status, 1);
 }
 
@@ -205,11 +216,15 @@ TEST(ToolVerifyTest, FailuresNameTheEntry) {
   // The source with one pixel of "panel" changed, or "strip" renamed.
   std::vector<uint8_t> source = read_file(packs[0]);
   const ParsedPack src = parse_pack(source);
-  std::vector<uint8_t> pixel = source, renamed = source;
+  std::vector<uint8_t> pixel = source, renamed = source, not_jpeg = source, resized = source;
   pixel[src.entries[4].offset + 4 + 123] ^= 1;
   renamed[16 + 5 * 16 + 7] = 'S';
+  not_jpeg[16 + 6 * 16 + 6] = 1;  // splash: type 38 -> 1
+  resized[src.entries[3].offset] ^= 1;  // photo: 160 -> 161 wide
   write_file(dir.file("pixel.pack"), pixel);
   write_file(dir.file("renamed.pack"), renamed);
+  write_file(dir.file("not_jpeg.pack"), not_jpeg);
+  write_file(dir.file("resized.pack"), resized);
 
   struct Case {
     const char* what;
@@ -223,6 +238,10 @@ TEST(ToolVerifyTest, FailuresNameTheEntry) {
       {"tiled block magic", tiled, block, "", "icon_ok (entry 2): block names no codec"},
       {"other pixels", whole, SIZE_MAX, dir.file("pixel.pack"), "panel (entry 5): pixels differ"},
       {"other name", whole, SIZE_MAX, dir.file("renamed.pack"), "strip (entry 6): the source's entry is named"},
+      {"JPEG against pixels", whole, SIZE_MAX, dir.file("not_jpeg.pack"),
+       "splash (entry 7): JPEG data, the source's entry holds pixels: not compared"},
+      {"other size", tiled, SIZE_MAX, dir.file("resized.pack"),
+       "photo (entry 4): 160x120, the source's 161x120: pixels not compared"},
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> bytes = c.pack;
@@ -238,12 +257,92 @@ TEST(ToolVerifyTest, FailuresNameTheEntry) {
   }
 }
 
+// repack in each mode from each form of the samples: morvane -c and -d of
+// its output give back the samples' pixels.
+TEST(ToolRepackTest, EveryModeRoundTripsThroughMorvane) {
+  TempDir dir;
+  const std::vector<std::string> packs = sample_packs(dir);
+  // The types that type 39 hides, from the raw sample.
+  ASSERT_EQ(tool(dir, {"export", packs[0], dir.file("ex")}).status, 0);
+  const std::string types = dir.file("ex/manifest.json");
+  struct Mode {
+    const char* name;
+    uint8_t tiled, codec_kind;
+  };
+  const Mode modes[] = {{"whole", 0, 0}, {"rle", 1, 1}, {"lz4", 1, 2}, {"stored", 1, 3}};
+  const std::string raw = dir.file("r.pack"), z = dir.file("r.packz"), d = dir.file("r.d.pack");
+  for (size_t in : {0, 1, 3, 4, 5}) {
+    for (const Mode& m : modes) {
+      const std::string what = packs[in] + " " + m.name;
+      ToolOut r = tool(dir, {"repack", packs[in], raw, "--mode", m.name, "--types", types});
+      ASSERT_EQ(r.status, 0) << what << ": " << r.err;
+      EXPECT_EQ(r.err, "") << what;
+      const ParsedPack p = parse_pack(read_file(raw));
+      EXPECT_EQ(p.header.bytes[TILED_FLAG], m.tiled) << what;
+      EXPECT_EQ(p.header.bytes[CODEC_KIND], m.codec_kind) << what;
+      ASSERT_EQ(run_tool(MORVANE_EXE, {"-c", raw, z}).status, 0) << what;
+      ASSERT_EQ(run_tool(MORVANE_EXE, {"-d", z, d}).status, 0) << what;
+      for (const std::string& out : {raw, z, d}) {
+        r = tool(dir, {"verify", out, "--against", packs[0]});
+        EXPECT_EQ(r.status, 0) << what << ", " << out << ": " << r.err;
+      }
+    }
+  }
+  // Without --types the lost types are assumed, and said so; --tile sets
+  // every image's TileHint.
+  ToolOut r = tool(dir, {"repack", packs[5], raw, "--mode", "lz4", "--tile", "16,8"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "repack: 6 entries of type 39 given the type of their bytes per pixel (30, 1, 32 or 11); "
+                   "--types MANIFEST names their types\n");
+  const ParsedPack p = parse_pack(read_file(raw));
+  const uint8_t assumed[] = {1, 11, 30, 32, 1, 1, 38};  // panel was 36
+  for (size_t i = 0; i < p.entries.size(); ++i) {
+    EXPECT_EQ(p.entries[i].type, assumed[i]) << i;
+    if (i < 6) {
+      EXPECT_EQ(std::vector<uint8_t>(p.payloads[i].begin(), p.payloads[i].begin() + 4),
+                (std::vector<uint8_t>{16, 0, 8, 0})) << i;
+    }
+  }
+}
+
+// Options that do not fit, and OUT that is IN: one line, nothing written.
+TEST(ToolRepackTest, Refusals) {
+  TempDir dir;
+  const std::string in = std::string(MORVANE_SAMPLES) + "/demo.pack", out = dir.file("out.pack");
+  const std::vector<uint8_t> before = read_file(in);
+  write_file(dir.file("copy.pack"), before);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string line;
+  };
+  const Case cases[] = {
+      {{dir.file("copy.pack"), dir.file("copy.pack")}, 1,
+       "repack: " + dir.file("copy.pack") + " is the pack being repacked; refusing to overwrite it\n"},
+      {{in, out, "--mode", "zip"}, 2, "repack: --mode zip: not whole, rle, lz4 or stored\n"},
+      {{in, out, "--tile", "0,8"}, 2, "repack: --tile 0,8: not W,H with each side from 1 to 65535\n"},
+      {{in, out, "--tile", "8,8"}, 2,
+       "repack: --tile is for the tiled modes (rle, lz4, stored); the input is whole-entry, give --mode\n"},
+      {{in, out, "--mode", "whole", "--tile", "8,8"}, 2,
+       "repack: --tile is for the tiled modes (rle, lz4, stored); not whole\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"repack"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ToolOut r = tool(dir, args);
+    EXPECT_EQ(r.status, c.status) << c.line;
+    EXPECT_EQ(r.err, c.line);
+    EXPECT_FALSE(file_exists(out)) << c.line;
+  }
+  EXPECT_EQ(read_file(dir.file("copy.pack")), before);
+}
+
 using Bytes = std::vector<uint8_t>;
 
 // Every name in dir and the bytes it leads to.
 std::map<std::string, Bytes> snapshot(const TempDir& dir);
 
-// export, verify and report write the same files and lines on any number
+// export, verify, report and repack write the same files and lines on any number
 // of threads: the samples in every form, and packs with a broken entry in the
 // middle.
 TEST(ToolThreadsTest, SameFilesAndLinesOnEveryThreadCount) {
@@ -259,8 +358,8 @@ TEST(ToolThreadsTest, SameFilesAndLinesOnEveryThreadCount) {
     const std::string& pack = packs[p];
     const std::string& source = packs[p == 6 || p < 3 ? 0 : 3];
     std::map<std::string, Bytes> first;
-    Bytes first_page;
-    ToolOut first_export, first_verify, first_report;
+    Bytes first_page, first_repacked;
+    ToolOut first_export, first_verify, first_report, first_repack;
     for (int threads : {1, 2, 3, 16}) {
       std::filesystem::remove_all(dir.file("x"));
       const ToolOut e = tool(dir, {"export", pack, dir.file("x")}, threads);
@@ -268,6 +367,9 @@ TEST(ToolThreadsTest, SameFilesAndLinesOnEveryThreadCount) {
       std::remove(dir.file("r.html").c_str());
       const ToolOut r = tool(dir, {"report", pack, dir.file("r.html")}, threads);
       const Bytes page = read_file(dir.file("r.html"));
+      std::remove(dir.file("rp.pack").c_str());
+      const ToolOut rp = tool(dir, {"repack", pack, dir.file("rp.pack"), "--mode", "rle"}, threads);
+      const Bytes repacked = read_file(dir.file("rp.pack"));
       std::map<std::string, Bytes> files;
       for (const auto& f : std::filesystem::directory_iterator(dir.file("x")))
         files[f.path().filename().string()] = read_file(f.path().string());
@@ -275,6 +377,7 @@ TEST(ToolThreadsTest, SameFilesAndLinesOnEveryThreadCount) {
         EXPECT_FALSE(files.empty()) << pack;
         EXPECT_FALSE(page.empty()) << pack;
         first = files, first_export = e, first_verify = v, first_report = r, first_page = page;
+        first_repack = rp, first_repacked = repacked;
         continue;
       }
       EXPECT_EQ(files, first) << pack << " " << threads;
@@ -288,6 +391,9 @@ TEST(ToolThreadsTest, SameFilesAndLinesOnEveryThreadCount) {
       EXPECT_EQ(r.status, first_report.status) << pack << " " << threads;
       EXPECT_EQ(r.out, first_report.out) << pack << " " << threads;
       EXPECT_EQ(r.err, first_report.err) << pack << " " << threads;
+      EXPECT_EQ(repacked, first_repacked) << pack << " " << threads;
+      EXPECT_EQ(rp.status, first_repack.status) << pack << " " << threads;
+      EXPECT_EQ(rp.err, first_repack.err) << pack << " " << threads;
     }
   }
 }
