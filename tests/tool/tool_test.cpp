@@ -176,7 +176,7 @@ TEST(ToolInfoTest, HostilePacks) {
   json doc = json::parse(tool(dir, {"info", "--json", dir.file("names.pack")}).out);
   EXPECT_EQ(doc["entries"][1]["name"], "\xEF\xBF\xBD\x01\xEF\xBF\xBD(");
   EXPECT_EQ(doc["entries"][1]["name_hex"], "ff01c328");
-  EXPECT_NE(tool(dir, {"info", dir.file("names.pack")}).out.find("\\xff\\x01\\xc3("), std::string::npos);
+  EXPECT_NE(tool(dir, {"info", dir.file("names.pack")}).out.find("\xff\\x01\xc3("), std::string::npos);
 }
 
 TEST(ToolVerifyTest, CompressedSamplesGiveBackTheirSource) {
@@ -466,12 +466,12 @@ TEST(ToolExportTest, FormatsFromTheManifest) {
     if (run != None) args.insert(args.begin() + 1, {"--formats", dir.file(run == Full ? "m.json" : "part.json")});
     ToolOut r = tool(dir, args);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, pack + ": 9 entries exported to " + out + "\n");
+    EXPECT_EQ(r.out, "export: " + pack + ": 9 entries exported to " + out + "\n");
     const std::string expected_err[] = {
-        pack + ": 8 entries of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the default of "
+        "export: " + pack + ": 8 entries of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the default of "
                "the type); --formats MANIFEST takes the formats from the manifest the pack was created from\n",
         "",
-        pack + ": 2 entries of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the default of "
+        "export: " + pack + ": 2 entries of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the default of "
                "the type): not in " + dir.file("part.json") + ", or of other bytes per pixel there\n"};
     EXPECT_EQ(r.err, expected_err[run]) << run;
     std::string manifest = "{\n  \"tiled\": false,\n  \"entries\": [";
@@ -541,7 +541,7 @@ TEST(ToolCreateTest, ManifestThatIsNotJson) {
     ASSERT_TRUE(write_file(dir.file("m"), c.bytes));
     ToolOut r = tool(dir, {"create", dir.file("m"), dir.file("o.pack")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, dir.file("m") + ": " + c.says);
+    EXPECT_EQ(r.err, "create: " + dir.file("m") + ": " + c.says);
     EXPECT_FALSE(file_exists(dir.file("o.pack")));
   }
 }
