@@ -115,6 +115,42 @@ TEST(ToolInfoTest, JsonAgreesWithTheListing) {
   }
 }
 
+// A file that is no pack is explained as morvane explains it, one line
+// after the subcommand's name; names in the table take the columns they print in.
+TEST(ToolInfoTest, WhatIsNoPackAndWideNames) {
+  TempDir dir;
+  const std::string made = "; packs are made from PNG and JPEG files with morvane-tool create MANIFEST PACK\n";
+  struct Case {
+    const char* file;
+    std::vector<uint8_t> bytes;  // none: a folder, or nothing there
+    std::string says;            // after "<command>: <path>: "
+  };
+  std::filesystem::create_directory(dir.file("folder"));
+  const Case cases[] = {
+      {"p.png", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0}, "not a pack: it looks like a PNG image" + made},
+      {"j.jpg", {0xFF, 0xD8, 0xFF, 0xE0}, "not a pack: it looks like a JPEG image" + made},
+      {"empty", {}, "not a pack: the file is empty" + made},
+      {"folder", {}, "Is a directory; a pack is one file, made with morvane-tool create MANIFEST PACK\n"},
+      {"missing", {}, "No such file or directory\n"},
+  };
+  for (const Case& c : cases) {
+    if (!c.bytes.empty() || std::string(c.file) == "empty") write_file(dir.file(c.file), c.bytes);
+    for (const char* command : {"info", "verify"}) {
+      ToolOut r = tool(dir, {command, dir.file(c.file)});
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err, std::string(command) + ": " + dir.file(c.file) + ": " + c.says);
+    }
+  }
+  TestPack p;
+  p.entries.push_back(image_entry("a\x1b[31m", 1, 1, 1, ImageKind::Flat, 1));
+  p.entries.push_back(image_entry("\xc3\xa9", 30, 1, 1, ImageKind::Flat, 2));
+  write_file(dir.file("names.pack"), build_pack(p));
+  const std::string table = tool(dir, {"info", dir.file("names.pack")}).out;
+  for (const char* line : {"\n    #  name      type  kind", "\n    0  a\\x1b[31m    1  raw",
+                           "\n    1  \xc3\xa9           30  raw"})
+    EXPECT_NE(table.find(line), std::string::npos) << line << "\n" << table;
+}
+
 // Damage the loader refuses gives 1; damage inside an entry gives 0 and the
 // entry's record an error; nothing crashes, and verify fails on each.
 TEST(ToolInfoTest, HostilePacks) {
