@@ -264,7 +264,7 @@ TEST(ToolVerifyTest, FailuresNameTheEntry) {
     if (!c.against.empty()) args.insert(args.end(), {"--against", c.against});
     ToolOut r = tool(dir, args);
     EXPECT_EQ(r.status, 1) << c.what;
-    EXPECT_EQ(r.err.rfind(c.line, 0), 0u) << c.what << ": " << r.err;
+    EXPECT_EQ(r.err.rfind("verify: " + std::string(c.line), 0), 0u) << c.what << ": " << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << ": " << r.err;
     EXPECT_EQ(r.out, "verify: 7 entries, 1 failed\n") << c.what;
   }
