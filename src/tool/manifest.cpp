@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "tool/export_files.h"
 #include "tool/pixel_formats.h"
 #include "tool/tool_text.h"
 
@@ -220,7 +219,7 @@ std::string not_json_text(std::string_view text, std::string what) {
 }  // namespace
 
 std::string manifest_entry_label(size_t index, const ManifestEntry& e) {
-  return "entry " + std::to_string(index + 1) + " (" + escape_entry_name(e.name) + ")";
+  return "entry " + std::to_string(index + 1) + " (" + tool_display_name(e.name) + ")";
 }
 
 namespace {

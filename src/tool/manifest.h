@@ -52,5 +52,6 @@ bool parse_manifest(std::string_view text, Manifest& out, std::string& error);
 // The manifest as JSON text, one entry per line.
 std::string manifest_json(const Manifest& m);
 
-// "entry 3 (icon)": for messages, with the name escaped as a file stem.
+// "entry 3 (icon)": for messages, the name as every line prints it
+// (tool_display_name).
 std::string manifest_entry_label(size_t index, const ManifestEntry& e);
