@@ -131,8 +131,8 @@ bool writes_over_an_input(const PackFile& pf, const std::string& formats_path, c
                            ? "a picture the --formats manifest lists"
                            : nullptr;
     if (what == nullptr) return false;
-    std::fprintf(stderr, "export: %s/%s is %s; refusing to overwrite it, nothing written\n", dir_path.c_str(),
-                 name.c_str(), what);
+    std::fprintf(stderr, "export: %s/%s is %s; refusing to overwrite it, nothing written\n",
+                 tool_display_name(dir_path).c_str(), name.c_str(), what);
     return true;
   };
   for (const std::string& f : files)
@@ -166,7 +166,7 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
   const std::vector<std::string> files = plan_files(pf.records, m.entries);
   ExportDir dir;
   if (!dir.open(dir_path, err)) {
-    std::fprintf(stderr, "export: %s\n", err.c_str());
+    std::fprintf(stderr, "export: %s\n", tool_display_name(err).c_str());
     return 1;
   }
   // Refused whole, before any file is written.
@@ -233,7 +233,7 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
   progress.finish();
   const std::string text = manifest_json(m);
   if (!dir.write_file("manifest.json", {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, err)) {
-    std::fprintf(stderr, "export: %s\n", err.c_str());
+    std::fprintf(stderr, "export: %s\n", tool_display_name(err).c_str());
     return 1;
   }
   if (assumed > 0) {
