@@ -174,7 +174,8 @@ int tool_create(const std::string& manifest_path, const std::string& out_path) {
   progress.finish();
   if (failures > 0) {
     out.discard();
-    std::fprintf(stderr, "create: %s not written: %d of %zu entries failed\n", shown(out_path).c_str(), failures, count);
+    std::fprintf(stderr, "create: %s not written: %d of %zu entries failed\n", shown(out_path).c_str(), failures,
+                 count);
     return 1;
   }
   out.write_at(PACK_HEADER_SIZE, {head.data() + PACK_HEADER_SIZE, count * PACK_ENTRY_SIZE});

@@ -266,13 +266,17 @@ TEST(ListTest, ControlBytesInNamesArePrintedAsHex) {
     write_file(named.file("in.pack"), pack(tiled, false));
     write_file(plain.file("in.pack"), pack(tiled, true));
     const std::vector<std::vector<std::string>> runs = {
-        {"-c", "in.pack", "c.pack"}, {"-d", "c.pack", "d.pack"}, {"-i", "in.pack", "in.txt"}, {"-i", "c.pack", "c.txt"}};
+        {"-c", "in.pack", "c.pack"},
+        {"-d", "c.pack", "d.pack"},
+        {"-i", "in.pack", "in.txt"},
+        {"-i", "c.pack", "c.txt"}};
     for (const auto& run : runs) {
       ToolRun a = morvane({run[0], named.file(run[1]), named.file(run[2])});
       ToolRun b = morvane({run[0], plain.file(run[1]), plain.file(run[2])});
       std::string expected = b.output, listing = text_of(read_file(plain.file(run[2])));
       for (std::string* text : {&expected, &listing}) {
-        for (size_t at; (at = text->find(plain.path)) != std::string::npos;) text->replace(at, plain.path.size(), named.path);
+        for (size_t at; (at = text->find(plain.path)) != std::string::npos;)
+          text->replace(at, plain.path.size(), named.path);
         for (const Name& n : names)
           for (size_t at = 0; (at = text->find(n.plain, at)) != std::string::npos; at += n.shown.size())
             text->replace(at, n.plain.size(), n.shown);

@@ -209,7 +209,8 @@ TEST(ReportTest, WritesSafely) {
   write_file(dir.file("cut.pack"), cut);
   r = report(dir.file("cut.pack"), dir.file("cut.html"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.errors, "report: " + dir.file("cut.pack") + ": 1 of 2 entries do not decode; " + dir.file("cut.html") + " shows why\n");
+  EXPECT_EQ(r.errors, "report: " + dir.file("cut.pack") + ": 1 of 2 entries do not decode; " + dir.file("cut.html") +
+                          " shows why\n");
   const std::vector<uint8_t> shown = read_file(dir.file("cut.html"));
   EXPECT_NE(std::string(shown.begin(), shown.end()).find("lies outside the file"), std::string::npos);
 }

@@ -65,6 +65,8 @@ TEST(ToolCliTest, UsageErrorsGiveTwo) {
       {"export", "a"},                  {"create", "m"},   {"create", "m", "o", "x"},
       {"report", "a"},                  {"report", "a", "b", "c"}};
   for (const auto& args : cases) EXPECT_EQ(tool(dir, args).status, 2) << ::testing::PrintToString(args);
+  EXPECT_EQ(tool(dir, {"info"}).err, "info: PACK is required; see morvane-tool info --help\n");
+  EXPECT_EQ(tool(dir, {"bogus"}).err, "morvane-tool: A subcommand is required; see morvane-tool --help\n");
 
   ToolOut v = tool(dir, {"--version"});
   EXPECT_EQ(v.status, 0);
