@@ -56,11 +56,35 @@ if(MORVANE_GZIP)
   install(FILES ${MORVANE_GZ_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
   install(FILES ${MORVANE_GZ_DIR}/changelog.gz DESTINATION ${MORVANE_DEV_DOCDIR} COMPONENT dev)
 endif()
-# The documents the man pages and the README name, where they say.
-install(FILES README.md docs/tool.md docs/manifest.md packaging/copyright
+# The documents the man pages and the README name, where they say. Each
+# package's copies link only to what that package installs
+# (cmake/doc_links.cmake): other links keep their text and lose the link.
+set(MORVANE_DOC_DIR ${PROJECT_BINARY_DIR}/doc)
+set(MORVANE_DOC_FILES)
+function(morvane_doc file place places)
+  set(out ${MORVANE_DOC_DIR}/${place})
+  add_custom_command(OUTPUT ${out}
+                     COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DFILE=${file} -DPLACE=${place}
+                             -DPLACES=${places} -DOUT=${out} -P ${PROJECT_SOURCE_DIR}/cmake/doc_links.cmake
+                     DEPENDS ${PROJECT_SOURCE_DIR}/${file} ${PROJECT_SOURCE_DIR}/cmake/doc_links.cmake VERBATIM)
+  set(MORVANE_DOC_FILES ${MORVANE_DOC_FILES} ${out} PARENT_SCOPE)
+endfunction()
+set(runtime_docs README.md=morvane/README.md,docs/tool.md=morvane/tool.md,docs/manifest.md=morvane/manifest.md)
+set(dev_docs docs/format.md=morvane-dev/format.md,docs/firmware.md=morvane-dev/firmware.md)
+foreach(doc README.md docs/tool.md docs/manifest.md)
+  get_filename_component(name ${doc} NAME)
+  morvane_doc(${doc} morvane/${name} ${runtime_docs},LICENSE=morvane/copyright)
+endforeach()
+foreach(doc docs/format.md docs/firmware.md)
+  get_filename_component(name ${doc} NAME)
+  morvane_doc(${doc} morvane-dev/${name} ${dev_docs},LICENSE=morvane-dev/copyright)
+endforeach()
+add_custom_target(morvane_docs ALL DEPENDS ${MORVANE_DOC_FILES})
+install(FILES ${MORVANE_DOC_DIR}/morvane/README.md ${MORVANE_DOC_DIR}/morvane/tool.md
+        ${MORVANE_DOC_DIR}/morvane/manifest.md packaging/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
-install(FILES docs/format.md docs/firmware.md packaging/copyright
-        DESTINATION ${MORVANE_DEV_DOCDIR} COMPONENT dev)
+install(FILES ${MORVANE_DOC_DIR}/morvane-dev/format.md ${MORVANE_DOC_DIR}/morvane-dev/firmware.md
+        packaging/copyright DESTINATION ${MORVANE_DEV_DOCDIR} COMPONENT dev)
 # The examples firmware.md names, and the toolchain file of its device build.
 install(DIRECTORY examples/ DESTINATION ${MORVANE_DEV_DOCDIR}/examples COMPONENT dev)
 install(FILES cmake/arm-none-eabi.cmake DESTINATION ${MORVANE_CMAKE_DIR} COMPONENT dev)

@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: MIT
 # Installs morvane into a temporary prefix and uses it as its users do: the C
 # example built with pkg-config, the CMake consumer built with find_package,
-# the man pages checked with groff; then builds the Debian packages, checks
-# what they hold and runs the morvane unpacked from them.
+# the man pages checked with groff, the links of the installed documents
+# checked; then builds the Debian packages, checks what they hold and runs
+# the morvane unpacked from them.
 set -eu
 cd "$(dirname "$0")/.."
 start=$(date +%s)
@@ -24,14 +25,13 @@ for f in share/man/man1/morvane.1.gz include/morvane/tile.h include/morvane/pack
   share/doc/morvane-dev/format.md share/doc/morvane-dev/firmware.md; do
   [ -f "$prefix/$f" ] || fail "no $f"
 done
-# The developers' documents link only to what is installed beside them, and
-# the examples they name are there.
+# The examples the developers' documents name are installed beside them.
 for f in examples/decode_region.c examples/cmake_consumer/CMakeLists.txt examples/firmware/CMakeLists.txt \
   examples/firmware/pictures/lz4.json; do
   [ -f "$prefix/share/doc/morvane-dev/$f" ] || fail "no share/doc/morvane-dev/$f"
 done
-sh scripts/check_links.sh "$prefix"/share/doc/morvane-dev/*.md >/dev/null ||
-  fail "$(sh scripts/check_links.sh "$prefix"/share/doc/morvane-dev/*.md)"
+# Every relative link of the installed documents leads to an installed file.
+links=$(sh scripts/check_links.sh "$prefix"/share/doc/*/*.md) || fail "$links"
 # The installed man pages are compressed and render.
 for page in "$prefix"/share/man/man1/*.1.gz; do
   MANWIDTH=80 man -l "$page" 2>/dev/null | grep -q "^SEE ALSO" || fail "man -l $page renders no SEE ALSO"
@@ -117,6 +117,8 @@ if [ -f docs/morvane-tool.1 ]; then
 fi
 dpkg-deb -f "$deb" Depends | grep -q liblz4 || fail "$deb does not depend on liblz4"
 dpkg-deb -x "$deb" "$tmp/deb"
+# ... also with the runtime package alone installed.
+links=$(sh scripts/check_links.sh "$tmp"/deb/usr/share/doc/morvane/*.md) || fail "$links"
 status=0
 "$tmp/deb/usr/bin/morvane" >"$tmp/usage" || status=$?
 [ "$status" = 255 ] || fail "packaged morvane without arguments: status $status"

@@ -37,7 +37,7 @@ std::vector<uint8_t> table_bytes(const std::vector<PackEntry>& entries) {
 }
 
 void report_write_failure(const OutputFile& out, const char* out_path) {
-  std::printf("write %s failed: %s\n", out_path, std::strerror(out.error()));
+  std::printf("write %s failed: %s\n", printable_text(out_path).c_str(), std::strerror(out.error()));
   explain("%s: %s; the output was not written", out_path, std::strerror(out.error()));
 }
 
@@ -78,13 +78,13 @@ void print_entry_lines(Command cmd, bool tiled, const PackEntry& e, const EntryR
   const char* name = text.text;
   switch (r.action) {
     case EntryAction::Kept:
-      std::printf("%s: %s; entry kept unchanged\r\n", name, r.status.message.c_str());
+      std::printf("%s: %s; entry kept unchanged\r\n", name, printable_text(r.status.message).c_str());
       return;
     case EntryAction::Copied:
       if (r.status.ok()) {
         std::printf("%s: already compressed (type %d); copied as stored\r\n", name, e.type);
       } else {
-        std::printf("%s: %s; copied as stored\r\n", name, r.status.message.c_str());
+        std::printf("%s: %s; copied as stored\r\n", name, printable_text(r.status.message).c_str());
       }
       break;
     case EntryAction::Jpeg:
@@ -179,7 +179,7 @@ int convert_pack(Command cmd, const char* in_path, const char* out_path) {
     EntryWork& w = slots[i % slots.size()];
     progress.before_output();
     if (w.read_failed) {
-      std::printf("read %s failed\n", in_path);
+      std::printf("read %s failed\n", printable_text(in_path).c_str());
       explain("%s: %s; the output was not written", in_path, std::strerror(EIO));
       print_file_size(pack.size, 0);
       return 1;

@@ -17,7 +17,7 @@ int list_pack(const char* in_path, const char* out_path) {
   // Unlike a converted pack, a listing written over its own input leaves
   // nothing anyone wants: the pack would be lost.
   if (pf.in.is_same_file(out_path)) {
-    std::printf("dump: %s is the input file; refusing to overwrite it\n", out_path);
+    std::printf("dump: %s is the input file; refusing to overwrite it\n", printable_text(out_path).c_str());
     explain("%s is the input file; the listing would overwrite the pack", out_path);
     print_file_size(pack.size, 0);
     return 1;
@@ -33,8 +33,9 @@ int list_pack(const char* in_path, const char* out_path) {
     const EntryRect& r = pack.rects[i];
     const uint32_t raw_len = static_cast<uint32_t>(entry_bytes_per_pixel(e)) * r.width * r.height;
     const uint32_t len = static_cast<uint32_t>(payload_len(e));
-    // A name holds at most 8 bytes, so a line stays within 120 characters.
-    char line[128];
+    // A name holds at most 8 bytes, 32 characters when every one is
+    // printed as "\xNN", so a line stays within 144 characters.
+    char line[160];
     int n = std::snprintf(line, sizeof line,
                           "%s type %d, width %d, height %d, offset 0x%x, raw_len %d, len %d, ratio %d%%\r\n",
                           entry_name_text(e).text, e.type, r.width, r.height, e.offset + 4,
@@ -42,7 +43,7 @@ int list_pack(const char* in_path, const char* out_path) {
     out.write({reinterpret_cast<const uint8_t*>(line), static_cast<size_t>(n)});
   }
   if (!out.commit()) {
-    std::printf("write %s failed: %s\n", out_path, std::strerror(out.error()));
+    std::printf("write %s failed: %s\n", printable_text(out_path).c_str(), std::strerror(out.error()));
     explain("%s: %s; the output was not written", out_path, std::strerror(out.error()));
     status = 1;
   }

@@ -32,17 +32,19 @@ int main(int argc, char** argv) {
   const char* option = args[1].c_str();
   const char* in_path = args[2].c_str();
   const char* out_path = args[3].c_str();
+  // The paths as every line prints them.
+  const std::string in_text = printable_text(args[2]), out_text = printable_text(args[3]);
   int status;
   if (std::strcmp(option, "-i") == 0) {
-    std::printf("dump: %s -> %s\r\n", in_path, out_path);
+    std::printf("dump: %s -> %s\r\n", in_text.c_str(), out_text.c_str());
     std::fflush(stdout);
     status = list_pack(in_path, out_path);
   } else if (std::strcmp(option, "-d") == 0) {
-    std::printf("decompress: %s -> %s\r\n", in_path, out_path);
+    std::printf("decompress: %s -> %s\r\n", in_text.c_str(), out_text.c_str());
     std::fflush(stdout);
     status = decompress_pack(in_path, out_path);
   } else {
-    std::printf("compress: %s -> %s\r\n", in_path, out_path);
+    std::printf("compress: %s -> %s\r\n", in_text.c_str(), out_text.c_str());
     std::fflush(stdout);
     status = compress_pack(in_path, out_path);
   }

@@ -18,11 +18,12 @@ void explain(const char* fmt, ...) {
   std::vsnprintf(text, sizeof text, fmt, ap);
   va_end(ap);
   progress_clear();  // the line goes on a clean row, not after the progress
-  std::fprintf(stderr, "morvane: %s\n", text);
+  // Names and paths in it are printed as every line prints them.
+  std::fprintf(stderr, "morvane: %s\n", printable_text(text).c_str());
 }
 
 void report_load_failure(const Status& s, const char* path, const PackFile& pf) {
-  std::printf("%s\n", s.message.c_str());
+  std::printf("%s\n", printable_text(s.message).c_str());
   if (s.code == PACK_ERR_OPEN) {
     explain("%s: %s", path, std::strerror(pf.in.error));
     if (pf.in.error == EISDIR) explain("a pack is one file, made with morvane-tool create MANIFEST PACK");
@@ -36,7 +37,7 @@ void report_load_failure(const Status& s, const char* path, const PackFile& pf) 
 
 bool open_output(OutputFile& out, const char* path, const char* side_file) {
   if (out.open(path, OutputLinks::Follow, side_file)) return true;
-  std::printf("open %s failed\n", path);
+  std::printf("open %s failed\n", printable_text(path).c_str());
   explain("%s: %s", path, std::strerror(out.error()));
   return false;
 }

@@ -7,7 +7,7 @@
 #include "io/platform.h"
 
 // One line on standard error saying why a run fails: "morvane: ", the
-// formatted text and "\n". Standard output, which says what happened in
+// formatted text (through printable_text) and "\n". Standard output, which says what happened in
 // its own fixed words, is not touched. At most MAX_EXPLAIN_LINES lines per
 // process; later ones are dropped. Called on the command's own thread only.
 inline constexpr int MAX_EXPLAIN_LINES = 4;

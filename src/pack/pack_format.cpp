@@ -77,9 +77,26 @@ std::string_view entry_name(const PackEntry& e) {
   return {e.name.data(), n};
 }
 
+std::string printable_text(std::string_view bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size());
+  for (char ch : bytes) {
+    const uint8_t c = static_cast<uint8_t>(ch);
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += digits[c >> 4];
+      out += digits[c & 15];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
 EntryNameText entry_name_text(const PackEntry& e) {
   EntryNameText t{};
-  std::string_view name = entry_name(e);
+  const std::string name = printable_text(entry_name(e));
   std::memcpy(t.text, name.data(), name.size());
   return t;
 }

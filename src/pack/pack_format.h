@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "tile/byte_order.h"
@@ -145,9 +146,14 @@ inline uint8_t pack_codec_kind(const PackHeader& h) { return h.bytes[CODEC_KIND]
 // The name as text: up to the first NUL, at most 8 bytes.
 std::string_view entry_name(const PackEntry& e);
 
-// The name NUL-terminated, for printf's "%s".
+// Text as every printed line shows it: a control byte (0x00-0x1F, 0x7F) as
+// "\xNN" with two lower-case hex digits, so a name or path cannot drive the
+// terminal or split a line; every other byte, backslash included, as it is.
+std::string printable_text(std::string_view bytes);
+
+// The name as printed (printable_text), NUL-terminated, for printf's "%s".
 struct EntryNameText {
-  char text[ENTRY_NAME_SIZE + 1];
+  char text[ENTRY_NAME_SIZE * 4 + 1];
 };
 EntryNameText entry_name_text(const PackEntry& e);
 

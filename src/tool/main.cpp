@@ -29,6 +29,14 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", MORVANE_VERSION, "Print the version and exit");
   app.require_subcommand(1);
   app.footer("Exit status: 0 done, 1 something failed, 2 usage error. See morvane-tool(1).");
+  // A usage error's line starts with the subcommand it is about, as every
+  // other line of the tool does.
+  app.failure_message([&app](const CLI::App*, const CLI::Error& e) {
+    const std::vector<CLI::App*> given = app.get_subcommands();
+    const std::string name = given.empty() ? "morvane-tool" : given.front()->get_name();
+    const std::string help = given.empty() ? "morvane-tool --help" : "morvane-tool " + name + " --help";
+    return name + ": " + e.what() + "; see " + help + "\n";
+  });
 
   std::string pack, against, dir, manifest, out, formats;
   bool json = false;

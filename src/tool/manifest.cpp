@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
-#include "tool/export_files.h"
 #include "tool/pixel_formats.h"
 #include "tool/tool_text.h"
 
@@ -61,90 +60,143 @@ bool name_is_text(std::string_view name) {
   return name.find('\0') == std::string_view::npos && tool_is_utf8(name);
 }
 
-// Checks one entry; false with `why` naming the field.
-bool parse_entry(const json& j, ManifestEntry& e, std::string& why) {
-  auto fail = [&](const char* field, const std::string& text) {
-    why = std::string("field \"") + field + "\": " + text;
-    return false;
-  };
-  if (!j.is_object()) {
-    why = "not a JSON object";
+// Collects the faults of one entry, each naming its field; checking goes on
+// after a fault so that one run names them all.
+struct Faults {
+  std::vector<std::string>& lines;
+  bool add(const std::string& field, const std::string& text) {
+    lines.push_back("field \"" + field + "\": " + text);
     return false;
   }
-  // The name first, so that later messages can show it.
-  const bool has_name = j.contains("name"), has_hex = j.contains("name_hex");
-  if (has_name) {
-    if (!j["name"].is_string()) return fail("name", "not a string");
-    e.name = j["name"].get<std::string>();
-    if (e.name.find('\0') != std::string::npos) return fail("name", "holds a NUL character");
-    if (has_hex) return fail("name_hex", "give either \"name\" or \"name_hex\", not both");
+};
+
+// `text` or `hex` (its bytes as hex pairs), one of them: the name's bytes
+// or a file name's. False when neither is given or either is bad.
+bool text_or_hex(const json& j, const char* text, const char* hex, std::string& out, Faults& f) {
+  const bool has_text = j.contains(text), has_hex = j.contains(hex);
+  if (has_text) {
+    if (!j[text].is_string()) return f.add(text, "not a string");
+    out = j[text].get<std::string>();
+    if (out.find('\0') != std::string::npos) return f.add(text, "holds a NUL character");
+    if (has_hex) return f.add(hex, std::string("give either \"") + text + "\" or \"" + hex + "\", not both");
   } else if (has_hex) {
-    if (!j["name_hex"].is_string() || !from_hex(j["name_hex"].get<std::string>(), e.name))
-      return fail("name_hex", "not a string of hexadecimal byte pairs");
+    if (!j[hex].is_string() || !from_hex(j[hex].get<std::string>(), out))
+      return f.add(hex, "not a string of hexadecimal byte pairs");
+  }
+  return has_text || has_hex;
+}
+
+void parse_name(const json& j, ManifestEntry& e, Faults& f) {
+  if (!text_or_hex(j, "name", "name_hex", e.name, f)) {
+    if (!j.contains("name") && !j.contains("name_hex")) f.add("name", "missing");
+    return;
+  }
+  const bool hex = !j.contains("name");
+  if (hex)
     while (!e.name.empty() && e.name.back() == '\0') e.name.pop_back();
-  } else {
-    return fail("name", "missing");
-  }
   if (e.name.size() > ENTRY_NAME_SIZE)
-    return fail(has_hex ? "name_hex" : "name",
-                std::to_string(e.name.size()) + " bytes long; a name holds at most 8 bytes");
+    f.add(hex ? "name_hex" : "name", std::to_string(e.name.size()) + " bytes long; a name holds at most 8 bytes");
+}
 
-  for (auto it = j.begin(); it != j.end(); ++it) {
-    static const char* const kKnown[] = {"name", "name_hex", "type", "file", "format", "tile", "size", "dither"};
-    bool known = false;
-    for (const char* k : kKnown) known = known || it.key() == k;
-    if (!known) return fail(tool_display_name(it.key()).c_str(), "unknown field");
-  }
-  if (!j.contains("type")) return fail("type", "missing");
-  uint64_t type = 0;
-  if (!get_uint(j["type"], 255, type)) return fail("type", "not a type code (an integer from 0 to 255)");
-  e.type = static_cast<uint8_t>(type);
-  const bool jpeg = e.type == TYPE_JPEG;
-
-  if (j.contains("file")) {
-    if (!j["file"].is_string() || j["file"].get<std::string>().empty()) return fail("file", "not a file path");
-    e.file = j["file"].get<std::string>();
+// "file" or "file_hex", and "size": which an entry needs depends on its type.
+void parse_file_and_size(const json& j, bool jpeg, ManifestEntry& e, Faults& f) {
+  const bool named = j.contains("file") || j.contains("file_hex");
+  if (named && text_or_hex(j, "file", "file_hex", e.file, f)) {
+    if (e.file.empty()) f.add(j.contains("file") ? "file" : "file_hex", "not a file path");
+    else if (e.file.find('\0') != std::string::npos) f.add("file_hex", "holds a NUL byte");
   }
   if (j.contains("size")) {
     EntryRect r;
-    if (!get_pair(j["size"], r.width, r.height)) return fail("size", "not [width, height] from 0 to 65535");
-    e.size = r;
+    if (get_pair(j["size"], r.width, r.height)) e.size = r;
+    else f.add("size", "not [width, height] from 0 to 65535");
   }
-  if (e.file.empty()) {
+  if (!named) {
     const bool empty_image = !jpeg && e.size && (e.size->width == 0 || e.size->height == 0);
-    if (!empty_image) return fail("file", "missing (only an image of width or height 0 has none)");
+    if (!empty_image) f.add("file", "missing (only an image of width or height 0 has none)");
   } else if (!jpeg && e.size) {
-    return fail("size", "an image takes its size from its PNG file");
+    f.add("size", "an image takes its size from its PNG file");
   }
-  if (j.contains("format")) {
-    if (jpeg) return fail("format", "a JPEG entry (type 38) has no pixel format");
-    if (!j["format"].is_string()) return fail("format", "not a string");
-    e.format = j["format"].get<std::string>();
-    const PixelFormatInfo* f = find_pixel_format(e.format);
-    if (f == nullptr)
-      return fail("format", "unknown format \"" + tool_display_name(e.format) + "\" (known: " +
-                                std::string(pixel_format_names()) + ")");
-    if (f->bytes != type_bytes_per_pixel(e.type))
-      return fail("format", e.format + " has " + std::to_string(f->bytes) + " bytes per pixel, type " +
-                                std::to_string(type) + " holds " + std::to_string(type_bytes_per_pixel(e.type)));
+}
+
+void parse_format(const json& j, bool jpeg, std::optional<uint8_t> type, ManifestEntry& e, Faults& f) {
+  if (jpeg) {
+    f.add("format", "a JPEG entry (type 38) has no pixel format");
+    return;
   }
-  if (j.contains("tile")) {
-    if (jpeg) return fail("tile", "a JPEG entry (type 38) has no tile hint");
-    TileHint h;
-    if (!get_pair(j["tile"], h.hint_width, h.hint_height))
-      return fail("tile", "not [width, height] from 0 to 65535");
-    e.tile = h;
+  if (!j["format"].is_string()) {
+    f.add("format", "not a string");
+    return;
   }
-  if (j.contains("dither")) {
-    if (jpeg) return fail("dither", "a JPEG entry (type 38) has no pixel format to dither to");
-    if (!j["dither"].is_boolean()) return fail("dither", "not true or false");
-    e.dither = j["dither"].get<bool>();
-    const PixelFormatInfo* f = e.format.empty() ? default_pixel_format(type_bytes_per_pixel(e.type))
-                                                : find_pixel_format(e.format);
-    if (*e.dither && !has_narrow_colour(*f))
-      return fail("dither", std::string(f->name) + " keeps 8 bits of every colour; nothing to dither");
+  e.format = j["format"].get<std::string>();
+  const PixelFormatInfo* pf = find_pixel_format(e.format);
+  if (pf == nullptr)
+    f.add("format", "unknown format \"" + tool_display_name(e.format) + "\" (known: " +
+                        std::string(pixel_format_names()) + ")");
+  else if (type && pf->bytes != type_bytes_per_pixel(*type))
+    f.add("format", e.format + " has " + std::to_string(pf->bytes) + " bytes per pixel, type " +
+                        std::to_string(*type) + " holds " + std::to_string(type_bytes_per_pixel(*type)));
+}
+
+void parse_tile(const json& j, bool jpeg, bool tiled, ManifestEntry& e, Faults& f) {
+  if (jpeg) {
+    f.add("tile", "a JPEG entry (type 38) has no tile hint");
+    return;
   }
-  return true;
+  TileHint h;
+  if (!get_pair(j["tile"], h.hint_width, h.hint_height)) {
+    f.add("tile", "not [width, height] from 0 to 65535");
+    return;
+  }
+  // morvane -c would cut tiles of no pixels, and keep the entry raw.
+  if (tiled && (h.hint_width == 0 || h.hint_height == 0))
+    f.add("tile", "a side of 0; a tiled pack's tiles are at least 1 x 1 pixels");
+  e.tile = h;
+}
+
+void parse_dither(const json& j, bool jpeg, std::optional<uint8_t> type, ManifestEntry& e, Faults& f) {
+  if (jpeg) {
+    f.add("dither", "a JPEG entry (type 38) has no pixel format to dither to");
+    return;
+  }
+  if (!j["dither"].is_boolean()) {
+    f.add("dither", "not true or false");
+    return;
+  }
+  e.dither = j["dither"].get<bool>();
+  if (!type) return;
+  const PixelFormatInfo* pf =
+      e.format.empty() ? default_pixel_format(type_bytes_per_pixel(*type)) : find_pixel_format(e.format);
+  if (*e.dither && pf != nullptr && !has_narrow_colour(*pf))
+    f.add("dither", std::string(pf->name) + " keeps 8 bits of every colour; nothing to dither");
+}
+
+// Checks one entry; every fault found goes to `faults`.
+void parse_entry(const json& j, bool tiled, ManifestEntry& e, std::vector<std::string>& faults) {
+  Faults f{faults};
+  if (!j.is_object()) {
+    faults.push_back("not a JSON object");
+    return;
+  }
+  // The name first, so that later messages can show it.
+  parse_name(j, e, f);
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    static const char* const kKnown[] = {"name", "name_hex", "type", "file", "file_hex", "format", "tile", "size",
+                                         "dither"};
+    bool known = false;
+    for (const char* k : kKnown) known = known || it.key() == k;
+    if (!known) f.add(tool_display_name(it.key()), "unknown field");
+  }
+  std::optional<uint8_t> type;
+  uint64_t code = 0;
+  if (!j.contains("type")) f.add("type", "missing");
+  else if (!get_uint(j["type"], 255, code)) f.add("type", "not a type code (an integer from 0 to 255)");
+  else type = static_cast<uint8_t>(code);
+  e.type = type.value_or(0);
+  const bool jpeg = type == TYPE_JPEG;
+  parse_file_and_size(j, jpeg, e, f);
+  if (j.contains("format")) parse_format(j, jpeg, type, e, f);
+  if (j.contains("tile")) parse_tile(j, jpeg, tiled, e, f);
+  if (j.contains("dither")) parse_dither(j, jpeg, type, e, f);
 }
 
 // The token names the JSON parser puts after "; expected ".
@@ -186,8 +238,53 @@ std::string not_json_text(std::string_view text, std::string what) {
 }  // namespace
 
 std::string manifest_entry_label(size_t index, const ManifestEntry& e) {
-  return "entry " + std::to_string(index + 1) + " (" + escape_entry_name(e.name) + ")";
+  return "entry " + std::to_string(index + 1) + " (" + tool_display_name(e.name) + ")";
 }
+
+namespace {
+
+// The top level's fields but "entries"; faults added to `faults`.
+void parse_top(const json& doc, Manifest& out, std::vector<std::string>& faults) {
+  for (auto it = doc.begin(); it != doc.end(); ++it)
+    if (it.key() != "tiled" && it.key() != "codec" && it.key() != "entries" && it.key() != "dither")
+      faults.push_back("field \"" + tool_display_name(it.key()) + "\": unknown field");
+  if (doc.contains("tiled")) {
+    if (doc["tiled"].is_boolean()) out.tiled = doc["tiled"].get<bool>();
+    else faults.push_back("field \"tiled\": not true or false");
+  }
+  if (doc.contains("dither")) {
+    if (doc["dither"].is_boolean()) out.dither = doc["dither"].get<bool>();
+    else faults.push_back("field \"dither\": not true or false");
+  }
+  out.codec_kind = out.tiled ? 2 : 0;
+  if (!doc.contains("codec")) return;
+  const json& c = doc["codec"];
+  uint64_t kind = 0;
+  bool ok = false;
+  if (c.is_string()) {
+    for (const CodecName& n : kCodecs) {
+      if (c.get<std::string>() == n.name) {
+        out.codec_kind = n.kind;
+        ok = true;
+      }
+    }
+  } else if (get_uint(c, 255, kind)) {
+    out.codec_kind = static_cast<uint8_t>(kind);
+    ok = true;
+  }
+  if (!ok) faults.push_back("field \"codec\": not \"rle\", \"lz4\", \"stored\" or a CODEC_KIND byte");
+}
+
+// The lines of `faults`, at most MANIFEST_MAX_FAULTS of them.
+std::string fault_lines(const std::vector<std::string>& faults) {
+  std::string text;
+  const size_t shown = faults.size() <= MANIFEST_MAX_FAULTS ? faults.size() : MANIFEST_MAX_FAULTS - 1;
+  for (size_t i = 0; i < shown; ++i) text += (i == 0 ? "" : "\n") + faults[i];
+  if (shown < faults.size()) text += "\n" + std::to_string(faults.size() - shown) + " more faults not shown";
+  return text;
+}
+
+}  // namespace
 
 bool parse_manifest(std::string_view text, Manifest& out, std::string& error) {
   json doc;
@@ -202,65 +299,24 @@ bool parse_manifest(std::string_view text, Manifest& out, std::string& error) {
     return false;
   }
   out = Manifest{};
-  for (auto it = doc.begin(); it != doc.end(); ++it) {
-    if (it.key() != "tiled" && it.key() != "codec" && it.key() != "entries" && it.key() != "dither") {
-      error = "field \"" + tool_display_name(it.key()) + "\": unknown field";
-      return false;
-    }
-  }
-  if (doc.contains("tiled")) {
-    if (!doc["tiled"].is_boolean()) {
-      error = "field \"tiled\": not true or false";
-      return false;
-    }
-    out.tiled = doc["tiled"].get<bool>();
-  }
-  out.codec_kind = out.tiled ? 2 : 0;
-  if (doc.contains("codec")) {
-    const json& c = doc["codec"];
-    uint64_t kind = 0;
-    bool ok = false;
-    if (c.is_string()) {
-      for (const CodecName& n : kCodecs) {
-        if (c.get<std::string>() == n.name) {
-          out.codec_kind = n.kind;
-          ok = true;
-        }
-      }
-    } else if (get_uint(c, 255, kind)) {
-      out.codec_kind = static_cast<uint8_t>(kind);
-      ok = true;
-    }
-    if (!ok) {
-      error = "field \"codec\": not \"rle\", \"lz4\", \"stored\" or a CODEC_KIND byte";
-      return false;
-    }
-  }
-  if (doc.contains("dither")) {
-    if (!doc["dither"].is_boolean()) {
-      error = "field \"dither\": not true or false";
-      return false;
-    }
-    out.dither = doc["dither"].get<bool>();
-  }
+  std::vector<std::string> faults;
+  parse_top(doc, out, faults);
   if (!doc.contains("entries") || !doc["entries"].is_array()) {
-    error = "field \"entries\": missing or not a list";
-    return false;
-  }
-  const json& entries = doc["entries"];
-  if (entries.size() > 65535) {
-    error = "field \"entries\": " + std::to_string(entries.size()) + " entries; a pack holds at most 65535";
-    return false;
-  }
-  out.entries.resize(entries.size());
-  for (size_t i = 0; i < entries.size(); ++i) {
-    std::string why;
-    if (!parse_entry(entries[i], out.entries[i], why)) {
-      error = manifest_entry_label(i, out.entries[i]) + ": " + why;
-      return false;
+    faults.push_back("field \"entries\": missing or not a list");
+  } else if (doc["entries"].size() > 65535) {
+    faults.push_back("field \"entries\": " + std::to_string(doc["entries"].size()) +
+                     " entries; a pack holds at most 65535");
+  } else {
+    const json& entries = doc["entries"];
+    out.entries.resize(entries.size());
+    for (size_t i = 0; i < entries.size(); ++i) {
+      std::vector<std::string> why;
+      parse_entry(entries[i], out.tiled, out.entries[i], why);
+      for (const std::string& w : why) faults.push_back(manifest_entry_label(i, out.entries[i]) + ": " + w);
     }
   }
-  return true;
+  error = fault_lines(faults);
+  return faults.empty();
 }
 
 bool manifest_dithers(const Manifest& m, const ManifestEntry& e) {
@@ -284,12 +340,16 @@ std::string manifest_json(const Manifest& m) {
     if (name_is_text(e.name)) j["name"] = e.name;
     else j["name_hex"] = tool_hex(e.name);
     j["type"] = e.type;
-    if (!e.file.empty()) j["file"] = e.file;
+    if (tool_is_utf8(e.file)) {
+      if (!e.file.empty()) j["file"] = e.file;
+    } else {
+      j["file_hex"] = tool_hex(e.file);
+    }
     if (!e.format.empty()) j["format"] = e.format;
     if (e.tile) j["tile"] = {e.tile->hint_width, e.tile->hint_height};
     if (e.size) j["size"] = {e.size->width, e.size->height};
     text += i == 0 ? "\n    " : ",\n    ";
-    // File names are valid UTF-8 by escape_entry_name; replace guards the rest.
+    // Names and file names are UTF-8 or in hex; replace guards the rest.
     text += j.dump(-1, ' ', false, ordered_json::error_handler_t::replace);
   }
   text += m.entries.empty() ? "]\n}\n" : "\n  ]\n}\n";

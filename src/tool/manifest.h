@@ -18,7 +18,9 @@ struct ManifestEntry {
   // JSON, or "name_hex" when they are not UTF-8 text without a NUL.
   std::string name;
   uint8_t type = 0;
-  std::string file;    // relative to the manifest's folder; empty: none
+  // Relative to the manifest's folder; empty: none. "file" in the JSON, or
+  // "file_hex" when the bytes are not UTF-8.
+  std::string file;
   std::string format;  // empty: the default of the type's bytes per pixel
   std::optional<TileHint> tile;
   // Dithering to the format's narrow channels; absent: the manifest's.
@@ -38,11 +40,17 @@ struct Manifest {
   std::vector<ManifestEntry> entries;
 };
 
+// Lines of faults a failed parse names at most, the last one saying how many
+// more there were.
+inline constexpr size_t MANIFEST_MAX_FAULTS = 20;
+
 // Reads and checks a manifest: field names, their JSON types and ranges,
 // names of at most 8 bytes, known formats whose bytes per pixel match the
-// type, fields that do not fit the entry's type. On failure returns false
-// and one line in `error` that names the entry (its number from 1 and its
-// name) and the field.
+// type, fields that do not fit the entry's type, tile sides of 0 in a tiled
+// manifest. On failure returns false and in `error` one line per fault (at
+// most MANIFEST_MAX_FAULTS, joined by "\n"), each naming the entry (its
+// number from 1 and its name) and the field; text that is not JSON gives
+// one line.
 bool parse_manifest(std::string_view text, Manifest& out, std::string& error);
 
 // Whether create dithers this image entry: its own "dither" or the
@@ -52,5 +60,6 @@ bool manifest_dithers(const Manifest& m, const ManifestEntry& e);
 // The manifest as JSON text, one entry per line.
 std::string manifest_json(const Manifest& m);
 
-// "entry 3 (icon)": for messages, with the name escaped as a file stem.
+// "entry 3 (icon)": for messages, the name as every line prints it
+// (tool_display_name).
 std::string manifest_entry_label(size_t index, const ManifestEntry& e);

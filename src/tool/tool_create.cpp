@@ -14,6 +14,7 @@
 #include "tool/manifest.h"
 #include "tool/tool_commands.h"
 #include "tool/tool_files.h"
+#include "tool/tool_text.h"
 
 namespace {
 
@@ -26,6 +27,9 @@ struct BuiltEntry {
   std::optional<TileHint> hint;
   std::vector<uint8_t> payload;  // after the EntryRect and the hint
 };
+
+// A path as the tool's lines print it.
+std::string shown(const std::string& path) { return tool_display_name(path); }
 
 std::string field_error(const char* field, const std::string& text) {
   return std::string("field \"") + field + "\": " + text;
@@ -83,14 +87,14 @@ bool writes_over_an_input(const Manifest& m, const std::string& manifest_path, c
   FileId out, in;
   if (!file_id(out_path, out)) return false;  // nothing there yet
   if (file_id(manifest_path, in) && in == out) {
-    std::fprintf(stderr, "create: %s is the manifest; refusing to overwrite it\n", out_path.c_str());
+    std::fprintf(stderr, "create: %s is the manifest; refusing to overwrite it\n", shown(out_path).c_str());
     return true;
   }
   for (size_t i = 0; i < m.entries.size(); ++i) {
     const std::string path = entry_path(base, m.entries[i]);
     if (!path.empty() && file_id(path, in) && in == out) {
-      std::fprintf(stderr, "create: %s is the file of %s in %s; refusing to overwrite it\n", out_path.c_str(),
-                   manifest_entry_label(i, m.entries[i]).c_str(), manifest_path.c_str());
+      std::fprintf(stderr, "create: %s is the file of %s in %s; refusing to overwrite it\n", shown(out_path).c_str(),
+                   manifest_entry_label(i, m.entries[i]).c_str(), shown(manifest_path).c_str());
       return true;
     }
   }
@@ -122,7 +126,7 @@ bool write_depfile(const std::string& depfile, const Manifest& m, const std::str
     f.write({reinterpret_cast<const uint8_t*>(rule.data()), rule.size()});
     if (f.commit()) return true;
   }
-  std::fprintf(stderr, "cannot write %s: %s\n", depfile.c_str(), std::strerror(f.error()));
+  std::fprintf(stderr, "create: cannot write %s: %s\n", shown(depfile).c_str(), std::strerror(f.error()));
   return false;
 }
 
@@ -132,7 +136,7 @@ int tool_create(const std::string& manifest_path, const std::string& out_path, c
   std::string err;
   Manifest m;
   if (!read_manifest(manifest_path, m, err)) {
-    std::fprintf(stderr, "%s\n", err.c_str());
+    print_lines("create", err);
     return 1;
   }
   const std::string base = folder_of(manifest_path);
@@ -142,7 +146,7 @@ int tool_create(const std::string& manifest_path, const std::string& out_path, c
     return 1;
   OutputFile out;
   if (!out.open(out_path.c_str())) {
-    std::fprintf(stderr, "cannot create %s: %s\n", out_path.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "create: cannot create %s: %s\n", shown(out_path).c_str(), std::strerror(out.error()));
     return 1;
   }
   const size_t count = m.entries.size();
@@ -175,7 +179,8 @@ int tool_create(const std::string& manifest_path, const std::string& out_path, c
     }
     if (!ok) {
       progress.clear();
-      std::fprintf(stderr, "%s: %s: %s\n", manifest_path.c_str(), manifest_entry_label(i, me).c_str(), why.c_str());
+      std::fprintf(stderr, "create: %s: %s: %s\n", shown(manifest_path).c_str(), manifest_entry_label(i, me).c_str(),
+                   why.c_str());
       ++failures;
       progress.entry_done(0);
       continue;
@@ -201,15 +206,17 @@ int tool_create(const std::string& manifest_path, const std::string& out_path, c
   progress.finish();
   if (failures > 0) {
     out.discard();
-    std::fprintf(stderr, "%s not written: %d of %zu entries failed\n", out_path.c_str(), failures, count);
+    std::fprintf(stderr, "create: %s not written: %d of %zu entries failed\n", shown(out_path).c_str(), failures,
+                 count);
     return 1;
   }
   out.write_at(PACK_HEADER_SIZE, {head.data() + PACK_HEADER_SIZE, count * PACK_ENTRY_SIZE});
   if (!out.commit()) {
-    std::fprintf(stderr, "cannot write %s: %s\n", out_path.c_str(), std::strerror(out.error()));
+    std::fprintf(stderr, "create: cannot write %s: %s\n", shown(out_path).c_str(), std::strerror(out.error()));
     return 1;
   }
   if (!depfile.empty() && !write_depfile(depfile, m, manifest_path, base, out_path)) return 1;
-  std::printf("%s: %zu entries, %llu bytes\n", out_path.c_str(), count, static_cast<unsigned long long>(position));
+  std::printf("create: %s: %zu entries, %llu bytes\n", shown(out_path).c_str(), count,
+              static_cast<unsigned long long>(position));
   return 0;
 }

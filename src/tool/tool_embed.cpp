@@ -18,6 +18,7 @@
 #include "io/files.h"
 #include "pack/pack_format.h"
 #include "tool/tool_commands.h"
+#include "tool/tool_text.h"
 #include "tool/tool_files.h"
 
 namespace {
@@ -136,31 +137,31 @@ bool entry_names(const std::string& pack_path, const std::vector<uint8_t>& pack,
     morvane_pack_entry e;
     const int32_t rc = morvane_pack_entry_at(pack.data(), len, i, &e);
     if (rc < 0) {
-      std::fprintf(stderr, "embed: %s: entry %d: %s\n", pack_path.c_str(), int(i) + 1, morvane_pack_error_text(rc));
+      std::fprintf(stderr, "embed: %s: entry %d: %s\n", tool_display_name(pack_path).c_str(), int(i) + 1, morvane_pack_error_text(rc));
       return false;
     }
     names.emplace_back(e.name);
   }
-  if (count < 0) std::fprintf(stderr, "embed: %s: %s\n", pack_path.c_str(), morvane_pack_error_text(count));
+  if (count < 0) std::fprintf(stderr, "embed: %s: %s\n", tool_display_name(pack_path).c_str(), morvane_pack_error_text(count));
   return count >= 0;
 }
 
 bool writes_over(const std::string& pack_path, const std::string& out_path) {
   FileId in, out;
   if (!file_id(out_path, out) || !file_id(pack_path, in) || !(in == out)) return false;
-  std::fprintf(stderr, "embed: %s is the pack; refusing to overwrite it\n", out_path.c_str());
+  std::fprintf(stderr, "embed: %s is the pack; refusing to overwrite it\n", tool_display_name(out_path).c_str());
   return true;
 }
 
 bool open_output(OutputFile& f, const std::string& path) {
   if (f.open(path.c_str())) return true;
-  std::fprintf(stderr, "cannot create %s: %s\n", path.c_str(), std::strerror(f.error()));
+  std::fprintf(stderr, "embed: cannot create %s: %s\n", tool_display_name(path).c_str(), std::strerror(f.error()));
   return false;
 }
 
 bool commit_output(OutputFile& f, const std::string& path) {
   if (f.commit()) return true;
-  std::fprintf(stderr, "cannot write %s: %s\n", path.c_str(), std::strerror(f.error()));
+  std::fprintf(stderr, "embed: cannot write %s: %s\n", tool_display_name(path).c_str(), std::strerror(f.error()));
   return false;
 }
 
@@ -218,7 +219,7 @@ int tool_embed(const std::string& pack_path, const std::string& out_path, const 
   if (file_name(h_path).find_first_of(std::string("\"\\\0", 3)) != std::string::npos ||
       std::any_of(h_path.begin(), h_path.end(), [](unsigned char c) { return c < 0x20; })) {
     std::fprintf(stderr, "embed: %s: OUT.c's file name must not hold quotes, backslashes or control bytes\n",
-                 out_path.c_str());
+                 tool_display_name(out_path).c_str());
     return 1;
   }
   if (writes_over(pack_path, out_path) || writes_over(pack_path, h_path)) return 1;
@@ -230,7 +231,7 @@ int tool_embed(const std::string& pack_path, const std::string& out_path, const 
   write_bytes(c_out, pack);
   c_out.write(text("};\nconst uint32_t " + symbol + "_size = " + std::to_string(pack.size()) + ";\n"));
   if (!commit_output(c_out, out_path) || !commit_output(h_out, h_path)) return 1;
-  std::printf("%s: %zu bytes, %zu entries, symbol %s\n", out_path.c_str(), pack.size(), names.size(),
+  std::printf("embed: %s: %zu bytes, %zu entries, symbol %s\n", tool_display_name(out_path).c_str(), pack.size(), names.size(),
               symbol.c_str());
   return 0;
 }

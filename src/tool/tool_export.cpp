@@ -131,8 +131,8 @@ bool writes_over_an_input(const PackFile& pf, const std::string& formats_path, c
                            ? "a picture the --formats manifest lists"
                            : nullptr;
     if (what == nullptr) return false;
-    std::fprintf(stderr, "export: %s/%s is %s; refusing to overwrite it, nothing written\n", dir_path.c_str(),
-                 name.c_str(), what);
+    std::fprintf(stderr, "export: %s/%s is %s; refusing to overwrite it, nothing written\n",
+                 tool_display_name(dir_path).c_str(), name.c_str(), what);
     return true;
   };
   for (const std::string& f : files)
@@ -149,7 +149,7 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
   std::string err;
   Manifest formats;
   if (!formats_path.empty() && !read_manifest(formats_path, formats, err)) {
-    std::fprintf(stderr, "export: %s\n", err.c_str());
+    print_lines("export", err);
     return 1;
   }
   const std::vector<PackEntry>& entries = pf.records.entries;
@@ -166,7 +166,7 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
   const std::vector<std::string> files = plan_files(pf.records, m.entries);
   ExportDir dir;
   if (!dir.open(dir_path, err)) {
-    std::fprintf(stderr, "%s\n", err.c_str());
+    std::fprintf(stderr, "export: %s\n", tool_display_name(err).c_str());
     return 1;
   }
   // Refused whole, before any file is written.
@@ -220,7 +220,8 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
       progress.clear();
       // Its record stays (without a file unless one was written), so that
       // create refuses the manifest rather than build a pack without it.
-      std::fprintf(stderr, "%s: %s: %s\n", pack_path.c_str(), manifest_entry_label(i, me).c_str(), w.why.c_str());
+      std::fprintf(stderr, "export: %s: %s: %s\n", tool_display_name(pack_path).c_str(),
+                   manifest_entry_label(i, me).c_str(), w.why.c_str());
       ++failures;
     }
     assumed += w.assumed ? 1 : 0;
@@ -232,26 +233,29 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
   progress.finish();
   const std::string text = manifest_json(m);
   if (!dir.write_file("manifest.json", {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, err)) {
-    std::fprintf(stderr, "%s\n", err.c_str());
+    std::fprintf(stderr, "export: %s\n", tool_display_name(err).c_str());
     return 1;
   }
   if (assumed > 0) {
     const std::string count = std::to_string(assumed) + (assumed == 1 ? " entry" : " entries");
     if (formats_path.empty())
       std::fprintf(stderr,
-                   "%s: %s of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the default "
-                   "of the type); --formats MANIFEST takes the formats from the manifest the pack was created from\n",
-                   pack_path.c_str(), count.c_str());
+                   "export: %s: %s of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the "
+                   "default of the type); --formats MANIFEST takes the formats from the manifest the pack was "
+                   "created from\n",
+                   tool_display_name(pack_path).c_str(), count.c_str());
     else
       std::fprintf(stderr,
-                   "%s: %s of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the default "
-                   "of the type): not in %s, or of other bytes per pixel there\n",
-                   pack_path.c_str(), count.c_str(), formats_path.c_str());
+                   "export: %s: %s of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the "
+                   "default of the type): not in %s, or of other bytes per pixel there\n",
+                   tool_display_name(pack_path).c_str(), count.c_str(), tool_display_name(formats_path).c_str());
   }
   if (failures > 0) {
-    std::fprintf(stderr, "%s: %d of %zu entries not exported\n", pack_path.c_str(), failures, entries.size());
+    std::fprintf(stderr, "export: %s: %d of %zu entries not exported\n", tool_display_name(pack_path).c_str(),
+                 failures, entries.size());
     return 1;
   }
-  std::printf("%s: %zu entries exported to %s\n", pack_path.c_str(), entries.size(), dir_path.c_str());
+  std::printf("export: %s: %zu entries exported to %s\n", tool_display_name(pack_path).c_str(), entries.size(),
+              tool_display_name(dir_path).c_str());
   return 0;
 }

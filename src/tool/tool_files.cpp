@@ -2,6 +2,7 @@
 #include "tool/tool_files.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "tool/manifest.h"
@@ -37,10 +38,20 @@ bool read_manifest(const std::string& path, Manifest& out, std::string& error) {
   std::vector<uint8_t> text;
   if (!read_whole_file(path, MANIFEST_FILE_LIMIT, text, error)) return false;
   if (!parse_manifest({reinterpret_cast<const char*>(text.data()), text.size()}, out, error)) {
-    error = path + ": " + error;
+    const std::string shown = tool_display_name(path) + ": ";
+    error.insert(0, shown);
+    for (size_t at = error.find('\n'); at != std::string::npos; at = error.find('\n', at + 1))
+      error.insert(at + 1, shown);
     return false;
   }
   return true;
+}
+
+void print_lines(const char* command, const std::string& lines) {
+  size_t start = 0;
+  for (size_t end; (end = lines.find('\n', start)) != std::string::npos; start = end + 1)
+    std::fprintf(stderr, "%s: %.*s\n", command, static_cast<int>(end - start), lines.data() + start);
+  std::fprintf(stderr, "%s: %s\n", command, lines.c_str() + start);
 }
 
 std::string folder_of(const std::string& path) {

@@ -20,8 +20,12 @@ inline constexpr uint64_t MANIFEST_FILE_LIMIT = uint64_t{64} << 20;
 bool read_whole_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out,
                      std::string& error);
 
-// Reads and parses a manifest file; false with one line naming the file.
+// Reads and parses a manifest file; false with its faults, one line each,
+// every line naming the file.
 bool read_manifest(const std::string& path, Manifest& out, std::string& error);
+
+// Each line of `lines` on standard error after "<command>: ".
+void print_lines(const char* command, const std::string& lines);
 
 struct ManifestEntry;
 // The folder a manifest's relative file names start from.

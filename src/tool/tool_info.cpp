@@ -266,13 +266,22 @@ std::string info_table(const PackInfo& info) {
                            static_cast<long long>(info.size), info.entries.size(), flag,
                            flag != 0 ? "tiled" : "whole-entry", kind, kind_name ? kind_name : "none");
   if (info.entries.empty()) return out;
-  out += format("%5s  %-8s %4s  %-12s %5s %6s %10s %8s %3s %10s %7s\n", "#", "name", "type", "kind", "width",
-                "height", "offset", "len", "bpp", "raw_size", "ratio");
+  // The name column as wide as the widest name printed, at least 8.
+  std::vector<std::string> names;
+  size_t width = 8;
+  for (const EntryInfo& x : info.entries) {
+    names.push_back(tool_display_name(entry_name(x.entry)));
+    width = std::max(width, tool_text_columns(names.back()));
+  }
+  for (std::string& n : names) n.append(width - tool_text_columns(n), ' ');
+  out += format("%5s  %s %4s  %-12s %5s %6s %10s %8s %3s %10s %7s\n", "#",
+                (std::string("name") + std::string(width - 4, ' ')).c_str(), "type", "kind", "width", "height",
+                "offset", "len", "bpp", "raw_size", "ratio");
   for (size_t i = 0; i < info.entries.size(); ++i) {
     const EntryInfo& x = info.entries[i];
     std::optional<double> ratio = entry_ratio(x);
-    out += format("%5zu  %-8s %4u  %-12s %5u %6u %10u %8u %3s %10s %7s\n", i,
-                  tool_display_name(entry_name(x.entry)).c_str(), x.entry.type, entry_kind_text(x.kind),
+    out += format("%5zu  %s %4u  %-12s %5u %6u %10u %8u %3s %10s %7s\n", i, names[i].c_str(), x.entry.type,
+                  entry_kind_text(x.kind),
                   x.rect.width, x.rect.height, x.entry.offset, x.entry.len,
                   x.bytes_per_pixel ? std::to_string(x.bytes_per_pixel).c_str() : "-",
                   x.kind != EntryKind::jpeg ? std::to_string(x.raw_size).c_str() : "-",

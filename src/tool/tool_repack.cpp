@@ -127,7 +127,7 @@ struct Repacker {
     if (Status s = tool_pack_load(pf, o.in, false); !s.ok()) return tool_load_failed(err, "repack", o.in, s.message);
     FileId in_id, out_id;
     if (file_id(fileno(pf.in.file), in_id) && file_id(o.out, out_id) && in_id == out_id) {
-      std::fprintf(err, "repack: %s is the pack being repacked; refusing to overwrite it\n", o.out.c_str());
+      std::fprintf(err, "repack: %s is the pack being repacked; refusing to overwrite it\n", tool_display_name(o.out).c_str());
       return 1;
     }
     std::string why;
@@ -147,7 +147,7 @@ struct Repacker {
       return 2;
     }
     if (!file.open(o.out.c_str())) {
-      std::fprintf(err, "repack: cannot create %s: %s\n", o.out.c_str(), std::strerror(file.error()));
+      std::fprintf(err, "repack: cannot create %s: %s\n", tool_display_name(o.out).c_str(), std::strerror(file.error()));
       return 1;
     }
     const size_t count = pf.records.entries.size();
@@ -246,12 +246,12 @@ struct Repacker {
     const size_t count = pf.records.entries.size();
     if (failed > 0) {
       file.discard();
-      std::fprintf(err, "repack: %s not written: %zu of %zu entries failed\n", o.out.c_str(), failed, count);
+      std::fprintf(err, "repack: %s not written: %zu of %zu entries failed\n", tool_display_name(o.out).c_str(), failed, count);
       return 1;
     }
     file.write_at(PACK_HEADER_SIZE, {head.data() + PACK_HEADER_SIZE, count * PACK_ENTRY_SIZE});
     if (!file.commit()) {
-      std::fprintf(err, "repack: cannot write %s: %s\n", o.out.c_str(), std::strerror(file.error()));
+      std::fprintf(err, "repack: cannot write %s: %s\n", tool_display_name(o.out).c_str(), std::strerror(file.error()));
       return 1;
     }
     if (assumed > 0)
@@ -259,7 +259,7 @@ struct Repacker {
                    assumed, assumed == 1 ? "entry" : "entries", assumed == 1 ? "its" : "their",
                    o.types.empty() ? "; --types MANIFEST names their types"
                                    : ": not in --types, or of other bytes per pixel there");
-    std::fprintf(out, "repack: %s: %zu entries, %llu bytes, raw for mode %s\n", o.out.c_str(), count,
+    std::fprintf(out, "repack: %s: %zu entries, %llu bytes, raw for mode %s\n", tool_display_name(o.out).c_str(), count,
                  static_cast<unsigned long long>(position), mode_name(tiled, codec_kind).c_str());
     return std::fflush(out) == 0 ? 0 : 1;
   }
@@ -272,7 +272,7 @@ int run_repack(const RepackOptions& o, std::FILE* out, std::FILE* err) {
   if (int status = r.open(); status != 0) return status;
   if (!r.run()) {
     r.file.discard();
-    std::fprintf(err, "repack: reading %s failed\n", o.in.c_str());
+    std::fprintf(err, "repack: reading %s failed\n", tool_display_name(o.in).c_str());
     return 1;
   }
   return r.finish(out);

@@ -584,11 +584,11 @@ int run_report(const std::string& pack_path, const std::string& out_path, std::F
     return 1;
   }
   if (failed > 0) {
-    std::fprintf(err, "%s: %zu of %zu entries do not decode; %s shows why\n", pack_path.c_str(), failed,
+    std::fprintf(err, "report: %s: %zu of %zu entries do not decode; %s shows why\n", pack_path.c_str(), failed,
                  entries.size(), out_path.c_str());
     return 1;
   }
-  std::fprintf(out, "%s: %zu entries reported in %s\n", pack_path.c_str(), entries.size(), out_path.c_str());
+  std::fprintf(out, "report: %s: %zu entries reported in %s\n", pack_path.c_str(), entries.size(), out_path.c_str());
   return std::fflush(out) == 0 ? 0 : 1;
 }
 

@@ -2,6 +2,8 @@
 #include "tool/tool_text.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -40,13 +42,22 @@ size_t tool_utf8_sequence(std::string_view s, size_t i) {
 }
 
 Status tool_pack_load(PackFile& pf, const std::string& path, bool recompute_len) {
-  return open_pack(pf, path.c_str(), {.recompute_len = recompute_len, .keep_bad_entries = true});
+  Status s = open_pack(pf, path.c_str(), {.recompute_len = recompute_len, .keep_bad_entries = true});
+  // Why, as morvane explains it, rather than morvane's fixed line.
+  if (s.code == PACK_ERR_OPEN) {
+    s.message = path + ": " + std::strerror(pf.in.error);
+    if (pf.in.error == EISDIR) s.message += "; a pack is one file, made with morvane-tool create MANIFEST PACK";
+  } else if (s.code == PACK_ERR_NOT_PACK) {
+    s.message = path + ": " + pf.records.not_a_pack +
+                "; packs are made from PNG and JPEG files with morvane-tool create MANIFEST PACK";
+  }
+  return s;
 }
 
 int tool_load_failed(std::FILE* err, const char* command, const std::string& path, const std::string& message) {
   // Some of the loader's lines name the file, some do not.
   const std::string line = message.find(path) == std::string::npos ? path + ": " + message : message;
-  std::fprintf(err, "%s: %s\n", command, line.c_str());
+  std::fprintf(err, "%s: %s\n", command, tool_display_name(line).c_str());
   return 1;
 }
 
@@ -65,27 +76,13 @@ bool tool_is_utf8(std::string_view bytes) {
   return true;
 }
 
-std::string tool_display_name(std::string_view bytes) {
-  std::string out;
-  for (size_t i = 0; i < bytes.size();) {
-    const uint8_t c = static_cast<uint8_t>(bytes[i]);
-    size_t n = tool_utf8_sequence(bytes, i);
-    // U+0080..U+009F are controls too: C2 80..C2 9F.
-    const bool c1 = n == 2 && c == 0xC2 && static_cast<uint8_t>(bytes[i + 1]) < 0xA0;
-    if (c == '\\') {
-      out += "\\\\";
-      i += 1;
-    } else if ((n == 1 && c >= 0x20 && c < 0x7F) || (n > 1 && !c1)) {
-      out.append(bytes.substr(i, n));
-      i += n;
-    } else {
-      out += "\\x";
-      append_hex_byte(out, c);
-      i += 1;
-    }
-  }
-  return out;
+size_t tool_text_columns(std::string_view text) {
+  size_t columns = 0;
+  for (size_t i = 0; i < text.size(); ++columns) i += std::max<size_t>(tool_utf8_sequence(text, i), 1);
+  return columns;
 }
+
+std::string tool_display_name(std::string_view bytes) { return printable_text(bytes); }
 
 std::string tool_utf8_name(std::string_view bytes) {
   std::string out;

@@ -246,7 +246,7 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
     ++failed;
     std::string line = tool_display_name(name) + " (entry " + std::to_string(i + 1) + "): " + why[0];
     for (size_t k = 1; k < why.size(); ++k) line += "; " + why[k];
-    std::fprintf(err, "%s\n", line.c_str());
+    std::fprintf(err, "verify: %s\n", line.c_str());
     progress.entry_done(bytes);
   }
   progress.finish();

@@ -84,10 +84,17 @@ TEST(LoadTest, InputsThatAreNoPackExplainThemselves) {
        "check magic failed\n", "not a pack: it does not start with the pack magic \"RES\" 0x19\n" + made_by},
   };
   const std::pair<const char*, const char*> options[] = {{"-c", "compress"}, {"-d", "decompress"}, {"-i", "dump"}};
+  // The input's path, with control bytes where the system allows them, and
+  // that path as every line prints it.
+#ifdef _WIN32
+  const char *in_name = "in", *in_shown = "in";
+#else
+  const char *in_name = "in\x1b[1m\n", *in_shown = "in\\x1b[1m\\x0a";
+#endif
   for (const Case& c : cases) {
     for (auto [option, progress] : options) {
       TempDir dir;
-      const std::string in = dir.file("in"), out = dir.file("out");
+      const std::string in = dir.file(in_name), out = dir.file("out"), shown = dir.file(in_shown);
       if (c.is_dir) {
         std::filesystem::create_directory(in);
       } else if (!c.missing) {
@@ -95,12 +102,12 @@ TEST(LoadTest, InputsThatAreNoPackExplainThemselves) {
       }
       ToolRun r = morvane({option, in, out});
       char line[512];
-      std::snprintf(line, sizeof line, c.stdout_line, in.c_str());
+      std::snprintf(line, sizeof line, c.stdout_line, shown.c_str());
       const size_t size = c.is_dir || c.missing ? 0 : c.bytes.size();
-      EXPECT_EQ(r.output, kVersionLine + progress + ": " + in + " -> " + out + "\r\n" + line + "file size: " +
+      EXPECT_EQ(r.output, kVersionLine + progress + ": " + shown + " -> " + out + "\r\n" + line + "file size: " +
                               std::to_string(size) + "\n")
           << c.what << " " << option;
-      EXPECT_EQ(r.errors, "morvane: " + in + ": " + c.errors) << c.what << " " << option;
+      EXPECT_EQ(r.errors, "morvane: " + shown + ": " + c.errors) << c.what << " " << option;
       EXPECT_EQ(r.status, 1);
       EXPECT_FALSE(file_exists(out)) << c.what << " " << option;
     }
@@ -229,6 +236,58 @@ TEST(ListTest, LinesMatchByteForByte) {
       "zero type 30, width 0, height 7, offset 0x2a0c, raw_len 0, len 0, ratio 0%\r\n"
       "len4 type 30, width 3, height 3, offset 0x2a10, raw_len 9, len 0, ratio 0%\r\n";
   EXPECT_EQ(text_of(read_file(dir.file("list.txt"))), expected);
+}
+
+// A control byte in a name is printed as "\xNN" in every line -c, -d and -i
+// write, whole and tiled: each run's lines are those of the same pack with
+// plain names of the same lengths, the plain names replaced by the shown ones.
+TEST(ListTest, ControlBytesInNamesArePrintedAsHex) {
+  struct Name {
+    std::string bytes, plain, shown;
+  };
+  const Name names[] = {{"a\x1b[31m", "aaaaaaa", "a\\x1b[31m"},
+                        {"b\nc\r", "bbbb", "b\\x0ac\\x0d"},
+                        {"d\\e\x7f\x01", "ddddd", "d\\e\\x7f\\x01"},
+                        {"\x1f\x02\x03\x04\x05\x06\x07\x08", "ffffffff",
+                         "\\x1f\\x02\\x03\\x04\\x05\\x06\\x07\\x08"},
+                        {"j\x1b", "jj", "j\\x1b"}};
+  auto pack = [&](bool tiled, bool plain) {
+    TestPack p;
+    p.tiled_flag = tiled ? 1 : 0;
+    p.codec_kind = tiled ? 2 : 0;
+    for (size_t i = 0; i + 1 < std::size(names); ++i)
+      p.entries.push_back(image_entry(plain ? names[i].plain : names[i].bytes, 1, 20, 12, ImageKind::Gradient,
+                                      uint32_t(i), tiled ? std::optional<TileHint>({8, 8}) : std::nullopt));
+    p.entries.push_back(jpeg_entry(plain ? "jj" : "j\x1b", 10, 10, 40, 7));
+    return build_pack(p);
+  };
+  for (bool tiled : {false, true}) {
+    TempDir named, plain;
+    write_file(named.file("in.pack"), pack(tiled, false));
+    write_file(plain.file("in.pack"), pack(tiled, true));
+    const std::vector<std::vector<std::string>> runs = {
+        {"-c", "in.pack", "c.pack"},
+        {"-d", "c.pack", "d.pack"},
+        {"-i", "in.pack", "in.txt"},
+        {"-i", "c.pack", "c.txt"}};
+    for (const auto& run : runs) {
+      ToolRun a = morvane({run[0], named.file(run[1]), named.file(run[2])});
+      ToolRun b = morvane({run[0], plain.file(run[1]), plain.file(run[2])});
+      std::string expected = b.output, listing = text_of(read_file(plain.file(run[2])));
+      for (std::string* text : {&expected, &listing}) {
+        for (size_t at; (at = text->find(plain.path)) != std::string::npos;)
+          text->replace(at, plain.path.size(), named.path);
+        for (const Name& n : names)
+          for (size_t at = 0; (at = text->find(n.plain, at)) != std::string::npos; at += n.shown.size())
+            text->replace(at, n.plain.size(), n.shown);
+      }
+      EXPECT_EQ(a.output, expected) << tiled << run[0];
+      EXPECT_EQ(a.errors, "") << tiled << run[0];
+      if (run[0] == "-i") {
+        EXPECT_EQ(text_of(read_file(named.file(run[2]))), listing) << tiled << run[1];
+      }
+    }
+  }
 }
 
 // A listing over its own input would lose the pack: refused, whatever name

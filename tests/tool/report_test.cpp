@@ -208,7 +208,7 @@ TEST(ReportTest, WritesSafely) {
   };
   ToolRun r = report(pack, page);
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.output, pack + ": 2 entries reported in " + page + "\n");
+  EXPECT_EQ(r.output, "report: " + pack + ": 2 entries reported in " + page + "\n");
   EXPECT_EQ(r.errors, "");
 
 #ifndef _WIN32  // symbolic links need rights Windows users seldom have
@@ -241,7 +241,8 @@ TEST(ReportTest, WritesSafely) {
   write_file(dir.file("cut.pack"), cut);
   r = report(dir.file("cut.pack"), dir.file("cut.html"));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.errors, dir.file("cut.pack") + ": 1 of 2 entries do not decode; " + dir.file("cut.html") + " shows why\n");
+  EXPECT_EQ(r.errors, "report: " + dir.file("cut.pack") + ": 1 of 2 entries do not decode; " + dir.file("cut.html") +
+                          " shows why\n");
   const std::vector<uint8_t> shown = read_file(dir.file("cut.html"));
   EXPECT_NE(std::string(shown.begin(), shown.end()).find("lies outside the file"), std::string::npos);
 }

@@ -354,8 +354,17 @@ TEST(Manifest, ErrorsNameTheEntryAndTheField) {
       {R"({"entries":[{"name":"a","type":1,"file":"a.png","tile":[8]}]})", R"(entry 1 (a): field "tile")"},
       {R"({"entries":[{"name":"a","type":1,"file":"a.png","fromat":"a8"}]})", R"(entry 1 (a): field "fromat")"},
       {R"({"entries":[{"name":"a","name_hex":"61","type":1,"file":"a.png"}]})", R"(entry 1 (a): field "name_hex")"},
-      {R"({"entries":[{"name_hex":"6g","type":1,"file":"a.png"}]})", R"(entry 1 (%00): field "name_hex")"},
-      {R"({"entries":[{"type":1,"file":"a.png"}]})", R"(entry 1 (%00): field "name")"},
+      {R"({"entries":[{"name_hex":"6g","type":1,"file":"a.png"}]})", R"(entry 1 (): field "name_hex")"},
+      {R"({"entries":[{"type":1,"file":"a.png"}]})", R"(entry 1 (): field "name")"},
+      {"{\"entries\":[{\"name\":\"a\\u001b:\",\"type\":1}]}", R"(entry 1 (a\x1b:): field "file")"},
+      {R"({"tiled":true,"entries":[{"name":"a","type":1,"file":"a.png","tile":[0,64]}]})",
+       R"(entry 1 (a): field "tile": a side of 0; a tiled pack's tiles are at least 1 x 1 pixels)"},
+      {R"({"tiled":true,"entries":[{"name":"a","type":1,"file":"a.png","tile":[64,0]}]})", R"(field "tile": a side)"},
+      {R"({"entries":[{"name":"a","type":1,"file":"a.png","file_hex":"61"}]})",
+       R"(entry 1 (a): field "file_hex": give either "file" or "file_hex", not both)"},
+      {R"({"entries":[{"name":"a","type":1,"file_hex":"6x"}]})", R"(entry 1 (a): field "file_hex": not a string)"},
+      {R"({"entries":[{"name":"a","type":1,"file_hex":"6100"}]})", R"(entry 1 (a): field "file_hex": holds a NUL)"},
+      {R"({"entries":[{"name":"a","type":1,"file_hex":""}]})", R"(entry 1 (a): field "file_hex": not a file path)"},
       {R"({"codec":"zip","entries":[]})", R"(field "codec")"},
       {R"({"entries":{}})", R"(field "entries")"},
       {"{\"entries\": [\n{\"name\": }]}", "not valid JSON: parse error at line 2, column 10"},
@@ -385,6 +394,74 @@ TEST(Manifest, DitherByEntryOrByDefault) {
   for (size_t i = 0; i < m.entries.size(); ++i) EXPECT_EQ(manifest_dithers(m, m.entries[i]), expected[i]) << i;
   m.dither = false;
   EXPECT_FALSE(manifest_dithers(m, m.entries[0]));
+}
+
+// One run names every fault: the top level's, then each entry's, a field
+// after a fault in an earlier one; at most 20 lines.
+TEST(Manifest, EveryFaultIsNamed) {
+  Manifest m;
+  std::string err;
+  EXPECT_FALSE(parse_manifest(R"({"tiled": true, "codex": 1, "entries": [)"
+                              R"({"name":"a","type":1,"file":"a.png","fromat":"a8","format":"argb8888","tile":[0,0]},)"
+                              R"({"name":"b","type":300}]})",
+                              m, err));
+  EXPECT_EQ(err,
+            "field \"codex\": unknown field\n"
+            "entry 1 (a): field \"fromat\": unknown field\n"
+            "entry 1 (a): field \"format\": argb8888 has 4 bytes per pixel, type 1 holds 2\n"
+            "entry 1 (a): field \"tile\": a side of 0; a tiled pack's tiles are at least 1 x 1 pixels\n"
+            "entry 2 (b): field \"type\": not a type code (an integer from 0 to 255)\n"
+            "entry 2 (b): field \"file\": missing (only an image of width or height 0 has none)");
+  std::string many = R"({"entries":[)";
+  for (int i = 0; i < 25; ++i) many += std::string(i ? "," : "") + R"({"name":"n","type":1})";
+  EXPECT_FALSE(parse_manifest(many + "]}", m, err));
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 19);
+  EXPECT_EQ(err.substr(err.rfind('\n') + 1), "6 more faults not shown");
+
+  // Through create: every line after "create: <manifest>: ", nothing written.
+  TempDir tmp;
+  const std::string json = R"({"tiled":true,"entries":[{"name":"a","type":1,"file":"a.png","tile":[0,0]},)"
+                           R"({"name":"b","type":1,"file":"b.png","tile":[8,0]}]})";
+  ASSERT_TRUE(write_file(tmp.file("m.json"), Bytes(json.begin(), json.end())));
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(tool_create(tmp.file("m.json"), tmp.file("out.pack")), 1);
+  const std::string line = "create: " + tmp.file("m.json") + ": entry ";
+  const std::string why = ": field \"tile\": a side of 0; a tiled pack's tiles are at least 1 x 1 pixels\n";
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), line + "1 (a)" + why + line + "2 (b)" + why);
+  EXPECT_FALSE(file_exists(tmp.file("out.pack")));
+}
+
+// A file name that is not UTF-8 goes as "file_hex", written so and read back.
+TEST(Manifest, FileHexNamesTheBytes) {
+  Manifest m;
+  m.entries.resize(2);
+  m.entries[0].name = "p";
+  m.entries[0].file = "p\xff.png";
+  m.entries[1].name = "q";
+  m.entries[1].file = "q.png";
+  m.entries[0].type = m.entries[1].type = 11;
+  const std::string text = manifest_json(m);
+  EXPECT_NE(text.find(R"({"name":"p","type":11,"file_hex":"70ff2e706e67"})"), std::string::npos) << text;
+  EXPECT_NE(text.find(R"({"name":"q","type":11,"file":"q.png"})"), std::string::npos) << text;
+  Manifest back;
+  std::string err;
+  ASSERT_TRUE(parse_manifest(text, back, err)) << err;
+  EXPECT_EQ(back.entries[0].file, "p\xff.png");
+#ifndef _WIN32  // names there are UTF-16: no file name is outside UTF-8
+  // create reads that file; the pack is the one of a UTF-8 name.
+  TempDir tmp;
+  Bytes png;
+  ASSERT_TRUE(write_png(2, 1, 4, Bytes{1, 2, 3, 4, 5, 6, 7, 8}, png, err));
+  ASSERT_TRUE(write_file(tmp.file("p\xff.png"), png));
+  ASSERT_TRUE(write_file(tmp.file("q.png"), png));
+  ASSERT_TRUE(write_file(tmp.file("m.json"), Bytes(text.begin(), text.end())));
+  ASSERT_EQ(tool_create(tmp.file("m.json"), tmp.file("hex.pack")), 0);
+  m.entries[0].file = "q.png";
+  const std::string plain = manifest_json(m);
+  ASSERT_TRUE(write_file(tmp.file("m.json"), Bytes(plain.begin(), plain.end())));
+  ASSERT_EQ(tool_create(tmp.file("m.json"), tmp.file("plain.pack")), 0);
+  EXPECT_EQ(read_file(tmp.file("hex.pack")), read_file(tmp.file("plain.pack")));
+#endif
 }
 
 TEST(Manifest, CreateNamesTheEntryOfABadFile) {

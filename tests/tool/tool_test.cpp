@@ -69,6 +69,8 @@ TEST(ToolCliTest, UsageErrorsGiveTwo) {
       {"embed", "a", "b.c", "--section", "s*/"},                    {"embed", "a", "b.c", "--align", "3"},
       {"embed", "a", "b.c", "--align", "8192"}};
   for (const auto& args : cases) EXPECT_EQ(tool(dir, args).status, 2) << ::testing::PrintToString(args);
+  EXPECT_EQ(tool(dir, {"info"}).err, "info: PACK is required; see morvane-tool info --help\n");
+  EXPECT_EQ(tool(dir, {"bogus"}).err, "morvane-tool: A subcommand is required; see morvane-tool --help\n");
 
   ToolOut v = tool(dir, {"--version"});
   EXPECT_EQ(v.status, 0);
@@ -117,6 +119,42 @@ TEST(ToolInfoTest, JsonAgreesWithTheListing) {
     }
     EXPECT_EQ(i, entries.size()) << packs[p];
   }
+}
+
+// A file that is no pack is explained as morvane explains it, one line
+// after the subcommand's name; names in the table take the columns they print in.
+TEST(ToolInfoTest, WhatIsNoPackAndWideNames) {
+  TempDir dir;
+  const std::string made = "; packs are made from PNG and JPEG files with morvane-tool create MANIFEST PACK\n";
+  struct Case {
+    const char* file;
+    std::vector<uint8_t> bytes;  // none: a folder, or nothing there
+    std::string says;            // after "<command>: <path>: "
+  };
+  std::filesystem::create_directory(dir.file("folder"));
+  const Case cases[] = {
+      {"p.png", {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0}, "not a pack: it looks like a PNG image" + made},
+      {"j.jpg", {0xFF, 0xD8, 0xFF, 0xE0}, "not a pack: it looks like a JPEG image" + made},
+      {"empty", {}, "not a pack: the file is empty" + made},
+      {"folder", {}, "Is a directory; a pack is one file, made with morvane-tool create MANIFEST PACK\n"},
+      {"missing", {}, "No such file or directory\n"},
+  };
+  for (const Case& c : cases) {
+    if (!c.bytes.empty() || std::string(c.file) == "empty") write_file(dir.file(c.file), c.bytes);
+    for (const char* command : {"info", "verify"}) {
+      ToolOut r = tool(dir, {command, dir.file(c.file)});
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.err, std::string(command) + ": " + dir.file(c.file) + ": " + c.says);
+    }
+  }
+  TestPack p;
+  p.entries.push_back(image_entry("a\x1b[31m", 1, 1, 1, ImageKind::Flat, 1));
+  p.entries.push_back(image_entry("\xc3\xa9", 30, 1, 1, ImageKind::Flat, 2));
+  write_file(dir.file("names.pack"), build_pack(p));
+  const std::string table = tool(dir, {"info", dir.file("names.pack")}).out;
+  for (const char* line : {"\n    #  name      type  kind", "\n    0  a\\x1b[31m    1  raw",
+                           "\n    1  \xc3\xa9           30  raw"})
+    EXPECT_NE(table.find(line), std::string::npos) << line << "\n" << table;
 }
 
 // Damage the loader refuses gives 1; damage inside an entry gives 0 and the
@@ -180,7 +218,7 @@ TEST(ToolInfoTest, HostilePacks) {
   json doc = json::parse(tool(dir, {"info", "--json", dir.file("names.pack")}).out);
   EXPECT_EQ(doc["entries"][1]["name"], "\xEF\xBF\xBD\x01\xEF\xBF\xBD(");
   EXPECT_EQ(doc["entries"][1]["name_hex"], "ff01c328");
-  EXPECT_NE(tool(dir, {"info", dir.file("names.pack")}).out.find("\\xff\\x01\\xc3("), std::string::npos);
+  EXPECT_NE(tool(dir, {"info", dir.file("names.pack")}).out.find("\xff\\x01\xc3("), std::string::npos);
 }
 
 // Pixels compared whatever the forms: raw, compressed, tiled blocks and
@@ -251,7 +289,7 @@ TEST(ToolVerifyTest, FailuresNameTheEntry) {
     if (!c.against.empty()) args.insert(args.end(), {"--against", c.against});
     ToolOut r = tool(dir, args);
     EXPECT_EQ(r.status, 1) << c.what;
-    EXPECT_EQ(r.err.rfind(c.line, 0), 0u) << c.what << ": " << r.err;
+    EXPECT_EQ(r.err.rfind("verify: " + std::string(c.line), 0), 0u) << c.what << ": " << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << c.what << ": " << r.err;
     EXPECT_EQ(r.out, "verify: 7 entries, 1 failed\n") << c.what;
   }
@@ -576,12 +614,12 @@ TEST(ToolExportTest, FormatsFromTheManifest) {
     if (run != None) args.insert(args.begin() + 1, {"--formats", dir.file(run == Full ? "m.json" : "part.json")});
     ToolOut r = tool(dir, args);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, pack + ": 9 entries exported to " + out + "\n");
+    EXPECT_EQ(r.out, "export: " + pack + ": 9 entries exported to " + out + "\n");
     const std::string expected_err[] = {
-        pack + ": 8 entries of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the default of "
+        "export: " + pack + ": 8 entries of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the default of "
                "the type); --formats MANIFEST takes the formats from the manifest the pack was created from\n",
         "",
-        pack + ": 2 entries of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the default of "
+        "export: " + pack + ": 2 entries of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the default of "
                "the type): not in " + dir.file("part.json") + ", or of other bytes per pixel there\n"};
     EXPECT_EQ(r.err, expected_err[run]) << run;
     std::string manifest = "{\n  \"tiled\": false,\n  \"entries\": [";
@@ -688,7 +726,7 @@ TEST(ToolCreateTest, ManifestThatIsNotJson) {
     ASSERT_TRUE(write_file(dir.file("m"), c.bytes));
     ToolOut r = tool(dir, {"create", dir.file("m"), dir.file("o.pack")});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, dir.file("m") + ": " + c.says);
+    EXPECT_EQ(r.err, "create: " + dir.file("m") + ": " + c.says);
     EXPECT_FALSE(file_exists(dir.file("o.pack")));
   }
 }
