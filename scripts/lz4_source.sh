@@ -5,23 +5,12 @@
 # (-DMORVANE_LZ4_SOURCE=...). The sources are kept in
 #   ${MORVANE_CACHE:-$HOME/.cache/morvane}/lz4-src-<version>
 # so a checkout anywhere on the machine finds them. Adds the archive's source
-# lists when apt has none, as scripts/windows_test.sh does (Debian, as root).
+# lists when apt has none (scripts/deb_src.sh; Debian, as root).
 set -eu
 version=$(dpkg-query -W -f '${source:Version}\n' liblz4-dev | head -n 1)
 dir=${MORVANE_CACHE:-$HOME/.cache/morvane}/lz4-src-$(echo "$version" | tr ':~+' '.._')
 if [ ! -f "$dir/complete" ]; then
-  if ! apt-get source --print-uris -qq lz4 >/dev/null 2>&1; then
-    uris=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
-    suites=$(sed -n 's/^Suites: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
-    cat >/etc/apt/sources.list.d/morvane-deb-src.sources <<SRC
-Types: deb-src
-URIs: ${uris:-http://deb.debian.org/debian}
-Suites: ${suites:-bookworm}
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
-    for try in 1 2 3; do apt-get update -qq && break; sleep 10; done || true
-  fi
+  sh "$(dirname "$0")/deb_src.sh"
   rm -rf "$dir"
   mkdir -p "$dir"
   (cd "$dir" && apt-get source -qq --download-only "lz4=$version" >/dev/null 2>&1 &&

@@ -30,19 +30,7 @@ jobs=${MORVANE_JOBS:-2}
 # The posix thread model: the win32 one has no std::thread.
 sh scripts/setup.sh g++-mingw-w64-x86-64-posix wine64 libz-mingw-w64-dev nasm meson googletest dpkg-dev python3
 # apt-get source needs the archive's source lists, beside its binary ones.
-srclist=/etc/apt/sources.list.d/morvane-deb-src.sources
-if ! apt-get source --print-uris -qq lz4 >/dev/null 2>&1; then
-  uris=$(sed -n 's/^URIs: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
-  suites=$(sed -n 's/^Suites: *//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n 1)
-  cat >"$srclist" <<SRC
-Types: deb-src
-URIs: ${uris:-http://deb.debian.org/debian}
-Suites: ${suites:-bookworm}
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SRC
-  for try in 1 2 3; do apt-get update -qq && break; sleep 10; done || true
-fi
+sh scripts/deb_src.sh
 
 # ---- The libraries, cross-built into the cache -----------------------------
 # (head: a package installed for two architectures answers twice.)
