@@ -36,6 +36,9 @@
 #include "morvane/tile.h"
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 namespace {
 
 // How a form is decoded: a tile by its codec into the tile buffer, or a
@@ -210,7 +213,7 @@ int prep(const char* list_path, const std::string& out) {
     for (Item& img : images[b]) {
       img.forms = {lz4_block(img.pixels), tile_block(img, 32, CODEC_KIND_LZ4), tile_block(img, 32, CODEC_KIND_RLE),
                    tile_block(img, 64, CODEC_KIND_LZ4), tile_block(img, 64, CODEC_KIND_RLE)};
-      for (size_t k = 1; k < img.forms.size(); ++k) untiled[k] += read_tile_image(img.forms[k].data()).magic == TILE_MAGIC_RAW;
+      for (size_t k = 1; k < img.forms.size(); ++k) untiled[k] += read_tile_image(img.forms[k].data()).magic == MORVANE_TILE_MAGIC_RAW;
       raw += img.pixels.size();
       c.items.push_back(std::move(img));
     }
@@ -236,9 +239,9 @@ int32_t decode(uint32_t kind, const Item& it, const std::vector<uint8_t>& form, 
       return LZ4_decompress_safe(reinterpret_cast<const char*>(form.data()), reinterpret_cast<char*>(out.data()), len,
                                  capacity);
     default: {
-      const int32_t n = morvane_decode_tile_region(form.data(), out.data(), len, capacity, 0, 0,
-                                                   static_cast<int32_t>(it.width), static_cast<int32_t>(it.height));
-      morvane_tile_cache_forget(form.data());
+      const int32_t n = morvane_tile_decode_shared(form.data(), len, 0, 0, static_cast<int32_t>(it.width),
+                                                   static_cast<int32_t>(it.height), out.data(), capacity);
+      morvane_tile_shared_forget(form.data());
       return n;
     }
   }
@@ -283,10 +286,10 @@ int run(const std::string& path, uint32_t form, int reps) {
     // An 8 x 8 tile of one colour, which the block keeps tiled.
     const Item flat{8, 8, 1, std::vector<uint8_t>(64), {}};
     const std::vector<uint8_t> block = tile_block(flat, 32, CODEC_KIND_RLE);
-    if (read_tile_image(block.data()).magic != TILE_MAGIC_RLE) fail("the first-use block is stored untiled");
-    morvane_decode_tile_region(block.data(), out.data(), static_cast<int32_t>(block.size()),
-                               static_cast<int32_t>(out.size()), 0, 0, 1, 1);
-    morvane_tile_cache_forget(block.data());
+    if (read_tile_image(block.data()).magic != MORVANE_TILE_MAGIC_RLE) fail("the first-use block is stored untiled");
+    morvane_tile_decode_shared(block.data(), static_cast<int32_t>(block.size()), 0, 0, 1, 1, out.data(),
+                               static_cast<int32_t>(out.size()));
+    morvane_tile_shared_forget(block.data());
   }
   const uint32_t kind = c.kinds[form];
   std::vector<int32_t> caps;

@@ -5,7 +5,7 @@
 #
 #  - per tile: the run-length decoder against LZ4_decompress_safe on the
 #    same pixels, tiles of 32 x 32 and 64 x 64, 1 to 4 bytes per pixel;
-#  - whole images: morvane_decode_tile_region over "C4ZL" and "CELR" blocks
+#  - whole images: morvane_tile_decode_shared over "C4ZL" and "CELR" blocks
 #    against one LZ4 block of the whole image.
 #
 # IMAGES is a corpus folder (manifest.json + raw/, as ../shared/corpus

@@ -27,6 +27,9 @@
 #include "support/image_gen.h"
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 namespace {
 
 constexpr int kW = 480, kH = 272;
@@ -209,7 +212,7 @@ const Blocks& blocks(int codec, int bpp, int side) {
       block.resize(tile_image_bound(w, h, side, side, format, kind));
       block.resize(static_cast<size_t>(
           encode_tile_image(img, block, w, h, side, side, static_cast<uint8_t>(format), static_cast<uint8_t>(kind))));
-      check(read_tile_image(block.data()).magic != TILE_MAGIC_RAW || codec != 3, "C4ZL block stored untiled");
+      check(read_tile_image(block.data()).magic != MORVANE_TILE_MAGIC_RAW || codec != 3, "C4ZL block stored untiled");
       std::vector<uint8_t> back(img.size());
       check(decode_tile_region(block, back, 0, 0, w, h) == static_cast<int32_t>(img.size()) && back == img,
             "tiled block");

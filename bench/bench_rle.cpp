@@ -24,6 +24,9 @@
 #include "support/image_gen.h"
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 namespace {
 
 constexpr int kWidth = 480;

@@ -35,6 +35,9 @@
 #include "support/image_gen.h"
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -63,7 +66,7 @@ void fail(const char* what, const std::string& name) {
 int pixel_format_for(int bpp) { return bpp == 1 ? 5 : bpp == 2 ? 1 : bpp == 3 ? 3 : 4; }
 
 const char* magic_name(uint32_t magic) {
-  return magic == TILE_MAGIC_LZ4 ? "C4ZL" : magic == TILE_MAGIC_RLE ? "CELR" : magic == TILE_MAGIC_RAW ? "CWAR" : "?";
+  return magic == MORVANE_TILE_MAGIC_LZ4 ? "C4ZL" : magic == MORVANE_TILE_MAGIC_RLE ? "CELR" : magic == MORVANE_TILE_MAGIC_RAW ? "CWAR" : "?";
 }
 
 // The tile size that the compress command picks for a suggested side x side:
@@ -115,7 +118,7 @@ const Prepared& prepare(const Case& c, const std::string& name) {
       const TileImage t = read_tile_image(p->block.data());
       p->label = std::string(magic_name(t.magic)) + ", " + std::to_string(t.tile_width) + "x" +
                  std::to_string(t.tile_height) + ", " + std::to_string(p->block.size()) + " B";
-      if (c.variant == Variant::Tiles && t.magic == TILE_MAGIC_LZ4)
+      if (c.variant == Variant::Tiles && t.magic == MORVANE_TILE_MAGIC_LZ4)
         for (uint32_t i = 0; i < t.tile_count; ++i)
           p->refs.push_back(read_tile_ref(p->block.data() + TILE_HEADER_SIZE + TILE_REF_SIZE * i));
       break;

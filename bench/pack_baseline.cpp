@@ -32,6 +32,9 @@
 #include "support/pack_writer.h"
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 namespace {
 
 double seconds_since(std::chrono::steady_clock::time_point t0) {

@@ -93,7 +93,7 @@ install(TARGETS morvane_tile EXPORT morvaneTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 # The library's public face: include/morvane/ alone. Its own header
 # (src/tile/tile_image.h) stays in the source tree.
-install(FILES include/morvane/tile.h include/morvane/pack.h include/morvane/tile.hpp
+install(FILES include/morvane/tile.h include/morvane/pack.h include/morvane/tile.hpp include/morvane/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/morvane COMPONENT dev)
 
 install(EXPORT morvaneTargets NAMESPACE morvane:: DESTINATION ${MORVANE_CMAKE_DIR} COMPONENT dev)

@@ -46,9 +46,9 @@ void fuzz_for_each_entry(std::span<const uint8_t> in, F f) {
 inline bool fuzz_worth_decoding(bool tiled, const EntryRect& rect, std::span<const uint8_t> payload) {
   const uint64_t area = uint64_t{rect.width} * rect.height;
   if (!tiled) return area <= FUZZ_LZ4_MAX_RATIO * payload.size();
-  if (payload.size() < TILE_HEADER_SIZE) return true;
+  if (payload.size() < morvane::detail::TILE_HEADER_SIZE) return true;
   // The buffer is sized before the magic is looked at.
-  const TileImage t = read_tile_image(payload.data());
+  const morvane::detail::TileImage t = morvane::detail::read_tile_image(payload.data());
   if (t.width != rect.width || t.height != rect.height) return true;
   // Larger than an entry holds: refused before any buffer.
   const uint64_t size = area * t.bytes_per_pixel;

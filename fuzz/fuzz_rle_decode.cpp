@@ -16,6 +16,9 @@
 #include "fuzz/fuzz_input.h"
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 namespace {
 
 // The rules: whole pixels within the budget; a packet cut by the budget or

@@ -9,6 +9,9 @@
 #include "fuzz/fuzz_input.h"
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in{data, size};
   const int32_t w = in.u8(), h = in.u8(), tw = in.u8(), th = in.u8();

@@ -10,6 +10,9 @@
 #include "fuzz/fuzz_input.h"
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput in{data, size};
   const int32_t x = static_cast<int16_t>(in.u16());

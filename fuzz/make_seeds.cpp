@@ -11,6 +11,9 @@
 #include "support/pack_writer.h"
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 namespace {
 
 std::string g_root;

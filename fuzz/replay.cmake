@@ -4,7 +4,7 @@
 include(${CMAKE_CURRENT_LIST_DIR}/targets.cmake)
 foreach(target ${MORVANE_FUZZ_TARGETS})
   add_executable(${target}_replay ${CMAKE_CURRENT_LIST_DIR}/${target}.cpp ${CMAKE_CURRENT_LIST_DIR}/replay_main.cpp)
-  target_include_directories(${target}_replay PRIVATE ${PROJECT_SOURCE_DIR})
+  target_include_directories(${target}_replay PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${target}_replay PRIVATE morvane_cli)
   if(target MATCHES "^fuzz_(tool|export|report)")
     target_link_libraries(${target}_replay PRIVATE morvane_toollib)

@@ -7,11 +7,11 @@
  * 16-byte entries, then each entry's data) in flash. These calls find an
  * entry by its index or name and give where its data lies, inside the pack:
  * nothing is copied or allocated, and nothing is read outside
- * pack[0 .. pack_len). The data of a compressed tiled pack's images (type 39)
- * is a tiled image block for <morvane/tile.h>:
+ * pack[0 .. pack_len). The data of a compressed tiled pack's images (type
+ * MORVANE_PACK_TYPE_TILED) is a tiled image block for <morvane/tile.h>:
  *
  *   morvane_pack_entry e;
- *   if (morvane_pack_find(pack, pack_len, "logo", &e) >= 0 && e.type == 39)
+ *   if (morvane_pack_find(pack, pack_len, "logo", &e) >= 0 && e.type == MORVANE_PACK_TYPE_TILED)
  *     morvane_tile_decode(dec, e.data, e.length, x, y, w, h, fb, pitch, fb_size);
  *
  * Part of libmorvane_tile.a. No state: any call may run on any thread.
@@ -23,12 +23,21 @@
 
 #include <stdint.h>
 
+#include <morvane/version.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* Negative results, distinct from the morvane_tile_error codes. */
+/* The entry type codes a device tells apart; docs/format.md has them all
+   (the others are pixel arrays, raw or LZ4-compressed whole). */
+#define MORVANE_PACK_TYPE_JPEG 38  /* JPEG data */
+#define MORVANE_PACK_TYPE_TILED 39 /* a tiled image block (<morvane/tile.h>) */
+
+/* Results: 0 (or a count or index), or negative, distinct from the
+   morvane_tile_error codes. */
 typedef enum morvane_pack_error {
+  MORVANE_PACK_OK = 0,
   MORVANE_PACK_ERR_SHORT = -60,     /* shorter than the 16-byte pack header */
   MORVANE_PACK_ERR_MAGIC = -61,     /* the first four bytes are not 52 45 53 19 */
   MORVANE_PACK_ERR_TABLE = -62,     /* shorter than the header and its entry table */
@@ -43,7 +52,7 @@ typedef struct morvane_pack_entry {
   const uint8_t *data;    /* the bytes after the entry's EntryRect, inside the pack */
   int32_t length;         /* their number: the entry's stored len - 4 */
   uint16_t width, height; /* its EntryRect */
-  uint8_t type;           /* its type code: 39 a tiled image block, 38 JPEG data */
+  uint8_t type;           /* its type code: MORVANE_PACK_TYPE_TILED, _JPEG, ... */
   char name[9];           /* the 8-byte name field, NUL-terminated */
 } morvane_pack_entry;
 

@@ -20,7 +20,7 @@
  * in the tile decoded last does not decode it again. Any number of decoders
  * may exist; they share nothing.
  *
- * The older calls morvane_decode_tile_region and morvane_tile_cache_forget
+ * The calls morvane_tile_decode_shared and morvane_tile_shared_forget
  * decode through one static decoder whose tiles may be up to
  * morvane_tile_buffer_size() bytes: 1 MiB (1,048,576 bytes, the largest tile
  * the format allows) unless the library was built with
@@ -52,30 +52,42 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <morvane/version.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /*
- * Negative results. The decoding functions below return
+ * Results: 0, or negative. The decoding functions below return
  * MORVANE_TILE_ERR_MAGIC, the codes from MORVANE_TILE_ERR_HEADER on, and
- * MORVANE_TILE_ERR_NO_SLOT for a null decoder; the others come from the
- * encoder of the C++ interface (<morvane/tile.hpp>): it fails with
- * MORVANE_TILE_ERR_FAILED, and morvane::tile_image_check tells why with the
- * codes from -40 to -47. <morvane/pack.h> has codes of its own, all below
- * these.
+ * MORVANE_TILE_ERR_NO_DECODER for a null decoder; the others come from the
+ * encoder of the C++ interface (<morvane/tile.hpp>): morvane::encode_tile_image
+ * fails with MORVANE_TILE_ERR_FAILED, morvane::tile_image_encode with the
+ * code that says why (-40 to -47). <morvane/pack.h> has codes of its own,
+ * all below these.
  */
 typedef enum morvane_tile_error {
+  MORVANE_TILE_OK = 0,
   MORVANE_TILE_ERR_FAILED = -1,        /* the encoder refused the image or a tile did not fit */
   MORVANE_TILE_ERR_MAGIC = -8,         /* the block's magic names none of "C4ZL", "CELR", "CWAR" */
-  MORVANE_TILE_ERR_NO_SLOT = -22,      /* no decoder given */
+  MORVANE_TILE_ERR_NO_DECODER = -22,   /* no decoder given */
+  MORVANE_TILE_ERR_NO_SLOT = MORVANE_TILE_ERR_NO_DECODER, /* its older name */
+  /* MORVANE_TILE_ERR_HEADER told apart, by morvane_tile_header_check alone,
+     in the order of the checks: */
+  MORVANE_TILE_ERR_HEADER_SHORT = -30,      /* the block is shorter than its 16-byte header */
+  MORVANE_TILE_ERR_HEADER_BPP = -31,        /* bytes per pixel not 1 to 4 */
+  MORVANE_TILE_ERR_HEADER_GRID = -32,       /* tile_count not across x down (0 for an empty image) */
+  MORVANE_TILE_ERR_HEADER_TILE_SIDE = -33,  /* a tile side 0 */
+  MORVANE_TILE_ERR_HEADER_TILE_BYTES = -34, /* a tile decodes to more than the decoder holds */
+  MORVANE_TILE_ERR_HEADER_TABLE = -35,      /* the block is shorter than its TileRef table */
   MORVANE_TILE_ERR_CODEC_KIND = -40,   /* encoder: codec kind not 1, 2 or 3 */
   MORVANE_TILE_ERR_PIXEL_FORMAT = -41, /* encoder: pixel format not 1 to 6 */
   MORVANE_TILE_ERR_DIMENSIONS = -42,   /* encoder: width or height outside 0 to 65535 */
   MORVANE_TILE_ERR_TILE_SIZE = -43,    /* encoder: tile side 0 or above 65535 */
   MORVANE_TILE_ERR_TILE_COUNT = -44,   /* encoder: more than 65535 tiles */
   MORVANE_TILE_ERR_TILE_BYTES = -45,   /* encoder: a tile larger than the tile buffer */
-  MORVANE_TILE_ERR_CAPACITY = -46,     /* encoder: block buffer too small */
+  MORVANE_TILE_ERR_CAPACITY = -46,     /* encoder: block buffer too small, or a tile did not fit */
   MORVANE_TILE_ERR_SOURCE = -47,       /* encoder: source shorter than the image */
   /* The block is shorter than its header or its TileRef table; its bytes per
      pixel are not 1 to 4; a tile side is 0; a tile decodes to more bytes than
@@ -117,7 +129,7 @@ typedef struct morvane_tile_info {
 
 /*
  * Reads and checks the header of the block_len bytes at `block` exactly as
- * morvane_decode_tile_region does before it decodes anything. Returns 0 with
+ * morvane_tile_decode does before it decodes anything. Returns 0 with
  * *info filled, or MORVANE_TILE_ERR_HEADER, _MAGIC or _PAYLOAD with *info
  * zeroed. A region of the image then needs rows of w * info->bytes_per_pixel
  * bytes, and a decoder for the block a max_tile_bytes of at least
@@ -125,6 +137,14 @@ typedef struct morvane_tile_info {
  * Touches no decoder.
  */
 int32_t morvane_tile_image_read(const uint8_t *block, int32_t block_len, morvane_tile_info *info);
+
+/*
+ * morvane_tile_image_read with the header's fault told apart: where that
+ * returns MORVANE_TILE_ERR_HEADER, this returns the code of the rule the
+ * header breaks, MORVANE_TILE_ERR_HEADER_SHORT to _TABLE; every other result
+ * is the same. For a caller that says which (as `morvane-tool info` does).
+ */
+int32_t morvane_tile_header_check(const uint8_t *block, int32_t block_len, morvane_tile_info *info);
 
 /* ---- Decoders in the caller's memory ------------------------------------ */
 
@@ -167,7 +187,7 @@ morvane_tile_decoder *morvane_tile_decoder_init(void *memory, size_t memory_size
  *
  * Returns the bytes of pixels written, w * h * bpp (0 for an empty region),
  * or a negative morvane_tile_error:
- *   MORVANE_TILE_ERR_NO_SLOT   dec is NULL;
+ *   MORVANE_TILE_ERR_NO_DECODER  dec is NULL;
  *   checked before anything is written, in this order:
  *     MORVANE_TILE_ERR_HEADER, _MAGIC, _PAYLOAD (see morvane_tile_image_read;
  *       _HEADER also for a tiled block whose tiles decode to more than the
@@ -209,18 +229,18 @@ void morvane_tile_decoder_forget(morvane_tile_decoder *dec, const uint8_t *block
  * Returns w * h * bpp or the same negative results, in the same order, with
  * MORVANE_TILE_ERR_OUTPUT for an out_capacity below w * h * bpp.
  *
- * Call morvane_tile_cache_forget(block) before the memory of a block is
+ * Call morvane_tile_shared_forget(block) before the memory of a block is
  * rewritten, freed or reused for another block. Not reentrant.
  */
-int32_t morvane_decode_tile_region(const uint8_t *block, uint8_t *out, int32_t block_len,
-                                   int32_t out_capacity, int32_t x, int32_t y, int32_t w, int32_t h);
+int32_t morvane_tile_decode_shared(const uint8_t *block, int32_t block_len, int32_t x, int32_t y, int32_t w,
+                                   int32_t h, uint8_t *out, int32_t out_capacity);
 
 /*
  * morvane_tile_decoder_forget on the static decoder: gives up its tile if it
  * came from `block`. Harmless when nothing of `block` is held, and with
  * NULL.
  */
-void morvane_tile_cache_forget(const uint8_t *block);
+void morvane_tile_shared_forget(const uint8_t *block);
 
 /* ---- The run-length decoder, texts, sizes -------------------------------- */
 
@@ -232,8 +252,7 @@ void morvane_tile_cache_forget(const uint8_t *block);
  * pixels, and bpp outside 1 to 4 gives 0. Never reads past src_len nor writes
  * past capacity. Keeps no state; may run on any thread.
  */
-int32_t morvane_decode_rle_pixels(const uint8_t *src, uint8_t *dst, int32_t src_len, int32_t capacity,
-                                  int32_t bpp);
+int32_t morvane_rle_decode(const uint8_t *src, int32_t src_len, uint8_t *dst, int32_t capacity, int32_t bpp);
 
 /*
  * One line of text (no line end) for a morvane_tile_error, or
@@ -245,6 +264,28 @@ const char *morvane_tile_error_text(int32_t code);
    morvane_tile_image_read: 1,048,576 unless the library was built with
    another MORVANE_TILE_BUFFER_SIZE. */
 uint32_t morvane_tile_buffer_size(void);
+
+/* ---- Older names ----------------------------------------------------------
+
+   Every call is named morvane_<what>_<verb>, its input (and its length)
+   before its output (and its room). The calls of earlier releases keep their
+   names and argument orders here, so that no caller breaks:
+     morvane_decode_tile_region(block, out, block_len, out_capacity, x, y, w, h)
+       is morvane_tile_decode_shared(block, block_len, x, y, w, h, out,
+       out_capacity);
+     morvane_tile_cache_forget(block) is morvane_tile_shared_forget(block);
+     morvane_decode_rle_pixels(src, dst, src_len, capacity, bpp) is
+       morvane_rle_decode(src, src_len, dst, capacity, bpp);
+     MORVANE_TILE_ERR_NO_SLOT is MORVANE_TILE_ERR_NO_DECODER. */
+static inline int32_t morvane_decode_tile_region(const uint8_t *block, uint8_t *out, int32_t block_len,
+                                                 int32_t out_capacity, int32_t x, int32_t y, int32_t w, int32_t h) {
+  return morvane_tile_decode_shared(block, block_len, x, y, w, h, out, out_capacity);
+}
+static inline void morvane_tile_cache_forget(const uint8_t *block) { morvane_tile_shared_forget(block); }
+static inline int32_t morvane_decode_rle_pixels(const uint8_t *src, uint8_t *dst, int32_t src_len, int32_t capacity,
+                                                int32_t bpp) {
+  return morvane_rle_decode(src, src_len, dst, capacity, bpp);
+}
 
 #ifdef __cplusplus
 }

@@ -49,11 +49,16 @@ uint64_t tile_image_bound(int32_t width, int32_t height, int32_t tile_width, int
 // bytes) into tiles of tile_width x tile_height, codes each with the codec
 // of codec_kind, and writes the block into `block`; when the coded tiles
 // are larger than the image, the block holds it untiled ("CWAR"). Returns
-// the block's size, or MORVANE_TILE_ERR_FAILED (-1) when tile_image_check
-// refuses the call, src is shorter than the image, or block is too small
-// (tile_image_bound is always enough); a tile that does not fit also prints
-// "Failed to compress the data" on standard output. Never reads outside src
-// nor writes outside block.
+// the block's size, or the code that says why not: that of
+// tile_image_check, MORVANE_TILE_ERR_SOURCE (src shorter than the image) or
+// MORVANE_TILE_ERR_CAPACITY (block too small, or a tile did not fit the room
+// left; tile_image_bound is always enough). Prints nothing. Never reads
+// outside src nor writes outside block.
+int32_t tile_image_encode(std::span<const uint8_t> src, std::span<uint8_t> block, int32_t width, int32_t height,
+                          int32_t tile_width, int32_t tile_height, uint8_t pixel_format, uint8_t codec_kind);
+
+// tile_image_encode under its older name, which fails with
+// MORVANE_TILE_ERR_FAILED (-1) whatever the reason.
 int32_t encode_tile_image(std::span<const uint8_t> src, std::span<uint8_t> block, int32_t width, int32_t height,
                           int32_t tile_width, int32_t tile_height, uint8_t pixel_format, uint8_t codec_kind);
 

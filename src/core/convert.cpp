@@ -11,6 +11,9 @@
 #include "core/tile_size.h"
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 namespace {
 
 // Every buffer of a result comes from the pool when there is one, and the
@@ -101,6 +104,9 @@ EntryResult compress_tiled(const PackEntry& e, const EntryRect& rect, std::span<
   int32_t out = encode_tile_image_jobs(memory != nullptr ? memory->jobs : nullptr, data.subspan(TILE_HINT_SIZE, n), dst, rect.width, rect.height,
                                        tile.tile_width, tile.tile_height, static_cast<uint8_t>(pixel_format),
                                        codec_kind);
+  // The tile library prints nothing; its encoder's one failure left after
+  // the check above, a tile that did not fit, is reported here.
+  if (out == MORVANE_TILE_ERR_CAPACITY) std::printf("Failed to compress the data\n");
   if (out < 0 || !fits_entry(static_cast<size_t>(out))) {
     give_back(memory, std::move(dst));
     return keep_entry(memory, e, data, out < 0 ? "tiled encoding failed" : "tiled block does not fit a pack entry");
@@ -202,7 +208,7 @@ EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::spa
   }
 
   if (tiled) {
-    if (data.size() < TILE_HEADER_SIZE) return keep_entry(memory, e, data, tile_error_text(TILE_ERR_HEADER));
+    if (data.size() < TILE_HEADER_SIZE) return keep_entry(memory, e, data, tile_error_text(MORVANE_TILE_ERR_HEADER));
     TileImage t = read_tile_image(data.data());
     if (t.width != rect.width || t.height != rect.height)
       return keep_entry(memory, e, data, "tiled block size differs from the entry's rectangle");

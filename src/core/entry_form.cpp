@@ -8,6 +8,9 @@
 
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 EntryForm classify_entry(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
                          uint64_t n, KeptCodes kept, BufferPool* pool) {
   if (e.type == TYPE_JPEG) return EntryForm::Jpeg;

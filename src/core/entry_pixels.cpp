@@ -4,6 +4,9 @@
 #include "core/convert.h"
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 namespace {
 
 uint64_t area(const EntryRect& r) { return uint64_t{r.width} * r.height; }
@@ -60,7 +63,7 @@ Status entry_pixels(bool tiled, const PackEntry& e, const EntryRect& rect, std::
     case EntryForm::TiledBlock: {
       const TileImage t = read_tile_image(payload.data());
       out.pixel_format = t.pixel_format;
-      if (t.magic != TILE_MAGIC_RAW) out.tile = {t.tile_width, t.tile_height};
+      if (t.magic != MORVANE_TILE_MAGIC_RAW) out.tile = {t.tile_width, t.tile_height};
       out.raw_type = raw_type_for_pixels(t.pixel_format, t.bytes_per_pixel);
       return decode_with(true, e, rect, payload, t.bytes_per_pixel, out, memory);
     }

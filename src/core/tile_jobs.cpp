@@ -6,6 +6,9 @@
 
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 namespace {
 // Pixel bytes a job codes, about: large enough that handing jobs out costs
 // nothing next to LZ4 HC, small enough that the threads end together.
@@ -21,7 +24,7 @@ int32_t encode_tile_image_jobs(const JobRunner* jobs, std::span<const uint8_t> s
   // loop is as fast. Refused calls go there too, to fail as it fails.
   if (jobs == nullptr || jobs->threads < 2 || codec_kind != CODEC_KIND_LZ4 || raw < SPLIT_MIN_BYTES ||
       src.size() < raw || tile_image_check(width, height, tile_width, tile_height, pixel_format, codec_kind) != 0)
-    return encode_tile_image(src, block, width, height, tile_width, tile_height, pixel_format, codec_kind);
+    return tile_image_encode(src, block, width, height, tile_width, tile_height, pixel_format, codec_kind);
 
   // Each tile gets its own room of its bound, one after the other in scratch.
   std::vector<uint64_t> at{0};
@@ -32,7 +35,7 @@ int32_t encode_tile_image_jobs(const JobRunner* jobs, std::span<const uint8_t> s
   }
   const size_t count = at.size() - 1;
   if (count < 2)
-    return encode_tile_image(src, block, width, height, tile_width, tile_height, pixel_format, codec_kind);
+    return tile_image_encode(src, block, width, height, tile_width, tile_height, pixel_format, codec_kind);
   std::vector<uint8_t> scratch(at.back());
   std::vector<uint32_t> len(count);
   const uint64_t tile_bytes = uint64_t(tile_width) * uint64_t(tile_height) * uint64_t(bpp);

@@ -16,7 +16,8 @@ struct JobRunner {
   std::function<void(size_t count, const std::function<void(size_t)>& job)> run;
 };
 
-// encode_tile_image, same parameters, block and result. With a runner of
+// tile_image_encode (<morvane/tile.hpp>), same parameters, block and
+// result. With a runner of
 // more than one thread, the LZ4 tiles of an image of at least
 // SPLIT_MIN_BYTES pixel bytes are coded as separate jobs first.
 inline constexpr uint64_t SPLIT_MIN_BYTES = 256u << 10;

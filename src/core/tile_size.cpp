@@ -5,6 +5,9 @@
 
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 TileSize choose_tile_size(uint16_t width, uint16_t height, uint16_t tw, uint16_t th) {
   const uint64_t area = uint64_t{width} * height;
   const uint64_t hint = uint64_t{tw} * th;

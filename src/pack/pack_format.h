@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "morvane/pack.h"
 #include "tile/byte_order.h"
 
 inline constexpr uint32_t PACK_MAGIC = 0x19534552;  // "RES\x19"
@@ -30,8 +31,8 @@ inline constexpr int64_t PACK_MAX_FILE_SIZE = 0x7FFFFFFF;
 inline constexpr size_t TILED_FLAG = 13;
 inline constexpr size_t CODEC_KIND = 14;
 
-inline constexpr uint8_t TYPE_JPEG = 38;
-inline constexpr uint8_t TYPE_TILED = 39;
+inline constexpr uint8_t TYPE_JPEG = MORVANE_PACK_TYPE_JPEG;
+inline constexpr uint8_t TYPE_TILED = MORVANE_PACK_TYPE_TILED;
 
 // The 16 header bytes are kept as read: bytes 6-12 and 15 mean nothing to
 // this tool and reach the output unchanged.
@@ -59,7 +60,6 @@ struct TileHint {
   uint16_t hint_height = 0;
 };
 
-inline uint32_t pack_magic(const PackHeader& h) { return load_le32(h.bytes.data()); }
 inline uint16_t pack_entry_count(const PackHeader& h) { return load_le16(h.bytes.data() + 4); }
 
 // p points at PACK_ENTRY_SIZE bytes.

@@ -3,6 +3,7 @@
 
 #include "tile/tile_image.h"
 
+namespace morvane::detail {
 namespace {
 // LZ4_compress_HC would allocate and initialise a fresh state on every call;
 // one state per thread gives the same output without that, and lets threads
@@ -18,3 +19,5 @@ int32_t lz4_hc_compress(const uint8_t* src, uint8_t* dst, int32_t src_len, int32
   return LZ4_compress_HC_extStateHC(&g_hc_state, reinterpret_cast<const char*>(src),
                                     reinterpret_cast<char*>(dst), src_len, capacity, LZ4_HC_LEVEL);
 }
+
+}  // namespace morvane::detail

@@ -14,6 +14,7 @@
 
 #include "tile/tile_image.h"
 
+namespace morvane::detail {
 namespace {
 
 constexpr uint32_t kMaxCount = 127;  // largest count a header holds
@@ -178,3 +179,5 @@ int32_t encode_rle_pixels(const uint8_t* src, uint8_t* dst, uint32_t pixel_count
     default: return 0;  // pixels are 1 to 4 bytes
   }
 }
+
+}  // namespace morvane::detail

@@ -37,7 +37,7 @@ static int64_t decoded_size(const uint8_t *s, const uint8_t *send, size_t bpp) {
   return total;
 }
 
-int32_t mvt_decode_rle(const uint8_t *src, uint8_t *dst, int32_t src_len, int32_t capacity, int32_t bpp) {
+int32_t morvane_mvt_decode_rle(const uint8_t *src, uint8_t *dst, int32_t src_len, int32_t capacity, int32_t bpp) {
   /* Pixels are 1 to 4 bytes, as the encoder writes them. */
   if (src_len <= 0 || bpp < 1 || bpp > 4) return 0;
   if (dst == NULL) {
@@ -46,12 +46,12 @@ int32_t mvt_decode_rle(const uint8_t *src, uint8_t *dst, int32_t src_len, int32_
     return (int32_t)(total < INT32_MAX ? total : INT32_MAX / bpp * bpp);
   }
   if (capacity <= 0) return 0;
-  return mvt_rle_expand(src, dst, (size_t)src_len, (size_t)capacity, (uint32_t)bpp);
+  return morvane_mvt_rle_expand(src, dst, (size_t)src_len, (size_t)capacity, (uint32_t)bpp);
 }
 
-int32_t morvane_decode_rle_pixels(const uint8_t *src, uint8_t *dst, int32_t src_len, int32_t capacity, int32_t bpp) {
+int32_t morvane_rle_decode(const uint8_t *src, int32_t src_len, uint8_t *dst, int32_t capacity, int32_t bpp) {
   if (src == NULL) return 0;
-  return mvt_decode_rle(src, dst, src_len, capacity, bpp);
+  return morvane_mvt_decode_rle(src, dst, src_len, capacity, bpp);
 }
 
 #if MORVANE_TILE_SMALL
@@ -60,7 +60,7 @@ int32_t morvane_decode_rle_pixels(const uint8_t *src, uint8_t *dst, int32_t src_
    A run is its pixel followed by copies of the bytes one pixel back; a
    literal is the stream's bytes. A packet cut by the end of the stream or
    by the budget gives its whole pixels, as in the fast decoder. */
-int32_t mvt_rle_expand(const uint8_t *s, uint8_t *dst, size_t src_len, size_t capacity, uint32_t bpp) {
+int32_t morvane_mvt_rle_expand(const uint8_t *s, uint8_t *dst, size_t src_len, size_t capacity, uint32_t bpp) {
   const uint8_t *const send = s + src_len;
   uint8_t *d = dst;
   uint8_t *const dend = dst + MVT_DIV(capacity, bpp) * bpp; /* whole pixels only */
@@ -362,7 +362,7 @@ static int32_t decode_into_2(const uint8_t *s, uint8_t *d, size_t n, size_t cap)
 static int32_t decode_into_3(const uint8_t *s, uint8_t *d, size_t n, size_t cap) { return decode_into(s, d, n, cap, 3); }
 static int32_t decode_into_4(const uint8_t *s, uint8_t *d, size_t n, size_t cap) { return decode_into(s, d, n, cap, 4); }
 
-int32_t mvt_rle_expand(const uint8_t *src, uint8_t *dst, size_t src_len, size_t capacity, uint32_t bpp) {
+int32_t morvane_mvt_rle_expand(const uint8_t *src, uint8_t *dst, size_t src_len, size_t capacity, uint32_t bpp) {
   switch (bpp) {
     case 1: return decode_into_1(src, dst, src_len, capacity);
     case 2: return decode_into_2(src, dst, src_len, capacity);

@@ -13,6 +13,13 @@
 #include "tile/byte_order.h"
 #include "tile/tile_codec.h"
 
+/* LZ4's decoder in the shape of the codec table's decode column; the
+   region decoder gives src_len and room below 2^31. */
+static int32_t morvane_mvt_lz4_expand(const uint8_t *src, uint8_t *dst, size_t src_len, size_t room, uint32_t bpp) {
+  (void)bpp;
+  return LZ4_decompress_safe((const char *)src, (char *)dst, (int)src_len, (int)room);
+}
+
 static uint8_t *decoder_pixels(TileDecoder *dec) { return (uint8_t *)dec + MVT_DECODER_HEAD; }
 
 /* Decodes tile `index` (tile_bytes pixel bytes once decoded) into dst, which
@@ -32,10 +39,14 @@ static int32_t decode_tile(const uint8_t *block, size_t block_len, uint32_t magi
      codecs' int arguments cannot wrap on a block above 2 GiB. */
   if (len == 0 || offset > block_len || len > block_len - offset || len > 0x7FFFFFFFu)
     return MORVANE_TILE_ERR_PAYLOAD;
-  if (magic == MORVANE_TILE_MAGIC_LZ4)
-    got = LZ4_decompress_safe((const char *)(block + offset), (char *)dst, (int)len, (int)room);
-  else
-    got = mvt_rle_expand(block + offset, dst, len, room, bpp);
+  /* The block's magic names a tiled codec (checked with the header): its
+     decoder, from the codec table. */
+#define DECODE_IF(kind, m, name, block_name, what, decode, encode, worst) \
+  if (magic == (m)) got = decode(block + offset, dst, len, room, bpp); else
+#define NOT_TILED(kind, m, name, block_name, what)
+  MORVANE_MVT_CODECS(DECODE_IF, NOT_TILED) got = -1;
+#undef DECODE_IF
+#undef NOT_TILED
   if (got < 0 || (uint32_t)got != tile_bytes) return MORVANE_TILE_ERR_CORRUPT;
   *stored_len = len;
   return 0;
@@ -172,7 +183,7 @@ static void copy_rows(uint8_t *dst, size_t dst_stride, const uint8_t *src, size_
 #endif
 }
 
-TileCache *mvt_cache_lookup(TileDecoder *dec, const uint8_t *block, size_t len, uint16_t index) {
+TileCache *morvane_mvt_cache_lookup(TileDecoder *dec, const uint8_t *block, size_t len, uint16_t index) {
   TileCache *slot = &dec->slot;
   if (slot->valid == 0) return slot;
   if (slot->owner == block && slot->owner_length == len && slot->tile_index == index) {
@@ -183,8 +194,8 @@ TileCache *mvt_cache_lookup(TileDecoder *dec, const uint8_t *block, size_t len, 
   return slot;
 }
 
-int32_t mvt_cache_fill(TileCache *slot, const uint8_t *block, size_t len, uint16_t index, uint16_t length_tag) {
-  if (slot == NULL) return MORVANE_TILE_ERR_NO_SLOT;
+int32_t morvane_mvt_cache_fill(TileCache *slot, const uint8_t *block, size_t len, uint16_t index, uint16_t length_tag) {
+  if (slot == NULL) return MORVANE_TILE_ERR_NO_DECODER;
   slot->owner = block;
   slot->owner_length = (uint32_t)len;
   slot->tile_index = index;
@@ -253,7 +264,7 @@ WALK_STEP int32_t tile_into(const Walk *k, uint32_t r, uint32_t c, int last) {
   const uint32_t index = r * MVT_DIV(k->width + k->tw - 1, k->tw) + c; /* below tile_count, so below 2^16 */
   const size_t at = (size_t)(py - k->y) * pitch + (size_t)(px - k->x) * bpp;
   uint8_t *const pixels = decoder_pixels(k->dec);
-  TileCache *slot = mvt_cache_lookup(k->dec, k->block, k->len, (uint16_t)index);
+  TileCache *slot = morvane_mvt_cache_lookup(k->dec, k->block, k->len, (uint16_t)index);
   if (slot->valid == 0) {
     uint32_t stored_len = 0;
     int32_t rc;
@@ -270,7 +281,7 @@ WALK_STEP int32_t tile_into(const Walk *k, uint32_t r, uint32_t c, int last) {
     rc = decode_tile(k->block, k->len, k->magic, bpp, index, tile_bytes, pixels, k->dec->max_tile_bytes,
                      &stored_len);
     if (rc != 0) return rc; /* the slot stays invalid */
-    mvt_cache_fill(slot, k->block, k->len, (uint16_t)index, (uint16_t)stored_len);
+    morvane_mvt_cache_fill(slot, k->block, k->len, (uint16_t)index, (uint16_t)stored_len);
   }
   copy_rows(k->out + at, pitch, pixels + (py - ty) * tile_row + (px - tx) * bpp, tile_row, n, rows);
   return 0;
@@ -292,9 +303,9 @@ static int32_t decode_tiles(const Walk *k) {
 }
 
 /* Results, in the order of the checks, all made before anything is written:
-     MORVANE_TILE_ERR_NO_SLOT  no decoder
+     MORVANE_TILE_ERR_NO_DECODER  no decoder
      _HEADER, _MAGIC, _PAYLOAD (untiled block short of its pixels): see
-       mvt_image_read, with the decoder's max_tile_bytes
+       morvane_mvt_image_read, with the decoder's max_tile_bytes
      _REGION   x, y, w or h negative, x + w above the width, y + h above the
                height, or w x h x bpp above 2^31 - 1 bytes (more than a
                result can count)
@@ -316,8 +327,8 @@ int32_t morvane_tile_decode(morvane_tile_decoder *dec, const uint8_t *block, int
   morvane_tile_info t;
   Walk k;
   int32_t rc;
-  if (dec == NULL) return MORVANE_TILE_ERR_NO_SLOT;
-  rc = mvt_image_read(block, len, &t, dec->max_tile_bytes);
+  if (dec == NULL) return MORVANE_TILE_ERR_NO_DECODER;
+  rc = morvane_mvt_image_read(block, len, &t, dec->max_tile_bytes);
   if (rc != 0) return rc;
   width = t.width;
   height = t.height;

@@ -5,17 +5,18 @@
 //
 // Every check on the parameters, the source and the block's size comes before
 // the first byte is written; the only failure after that is a tile that does
-// not fit the room left, which is reported with the one message this library
-// prints.
+// not fit the room left. The library prints nothing: the caller reports.
+// Each codec's tile coder and worst case come from the codec table
+// (MORVANE_MVT_CODECS, tile_codec.h).
 #include <lz4.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 #include "tile/tile_image.h"
 
+namespace morvane::detail {
 namespace {
 
 // Each tile's pixels are gathered here, rows packed, before they are coded.
@@ -31,25 +32,64 @@ uint64_t div_up(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
 
 bool is_u16(int32_t v) { return v >= 0 && v <= 65535; }
 
-uint32_t magic_for(int codec_kind) {
-  switch (codec_kind) {
-    case CODEC_KIND_RLE: return TILE_MAGIC_RLE;
-    case CODEC_KIND_LZ4: return TILE_MAGIC_LZ4;
-    default: return TILE_MAGIC_RAW;
-  }
-}
-
 // Side of the tile at `index` along an axis of `extent` pixels cut every
 // `nominal` pixels: only the last one can be shorter.
 uint32_t tile_side(uint32_t index, uint32_t nominal, uint32_t extent) {
   return std::min(nominal, extent - index * nominal);
 }
 
-// The room with which a w x h tile never fails: LZ4's worst case, or one
-// run-length packet header per pixel. A tile is at most 1 MiB, so this fits.
+// The tile coders of the codec table: the w x h tile's count pixels of bpp
+// bytes into dst with at most `room` bytes; the stored length, or 0 when
+// the whole coded tile does not fit. And the room with which a tile never
+// fails: LZ4's worst case, or one run-length packet header per pixel (a
+// tile is at most 1 MiB, so either fits).
+uint32_t encode_lz4_tile(const uint8_t* pixels, uint32_t count, uint32_t bpp, uint8_t* dst, uint32_t room) {
+  const int32_t n = lz4_hc_compress(pixels, dst, static_cast<int32_t>(count * bpp), static_cast<int32_t>(room));
+  return n > 0 ? static_cast<uint32_t>(n) : 0;
+}
+uint32_t lz4_tile_worst(uint64_t pixels, uint64_t bpp) {
+  return static_cast<uint32_t>(LZ4_compressBound(static_cast<int>(pixels * bpp)));
+}
+
+uint32_t encode_rle_tile(const uint8_t* pixels, uint32_t count, uint32_t bpp, uint8_t* dst, uint32_t room) {
+  // The run-length coder stops before the first packet that does not fit and
+  // reports what it wrote; such a cut stream must never pass for the tile.
+  // (1 + bpp) bytes a pixel always hold the stream, so only a tighter room
+  // needs the size first.
+  if (uint64_t{room} < uint64_t{1 + bpp} * count) {
+    const int32_t need = encode_rle_pixels(pixels, nullptr, count, 0, bpp);
+    if (need <= 0 || static_cast<uint32_t>(need) > room) return 0;
+  }
+  const int32_t n = encode_rle_pixels(pixels, dst, count, room, bpp);
+  return n > 0 ? static_cast<uint32_t>(n) : 0;
+}
+uint32_t rle_tile_worst(uint64_t pixels, uint64_t bpp) { return static_cast<uint32_t>((1 + bpp) * pixels); }
+
+// The codec table's rows as the encoder reads them.
+struct TileCoder {
+  int kind;
+  uint32_t magic;
+  uint32_t (*encode)(const uint8_t* pixels, uint32_t count, uint32_t bpp, uint8_t* dst, uint32_t room);
+  uint32_t (*worst)(uint64_t pixels, uint64_t bpp);
+};
+#define TILED_CODER(kind, magic, name, block_name, what, decode, encode, worst) TileCoder{kind, magic, encode, worst},
+#define WHOLE_CODER(kind, magic, name, block_name, what) TileCoder{kind, magic, nullptr, nullptr},
+constexpr TileCoder kCoders[] = {MORVANE_MVT_CODECS(TILED_CODER, WHOLE_CODER)};
+#undef TILED_CODER
+#undef WHOLE_CODER
+
+// The row of a codec kind; nullptr for none.
+const TileCoder* coder_of(int codec_kind) {
+  for (const TileCoder& c : kCoders)
+    if (c.kind == codec_kind) return &c;
+  return nullptr;
+}
+
+// True for a kind that stores the image whole.
+bool stores_whole(int codec_kind) { return coder_of(codec_kind)->encode == nullptr; }
+
 uint32_t tile_worst(uint64_t w, uint64_t h, uint64_t bpp, int codec_kind) {
-  if (codec_kind == CODEC_KIND_LZ4) return static_cast<uint32_t>(LZ4_compressBound(static_cast<int>(w * h * bpp)));
-  return static_cast<uint32_t>((1 + bpp) * w * h);
+  return coder_of(codec_kind)->worst(w * h, bpp);
 }
 
 // The pixels of the w x h tile at (x0, y0), rows packed: in src itself when
@@ -86,7 +126,7 @@ Grid grid_of(int32_t width, int32_t height, int32_t tile_width, int32_t tile_hei
 int32_t write_untiled(std::span<const uint8_t> src, std::span<uint8_t> block, int32_t width, int32_t height,
                       uint8_t pixel_format, uint64_t raw) {
   TileImage t;
-  t.magic = TILE_MAGIC_RAW;
+  t.magic = MORVANE_TILE_MAGIC_RAW;
   t.width = static_cast<uint16_t>(width);
   t.height = static_cast<uint16_t>(height);
   t.tile_width = t.width;
@@ -103,38 +143,30 @@ int32_t write_untiled(std::span<const uint8_t> src, std::span<uint8_t> block, in
 // Returns the stored length, or 0 when the whole coded tile does not fit.
 uint32_t code_tile(const uint8_t* pixels, uint32_t w, uint32_t h, uint32_t bpp, uint8_t* dst, uint32_t room,
                    int codec_kind) {
-  if (codec_kind == CODEC_KIND_LZ4) {
-    const int32_t n = lz4_hc_compress(pixels, dst, static_cast<int32_t>(w * h * bpp), static_cast<int32_t>(room));
-    return n > 0 ? static_cast<uint32_t>(n) : 0;
-  }
-  const uint32_t count = w * h;
-  // The run-length coder stops before the first packet that does not fit and
-  // reports what it wrote; such a cut stream must never pass for the tile.
-  // (1 + bpp) bytes a pixel always hold the stream, so only a tighter room
-  // needs the size first.
-  if (uint64_t{room} < uint64_t{1 + bpp} * count) {
-    const int32_t need = encode_rle_pixels(pixels, nullptr, count, 0, bpp);
-    if (need <= 0 || static_cast<uint32_t>(need) > room) return 0;
-  }
-  const int32_t n = encode_rle_pixels(pixels, dst, count, room, bpp);
-  return n > 0 ? static_cast<uint32_t>(n) : 0;
+  return coder_of(codec_kind)->encode(pixels, w * h, bpp, dst, room);
 }
 
 }  // namespace
 
+}  // namespace morvane::detail
+
+namespace morvane {
+
+using namespace detail;
+
 int32_t tile_image_check(int32_t width, int32_t height, int32_t tile_width, int32_t tile_height,
                          int pixel_format, int codec_kind) {
-  if (codec_kind < CODEC_KIND_RLE || codec_kind > CODEC_KIND_STORED) return TILE_ERR_CODEC_KIND;
+  if (coder_of(codec_kind) == nullptr) return MORVANE_TILE_ERR_CODEC_KIND;
   const int bpp = pixel_format_bytes(pixel_format);
-  if (bpp == 0) return TILE_ERR_PIXEL_FORMAT;
-  if (!is_u16(width) || !is_u16(height)) return TILE_ERR_DIMENSIONS;
+  if (bpp == 0) return MORVANE_TILE_ERR_PIXEL_FORMAT;
+  if (!is_u16(width) || !is_u16(height)) return MORVANE_TILE_ERR_DIMENSIONS;
   if (width == 0 || height == 0) return 0;  // no tiles: the tile size plays no part
   if (tile_width <= 0 || tile_height <= 0 || !is_u16(tile_width) || !is_u16(tile_height))
-    return TILE_ERR_TILE_SIZE;
+    return MORVANE_TILE_ERR_TILE_SIZE;
   if (div_up(uint64_t(width), uint64_t(tile_width)) * div_up(uint64_t(height), uint64_t(tile_height)) >
       TILE_MAX_COUNT)
-    return TILE_ERR_TILE_COUNT;
-  if (uint64_t(tile_width) * uint64_t(tile_height) * uint64_t(bpp) > TILE_BUFFER_SIZE) return TILE_ERR_TILE_BYTES;
+    return MORVANE_TILE_ERR_TILE_COUNT;
+  if (uint64_t(tile_width) * uint64_t(tile_height) * uint64_t(bpp) > TILE_BUFFER_SIZE) return MORVANE_TILE_ERR_TILE_BYTES;
   return 0;
 }
 
@@ -147,7 +179,7 @@ uint64_t tile_image_bound(int32_t width, int32_t height, int32_t tile_width, int
   const uint32_t across = static_cast<uint32_t>(div_up(uint64_t(width), uint64_t(tile_width)));
   const uint32_t down = static_cast<uint32_t>(div_up(uint64_t(height), uint64_t(tile_height)));
   uint64_t tiled = TILE_HEADER_SIZE + uint64_t{TILE_REF_SIZE} * across * down;
-  if (codec_kind != CODEC_KIND_STORED) {
+  if (!stores_whole(codec_kind)) {
     for (uint32_t r = 0; r < down; ++r) {
       const uint64_t h = tile_side(r, uint32_t(tile_height), uint32_t(height));
       for (uint32_t c = 0; c < across; ++c) {
@@ -159,10 +191,25 @@ uint64_t tile_image_bound(int32_t width, int32_t height, int32_t tile_width, int
   return std::max(tiled, untiled);
 }
 
+int32_t tile_image_encode(std::span<const uint8_t> src, std::span<uint8_t> block, int32_t width, int32_t height,
+                          int32_t tile_width, int32_t tile_height, uint8_t pixel_format, uint8_t codec_kind) {
+  return assemble_tile_image(src, block, width, height, tile_width, tile_height, pixel_format, codec_kind, {});
+}
+
+int32_t encode_tile_image(std::span<const uint8_t> src, std::span<uint8_t> block, int32_t width, int32_t height,
+                          int32_t tile_width, int32_t tile_height, uint8_t pixel_format, uint8_t codec_kind) {
+  const int32_t n = tile_image_encode(src, block, width, height, tile_width, tile_height, pixel_format, codec_kind);
+  return n < 0 ? MORVANE_TILE_ERR_FAILED : n;
+}
+
+}  // namespace morvane
+
+namespace morvane::detail {
+
 uint32_t tile_payload_bound(int32_t width, int32_t height, int32_t tile_width, int32_t tile_height, int pixel_format,
                             int codec_kind, uint32_t index) {
   if (tile_image_check(width, height, tile_width, tile_height, pixel_format, codec_kind) != 0) return 0;
-  if (codec_kind == CODEC_KIND_STORED || width == 0 || height == 0) return 0;
+  if (stores_whole(codec_kind) || width == 0 || height == 0) return 0;
   const Grid g = grid_of(width, height, tile_width, tile_height, pixel_format);
   if (index >= g.across * g.down) return 0;
   return tile_worst(tile_side(index % g.across, g.tw, g.w_img), tile_side(index / g.across, g.th, g.h_img), g.bpp,
@@ -182,34 +229,30 @@ uint32_t encode_tile(std::span<const uint8_t> src, std::span<uint8_t> dst, int32
   return code_tile(pixels, w, h, g.bpp, dst.data(), room, codec_kind);
 }
 
-int32_t encode_tile_image(std::span<const uint8_t> src, std::span<uint8_t> block, int32_t width, int32_t height,
-                          int32_t tile_width, int32_t tile_height, uint8_t pixel_format, uint8_t codec_kind) {
-  return assemble_tile_image(src, block, width, height, tile_width, tile_height, pixel_format, codec_kind, {});
-}
-
 int32_t assemble_tile_image(std::span<const uint8_t> src, std::span<uint8_t> block, int32_t width, int32_t height,
                             int32_t tile_width, int32_t tile_height, uint8_t pixel_format, uint8_t codec_kind,
                             std::span<const std::span<const uint8_t>> coded) {
-  if (tile_image_check(width, height, tile_width, tile_height, pixel_format, codec_kind) != 0) return TILE_ERR_FAILED;
+  const int32_t check = tile_image_check(width, height, tile_width, tile_height, pixel_format, codec_kind);
+  if (check != 0) return check;
   const uint32_t bpp = static_cast<uint32_t>(pixel_format_bytes(pixel_format));
   const uint64_t raw = uint64_t(width) * uint64_t(height) * bpp;
-  if (src.size() < raw) return TILE_ERR_FAILED;
+  if (src.size() < raw) return MORVANE_TILE_ERR_SOURCE;
   const uint64_t capacity = std::min<uint64_t>(block.size(), BLOCK_SIZE_LIMIT);
 
-  if (codec_kind == CODEC_KIND_STORED) {
-    if (capacity < TILE_HEADER_SIZE + raw) return TILE_ERR_FAILED;
+  if (stores_whole(codec_kind)) {
+    if (capacity < TILE_HEADER_SIZE + raw) return MORVANE_TILE_ERR_CAPACITY;
     return write_untiled(src, block, width, height, pixel_format, raw);
   }
 
   TileImage t;
-  t.magic = magic_for(codec_kind);
+  t.magic = coder_of(codec_kind)->magic;
   t.width = static_cast<uint16_t>(width);
   t.height = static_cast<uint16_t>(height);
   t.pixel_format = pixel_format;
   t.bytes_per_pixel = static_cast<uint8_t>(bpp);
 
   if (width == 0 || height == 0) {
-    if (capacity < TILE_HEADER_SIZE) return TILE_ERR_FAILED;
+    if (capacity < TILE_HEADER_SIZE) return MORVANE_TILE_ERR_CAPACITY;
     // Any tile size is accepted here; one outside the header's range is kept as 0.
     t.tile_width = static_cast<uint16_t>(is_u16(tile_width) ? tile_width : 0);
     t.tile_height = static_cast<uint16_t>(is_u16(tile_height) ? tile_height : 0);
@@ -224,7 +267,7 @@ int32_t assemble_tile_image(std::span<const uint8_t> src, std::span<uint8_t> blo
   const uint32_t across = static_cast<uint32_t>(div_up(w_img, tw));
   const uint32_t down = static_cast<uint32_t>(div_up(h_img, th));
   const uint64_t table_end = TILE_HEADER_SIZE + uint64_t{TILE_REF_SIZE} * across * down;
-  if (capacity < table_end) return TILE_ERR_FAILED;
+  if (capacity < table_end) return MORVANE_TILE_ERR_CAPACITY;
   write_tile_image(t, block.data());  // tile_count stays 0 until every tile is in
 
   uint64_t pos = table_end;  // where the next payload goes
@@ -252,10 +295,7 @@ int32_t assemble_tile_image(std::span<const uint8_t> src, std::span<uint8_t> blo
         const uint8_t* pixels = gather_tile(src.data(), w_img, bpp, x0, y0, w, h);
         len = code_tile(pixels, w, h, bpp, block.data() + pos, room, codec_kind);
       }
-      if (len == 0) {
-        std::printf("Failed to compress the data\n");
-        return TILE_ERR_FAILED;
-      }
+      if (len == 0) return MORVANE_TILE_ERR_CAPACITY;
       write_tile_ref({static_cast<uint32_t>(pos), len}, block.data() + TILE_HEADER_SIZE + size_t{index} * TILE_REF_SIZE);
       pos += len;
       sum += len;
@@ -265,6 +305,8 @@ int32_t assemble_tile_image(std::span<const uint8_t> src, std::span<uint8_t> blo
   write_tile_image(t, block.data());
   // Only the payloads are weighed against the raw pixels; a tie stays tiled.
   if (sum <= raw) return static_cast<int32_t>(pos);
-  if (capacity < TILE_HEADER_SIZE + raw) return TILE_ERR_FAILED;
+  if (capacity < TILE_HEADER_SIZE + raw) return MORVANE_TILE_ERR_CAPACITY;
   return write_untiled(src, block, width, height, pixel_format, raw);
 }
+
+}  // namespace morvane::detail

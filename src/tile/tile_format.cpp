@@ -7,25 +7,10 @@
 #include "tile/byte_order.h"
 #include "tile/tile_image.h"
 
-static_assert(MORVANE_TILE_ERR_FAILED == TILE_ERR_FAILED);
-static_assert(MORVANE_TILE_ERR_MAGIC == TILE_ERR_MAGIC);
-static_assert(MORVANE_TILE_ERR_NO_SLOT == TILE_ERR_NO_SLOT);
-static_assert(MORVANE_TILE_ERR_CODEC_KIND == TILE_ERR_CODEC_KIND);
-static_assert(MORVANE_TILE_ERR_PIXEL_FORMAT == TILE_ERR_PIXEL_FORMAT);
-static_assert(MORVANE_TILE_ERR_DIMENSIONS == TILE_ERR_DIMENSIONS);
-static_assert(MORVANE_TILE_ERR_TILE_SIZE == TILE_ERR_TILE_SIZE);
-static_assert(MORVANE_TILE_ERR_TILE_COUNT == TILE_ERR_TILE_COUNT);
-static_assert(MORVANE_TILE_ERR_TILE_BYTES == TILE_ERR_TILE_BYTES);
-static_assert(MORVANE_TILE_ERR_CAPACITY == TILE_ERR_CAPACITY);
-static_assert(MORVANE_TILE_ERR_SOURCE == TILE_ERR_SOURCE);
-static_assert(MORVANE_TILE_ERR_HEADER == TILE_ERR_HEADER);
-static_assert(MORVANE_TILE_ERR_PAYLOAD == TILE_ERR_PAYLOAD);
-static_assert(MORVANE_TILE_ERR_CORRUPT == TILE_ERR_CORRUPT);
-static_assert(MORVANE_TILE_ERR_REGION == TILE_ERR_REGION);
-static_assert(MORVANE_TILE_ERR_OUTPUT == TILE_ERR_OUTPUT);
-static_assert(MORVANE_TILE_MAGIC_LZ4 == TILE_MAGIC_LZ4 && MORVANE_TILE_MAGIC_RLE == TILE_MAGIC_RLE &&
-              MORVANE_TILE_MAGIC_RAW == TILE_MAGIC_RAW);
-static_assert(MVT_HEADER_SIZE == TILE_HEADER_SIZE && MVT_REF_SIZE == TILE_REF_SIZE);
+static_assert(MVT_HEADER_SIZE == 16 && MVT_REF_SIZE == 8);
+
+namespace morvane::detail {
+
 // The header record and its C form: the same fields in the same places
 // (a TileImage is what a morvane_tile_info holds).
 static_assert(sizeof(TileImage) == sizeof(morvane_tile_info) &&
@@ -56,7 +41,13 @@ void write_tile_ref(const TileRef& r, uint8_t* p) {
   store_le32(p + 4, r.len);
 }
 
+}  // namespace morvane::detail
+
+namespace morvane {
+
 int pixel_format_bytes(int pixel_format) {
   static const int bytes[] = {0, 2, 3, 3, 4, 1, 2};
   return pixel_format >= 1 && pixel_format <= 6 ? bytes[pixel_format] : 0;
 }
+
+}  // namespace morvane

@@ -4,19 +4,23 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "tile/tile_image.h"
 #include "tool/pixel_formats.h"
 #include "tool/tool_text.h"
 
 namespace {
 
+using morvane::detail::TILE_CODECS;
+using morvane::detail::TileCodec;
 using nlohmann::json;
 using nlohmann::ordered_json;
 
-struct CodecName {
-  const char* name;
-  uint8_t kind;
-};
-constexpr CodecName kCodecs[] = {{"rle", 1}, {"lz4", 2}, {"stored", 3}};
+// The codec table's names, quoted: "rle", "lz4", "stored".
+std::string codec_names() {
+  std::string text;
+  for (const TileCodec& c : TILE_CODECS) text += (text.empty() ? "\"" : ", \"") + std::string(c.name) + "\"";
+  return text;
+}
 
 bool from_hex(std::string_view text, std::string& bytes) {
   auto digit = [](char c) {
@@ -262,7 +266,7 @@ void parse_top(const json& doc, Manifest& out, std::vector<std::string>& faults)
   uint64_t kind = 0;
   bool ok = false;
   if (c.is_string()) {
-    for (const CodecName& n : kCodecs) {
+    for (const TileCodec& n : TILE_CODECS) {
       if (c.get<std::string>() == n.name) {
         out.codec_kind = n.kind;
         ok = true;
@@ -272,7 +276,7 @@ void parse_top(const json& doc, Manifest& out, std::vector<std::string>& faults)
     out.codec_kind = static_cast<uint8_t>(kind);
     ok = true;
   }
-  if (!ok) faults.push_back("field \"codec\": not \"rle\", \"lz4\", \"stored\" or a CODEC_KIND byte");
+  if (!ok) faults.push_back("field \"codec\": not " + codec_names() + " or a CODEC_KIND byte");
 }
 
 // The lines of `faults`, at most MANIFEST_MAX_FAULTS of them.
@@ -330,8 +334,7 @@ std::string manifest_json(const Manifest& m) {
   std::string text = "{\n  \"tiled\": ";
   text += m.tiled ? "true" : "false";
   ordered_json codec = m.codec_kind;
-  for (const CodecName& n : kCodecs)
-    if (n.kind == m.codec_kind) codec = n.name;
+  if (const TileCodec* c = morvane::detail::tile_codec_of_kind(m.codec_kind)) codec = c->name;
   if (m.tiled || m.codec_kind != 0) text += ",\n  \"codec\": " + codec.dump();
   text += ",\n  \"entries\": [";
   for (size_t i = 0; i < m.entries.size(); ++i) {

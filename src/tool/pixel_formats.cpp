@@ -107,17 +107,18 @@ void decode_argb8565(const uint8_t* in, uint8_t* s) {
   s[3] = in[2];
 }
 
-// The defaults of 1 to 4 bytes per pixel first (default_pixel_format).
+// Every format; `is_default` marks the one of its bytes per pixel
+// (default_pixel_format), one for each of 1 to 4.
 const PixelFormatInfo kFormats[] = {
-    {"a8", 1, 1, encode_a8, decode_a8, {8, 8, 8}},
-    {"rgb565", 2, 3, encode_rgb565, decode_rgb565, {5, 6, 5}},
-    {"rgb888", 3, 3, encode_rgb888, decode_rgb888, {8, 8, 8}},
-    {"argb8888", 4, 4, encode_argb8888, decode_argb8888, {8, 8, 8}},
-    {"argb1555", 2, 4, encode_argb1555, decode_argb1555, {5, 5, 5}},
-    {"argb4444", 2, 4, encode_argb4444, decode_argb4444, {4, 4, 4}},
-    {"argb8565", 3, 4, encode_argb8565, decode_argb8565, {5, 6, 5}},
-    {"rgb565_swapped", 2, 3, encode_rgb565_swapped, decode_rgb565_swapped, {5, 6, 5}},
-    {"argb8888_premultiplied", 4, 4, encode_argb8888_premultiplied, decode_argb8888_premultiplied, {8, 8, 8}},
+    {"a8", 1, 1, encode_a8, decode_a8, {8, 8, 8}, true},
+    {"rgb565", 2, 3, encode_rgb565, decode_rgb565, {5, 6, 5}, true},
+    {"rgb888", 3, 3, encode_rgb888, decode_rgb888, {8, 8, 8}, true},
+    {"argb8888", 4, 4, encode_argb8888, decode_argb8888, {8, 8, 8}, true},
+    {"argb1555", 2, 4, encode_argb1555, decode_argb1555, {5, 5, 5}, false},
+    {"argb4444", 2, 4, encode_argb4444, decode_argb4444, {4, 4, 4}, false},
+    {"argb8565", 3, 4, encode_argb8565, decode_argb8565, {5, 6, 5}, false},
+    {"rgb565_swapped", 2, 3, encode_rgb565_swapped, decode_rgb565_swapped, {5, 6, 5}, false},
+    {"argb8888_premultiplied", 4, 4, encode_argb8888_premultiplied, decode_argb8888_premultiplied, {8, 8, 8}, false},
 };
 
 // Thresholds 0..15 of a 4 x 4 Bayer matrix, by row (y) and column (x).
@@ -173,7 +174,9 @@ const PixelFormatInfo* find_pixel_format(std::string_view name) {
 }
 
 const PixelFormatInfo* default_pixel_format(int bytes_per_pixel) {
-  return bytes_per_pixel >= 1 && bytes_per_pixel <= 4 ? &kFormats[bytes_per_pixel - 1] : nullptr;
+  for (const PixelFormatInfo& f : kFormats)
+    if (f.is_default && f.bytes == bytes_per_pixel) return &f;
+  return nullptr;
 }
 
 std::string_view pixel_format_names() {

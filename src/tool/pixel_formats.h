@@ -25,6 +25,7 @@ struct PixelFormatInfo {
   void (*decode)(const uint8_t* in, uint8_t* samples);
   // Bits kept of R, G and B (8: all of them); dithering works on those under 8.
   uint8_t colour_bits[3];
+  bool is_default;  // the format of its bytes per pixel when none is named
 };
 
 // The format of that name, or nullptr.

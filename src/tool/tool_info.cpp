@@ -2,6 +2,7 @@
 #include "tool/tool_info.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdarg>
 #include <nlohmann/json.hpp>
 #include <span>
@@ -10,6 +11,9 @@
 #include "io/platform.h"
 #include "tool/tool_commands.h"
 #include "tool/tool_text.h"
+
+using namespace morvane;
+using namespace morvane::detail;
 
 namespace {
 
@@ -23,22 +27,15 @@ std::string format(const char* fmt, ...) {
   return n > 0 ? std::string(line, std::min<size_t>(static_cast<size_t>(n), sizeof line - 1)) : std::string();
 }
 
+// The codec table's names (tile_image.h); nullptr for none.
 const char* block_codec_name(uint32_t magic) {
-  switch (magic) {
-    case TILE_MAGIC_LZ4: return "lz4";
-    case TILE_MAGIC_RLE: return "rle";
-    case TILE_MAGIC_RAW: return "raw";
-    default: return nullptr;
-  }
+  const TileCodec* c = tile_codec_of_magic(magic);
+  return c != nullptr ? c->block_name : nullptr;
 }
 
 const char* codec_kind_name(uint8_t kind) {
-  switch (kind) {
-    case CODEC_KIND_RLE: return "rle";
-    case CODEC_KIND_LZ4: return "lz4";
-    case CODEC_KIND_STORED: return "stored";
-    default: return nullptr;
-  }
+  const TileCodec* c = tile_codec_of_kind(kind);
+  return c != nullptr ? c->name : nullptr;
 }
 
 std::string magic_text(uint32_t magic) {
@@ -51,27 +48,29 @@ void set_error(EntryInfo& x, std::string why) {
   if (x.error.empty()) x.error = std::move(why);
 }
 
-// The rule of the block header that tile_image_read refused (rc), as the
-// line names it.
-std::string header_fault(const TileImage& t, uint64_t block_size, int32_t rc) {
-  if (t.bytes_per_pixel < 1 || t.bytes_per_pixel > 4)
-    return format("block has %u bytes per pixel, not 1 to 4", t.bytes_per_pixel);
-  if (t.magic == TILE_MAGIC_RAW) return "untiled pixels run past the end of the block";
-  if (t.width == 0 || t.height == 0) return format("empty image with %u tiles", t.tile_count);
-  if (t.tile_width == 0 || t.tile_height == 0) return "tile side 0";
-  if (uint64_t{t.tile_width} * t.tile_height * t.bytes_per_pixel > TILE_BUFFER_SIZE)
-    return format("tile of %ux%u pixels larger than 1 MiB", t.tile_width, t.tile_height);
-  const uint32_t grid = ((uint32_t{t.width} + t.tile_width - 1) / t.tile_width) *
-                        ((uint32_t{t.height} + t.tile_height - 1) / t.tile_height);
-  if (grid != t.tile_count) return format("tile_count %u, the grid has %u tiles", t.tile_count, grid);
-  if (block_size < TILE_HEADER_SIZE + uint64_t{TILE_REF_SIZE} * t.tile_count)
-    return "tile table runs past the end of the block";
-  return tile_error_text(rc);
+// The rule of the block header that the decoder refused, as
+// morvane_tile_header_check tells it (rc), in the line's words.
+std::string header_fault(const TileImage& t, int32_t rc) {
+  switch (rc) {
+    case MORVANE_TILE_ERR_HEADER_BPP: return format("block has %u bytes per pixel, not 1 to 4", t.bytes_per_pixel);
+    case MORVANE_TILE_ERR_PAYLOAD: return "untiled pixels run past the end of the block";
+    case MORVANE_TILE_ERR_HEADER_TILE_SIDE: return "tile side 0";
+    case MORVANE_TILE_ERR_HEADER_TILE_BYTES:
+      return format("tile of %ux%u pixels larger than 1 MiB", t.tile_width, t.tile_height);
+    case MORVANE_TILE_ERR_HEADER_TABLE: return "tile table runs past the end of the block";
+    case MORVANE_TILE_ERR_HEADER_GRID: {
+      if (t.width == 0 || t.height == 0) return format("empty image with %u tiles", t.tile_count);
+      const uint32_t grid = ((uint32_t{t.width} + t.tile_width - 1) / t.tile_width) *
+                            ((uint32_t{t.height} + t.tile_height - 1) / t.tile_height);
+      return format("tile_count %u, the grid has %u tiles", t.tile_count, grid);
+    }
+    default: return tile_error_text(rc);
+  }
 }
 
 // The block's header and TileRef table; `block` is what the file holds of
 // it. Whether the header reads is the region decoder's own check
-// (tile_image_read); no tile is decoded.
+// (morvane_tile_header_check); no tile is decoded.
 void inspect_block(std::span<const uint8_t> block, EntryInfo& x) {
   if (block.size() < TILE_HEADER_SIZE) {
     set_error(x, "tiled block shorter than its 16-byte header");
@@ -80,24 +79,25 @@ void inspect_block(std::span<const uint8_t> block, EntryInfo& x) {
   TileBlockInfo b;
   b.header = read_tile_image(block.data());
   const TileImage& t = b.header;
-  TileImage checked;
-  const int32_t rc = tile_image_read(block, &checked);
+  morvane_tile_info checked;
+  const int32_t rc = morvane_tile_header_check(
+      block.data(), static_cast<int32_t>(std::min<size_t>(block.size(), INT32_MAX)), &checked);
   const bool bpp_ok = t.bytes_per_pixel >= 1 && t.bytes_per_pixel <= 4;
   x.bytes_per_pixel = bpp_ok ? t.bytes_per_pixel : 0;
   x.raw_size = uint64_t{x.rect.width} * x.rect.height * x.bytes_per_pixel;
-  if (rc == TILE_ERR_MAGIC) set_error(x, "block names no codec (magic \"" + magic_text(t.magic) + "\")");
+  if (rc == MORVANE_TILE_ERR_MAGIC) set_error(x, "block names no codec (magic \"" + magic_text(t.magic) + "\")");
   if (t.width != x.rect.width || t.height != x.rect.height)
     set_error(x, format("block is %ux%u, the entry's rectangle %ux%u", t.width, t.height, x.rect.width,
                         x.rect.height));
-  if (rc != 0 && rc != TILE_ERR_MAGIC) set_error(x, header_fault(t, block.size(), rc));
+  if (rc != 0 && rc != MORVANE_TILE_ERR_MAGIC) set_error(x, header_fault(t, rc));
 
   // The grid and the tile payloads, shown whether or not the header reads.
-  if (t.magic == TILE_MAGIC_RAW) {
+  if (t.magic == MORVANE_TILE_MAGIC_RAW) {
     const uint64_t pixels = uint64_t{t.width} * t.height * t.bytes_per_pixel;
     b.across = b.down = (t.width != 0 && t.height != 0) ? 1 : 0;
     b.min_tile_len = b.max_tile_len = static_cast<uint32_t>(std::min<uint64_t>(pixels, UINT32_MAX));
     b.tile_bytes = pixels;
-  } else if (rc != TILE_ERR_MAGIC) {
+  } else if (rc != MORVANE_TILE_ERR_MAGIC) {
     if (t.width != 0 && t.height != 0 && t.tile_width != 0 && t.tile_height != 0) {
       b.across = (uint32_t{t.width} + t.tile_width - 1) / t.tile_width;
       b.down = (uint32_t{t.height} + t.tile_height - 1) / t.tile_height;
@@ -243,7 +243,7 @@ std::string block_line(const TileBlockInfo& b) {
   const char* codec = block_codec_name(t.magic);
   std::string line = format("block \"%s\" (%s), %ux%u, ", magic_text(t.magic).c_str(), codec ? codec : "unknown",
                             t.width, t.height);
-  if (t.magic == TILE_MAGIC_RAW) {
+  if (t.magic == MORVANE_TILE_MAGIC_RAW) {
     line += "untiled";
   } else {
     line += format("%ux%u tiles, tile_count %u", t.tile_width, t.tile_height, t.tile_count);

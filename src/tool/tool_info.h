@@ -27,7 +27,7 @@ const char* entry_kind_name(EntryKind k);  // "raw", "raw_hinted", ...
 const char* entry_kind_text(EntryKind k);  // "raw pixels", "raw + hint", ...
 
 struct TileBlockInfo {
-  TileImage header;
+  morvane::detail::TileImage header;
   uint32_t across = 0;         // tile columns; 1 for the untiled form
   uint32_t down = 0;
   // Tile payload lengths over the TileRefs the block holds; the pixel bytes

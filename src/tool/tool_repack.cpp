@@ -11,6 +11,7 @@
 #include "core/pipeline.h"
 #include "core/progress.h"
 #include "io/files.h"
+#include "tile/tile_image.h"
 #include "tool/export_formats.h"
 #include "tool/tool_commands.h"
 #include "tool/tool_files.h"
@@ -18,12 +19,10 @@
 
 namespace {
 
-struct ModeName {
-  const char* name;
-  bool tiled;
-  uint8_t codec_kind;
-};
-constexpr ModeName kModes[] = {{"whole", false, 0}, {"rle", true, 1}, {"lz4", true, 2}, {"stored", true, 3}};
+using morvane::detail::TILE_CODECS;
+using morvane::detail::TileCodec;
+// "whole": untiled; the tiled modes are the codec table's names.
+constexpr const char* kWhole = "whole";
 
 // One entry between its read and its write.
 struct RepackWork {
@@ -70,10 +69,15 @@ void unpack_entry(bool tiled, const PackEntry& e, const EntryRect& rect, RepackW
 }  // namespace
 
 bool parse_repack_mode(std::string_view name, bool& tiled, uint8_t& codec_kind) {
-  for (const ModeName& m : kModes) {
-    if (name == m.name) {
-      tiled = m.tiled;
-      codec_kind = m.codec_kind;
+  if (name == kWhole) {
+    tiled = false;
+    codec_kind = 0;
+    return true;
+  }
+  for (const TileCodec& c : TILE_CODECS) {
+    if (name == c.name) {
+      tiled = true;
+      codec_kind = c.kind;
       return true;
     }
   }
@@ -102,8 +106,8 @@ bool parse_tile_option(std::string_view text, TileHint& out) {
 namespace {
 
 std::string mode_name(bool tiled, uint8_t codec_kind) {
-  for (const ModeName& m : kModes)
-    if (m.tiled == tiled && (!tiled || m.codec_kind == codec_kind)) return m.name;
+  if (!tiled) return kWhole;
+  if (const TileCodec* c = morvane::detail::tile_codec_of_kind(codec_kind)) return c->name;
   return "tiled with CODEC_KIND " + std::to_string(codec_kind);
 }
 

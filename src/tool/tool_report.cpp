@@ -22,6 +22,9 @@
 #include "tool/tool_files.h"
 #include "tool/tool_text.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 namespace {
 
 // A JPEG is decoded for its thumbnail at a scale of at most this many pixels;
@@ -105,8 +108,8 @@ void read_tile_map(std::span<const uint8_t> payload, ReportEntry& x) {
   if (payload.size() < TILE_HEADER_SIZE) return;
   const TileImage t = read_tile_image(payload.data());
   x.pixel_format = t.pixel_format;
-  if (t.magic == TILE_MAGIC_RAW) x.codec = "stored whole";
-  if (t.magic == TILE_MAGIC_RAW || t.tile_width == 0 || t.tile_height == 0) return;
+  if (t.magic == MORVANE_TILE_MAGIC_RAW) x.codec = "stored whole";
+  if (t.magic == MORVANE_TILE_MAGIC_RAW || t.tile_width == 0 || t.tile_height == 0) return;
   const uint32_t across = (uint32_t{t.width} + t.tile_width - 1) / t.tile_width;
   const uint32_t down = (uint32_t{t.height} + t.tile_height - 1) / t.tile_height;
   const uint64_t count = uint64_t{across} * down;
@@ -115,7 +118,8 @@ void read_tile_map(std::span<const uint8_t> payload, ReportEntry& x) {
   x.tiles_down = down;
   x.tile_width = t.tile_width;
   x.tile_height = t.tile_height;
-  x.codec = t.magic == TILE_MAGIC_LZ4 ? "lz4" : t.magic == TILE_MAGIC_RLE ? "rle" : "";
+  const TileCodec* codec = tile_codec_of_magic(t.magic);
+  x.codec = codec != nullptr && codec->tiled ? codec->name : "";
   x.tile_bytes.resize(count);
   for (uint64_t k = 0; k < count; ++k)
     x.tile_bytes[k] = read_tile_ref(payload.data() + TILE_HEADER_SIZE + k * TILE_REF_SIZE).len;
@@ -331,11 +335,10 @@ std::string totals_html(const char* heading, const char* what, const std::map<Ke
 std::string mode_html(const PackHeader& h) {
   if (!pack_is_tiled(h)) return "whole-entry (TILED_FLAG 0): each image one LZ4 block";
   const uint8_t k = pack_codec_kind(h);
-  const char* codec = k == 1 ? "rle (CODEC_KIND 1): tiles run-length coded"
-                      : k == 2 ? "lz4 (CODEC_KIND 2): tiles LZ4-coded"
-                      : k == 3 ? "stored (CODEC_KIND 3): images stored whole" : nullptr;
+  const TileCodec* c = tile_codec_of_kind(k);
   return "tiled (TILED_FLAG " + std::to_string(h.bytes[TILED_FLAG]) + "), codec " +
-         (codec != nullptr ? std::string(codec) : "CODEC_KIND " + std::to_string(k) + ", none known");
+         (c != nullptr ? std::string(c->name) + " (CODEC_KIND " + std::to_string(k) + "): " + c->what
+                       : "CODEC_KIND " + std::to_string(k) + ", none known");
 }
 
 // Images (their stored bytes over their raw pixels) and JPEG data apart.

@@ -16,6 +16,9 @@
 #include "support/run_tool.h"
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 namespace {
 
 const std::string kVersionLine = "VERSION 2.00230624\n";
@@ -141,7 +144,7 @@ TEST_P(CompressTiledTest, BlockOfTheImage) {
   ASSERT_GE(block.size(), TILE_HEADER_SIZE) << r.tool.output;
   const TileImage t = read_tile_image(block.data());
   EXPECT_EQ(t.magic, c.magic);
-  if (c.magic != TILE_MAGIC_RAW) {
+  if (c.magic != MORVANE_TILE_MAGIC_RAW) {
     EXPECT_EQ(std::vector<int>({t.tile_width, t.tile_height, t.pixel_format}), std::vector<int>({c.tw, c.th, c.format}));
   }
   std::vector<uint8_t> back(pixels.size());
@@ -162,13 +165,13 @@ TEST_P(CompressTiledTest, BlockOfTheImage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CompressTiledTest,
-    ::testing::Values(TiledCase{"lz4", 2, 1, 100, 50, {32, 32}, ImageKind::Flat, TILE_MAGIC_LZ4, 32, 32, 1},
-                      TiledCase{"rle", 1, 30, 77, 45, {16, 16}, ImageKind::Glyphs, TILE_MAGIC_RLE, 16, 16, 5},
-                      TiledCase{"stored", 3, 11, 20, 20, {8, 8}, ImageKind::Flat, TILE_MAGIC_RAW, 0, 0, 0},
-                      TiledCase{"fallback", 2, 32, 64, 64, {16, 16}, ImageKind::Noise, TILE_MAGIC_RAW, 0, 0, 0},
-                      TiledCase{"strips", 2, 36, 20, 300, {32, 32}, ImageKind::Gradient, TILE_MAGIC_LZ4, 20, 51, 6},
-                      TiledCase{"one tile", 1, 1, 30, 20, {64, 64}, ImageKind::Flat, TILE_MAGIC_RLE, 30, 20, 1},
-                      TiledCase{"type 6", 2, 6, 40, 40, {16, 16}, ImageKind::Flat, TILE_MAGIC_LZ4, 16, 16, 6}),
+    ::testing::Values(TiledCase{"lz4", 2, 1, 100, 50, {32, 32}, ImageKind::Flat, MORVANE_TILE_MAGIC_LZ4, 32, 32, 1},
+                      TiledCase{"rle", 1, 30, 77, 45, {16, 16}, ImageKind::Glyphs, MORVANE_TILE_MAGIC_RLE, 16, 16, 5},
+                      TiledCase{"stored", 3, 11, 20, 20, {8, 8}, ImageKind::Flat, MORVANE_TILE_MAGIC_RAW, 0, 0, 0},
+                      TiledCase{"fallback", 2, 32, 64, 64, {16, 16}, ImageKind::Noise, MORVANE_TILE_MAGIC_RAW, 0, 0, 0},
+                      TiledCase{"strips", 2, 36, 20, 300, {32, 32}, ImageKind::Gradient, MORVANE_TILE_MAGIC_LZ4, 20, 51, 6},
+                      TiledCase{"one tile", 1, 1, 30, 20, {64, 64}, ImageKind::Flat, MORVANE_TILE_MAGIC_RLE, 30, 20, 1},
+                      TiledCase{"type 6", 2, 6, 40, 40, {16, 16}, ImageKind::Flat, MORVANE_TILE_MAGIC_LZ4, 16, 16, 6}),
     [](const ::testing::TestParamInfo<TiledCase>& info) {
       std::string s = info.param.what;
       for (char& ch : s)

@@ -8,6 +8,9 @@
 #include "support/run_tool.h"
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 namespace {
 
 const std::string kVersionLine = "VERSION 2.00230624\n";

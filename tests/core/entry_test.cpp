@@ -14,6 +14,9 @@
 #include "support/image_gen.h"
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;

@@ -7,6 +7,9 @@
 
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 std::vector<uint8_t> lz4_block(const std::vector<uint8_t>& raw) {
   std::vector<uint8_t> dst(std::max<size_t>(2 * raw.size(), LZ4_compressBound(static_cast<int>(raw.size()))));
   const int n = lz4_hc_compress(raw.data(), dst.data(), static_cast<int>(raw.size()), static_cast<int>(dst.size()));

@@ -7,7 +7,7 @@ execute_process(COMMAND ${NM} ${PROGRAM} OUTPUT_VARIABLE symbols RESULT_VARIABLE
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${NM} ${PROGRAM} failed")
 endif()
-foreach(call morvane_decode_tile_region morvane_tile_decode morvane_pack_find)
+foreach(call morvane_tile_decode_shared morvane_tile_decode morvane_pack_find)
   if(NOT symbols MATCHES "${call}")
     message(FATAL_ERROR "nm shows no ${call} in ${PROGRAM}")
   endif()

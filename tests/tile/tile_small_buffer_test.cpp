@@ -14,6 +14,9 @@
 #include "tile/byte_order.h"
 #include "tile/tile_image.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 static_assert(TILE_BUFFER_SIZE == 4096, "built with -DMORVANE_TILE_BUFFER_SIZE=4096");
 
 namespace {
@@ -52,12 +55,12 @@ TEST(TileSmallBufferTest, TheStaticDecoderIsTheConfiguredSize) {
 TEST(TileSmallBufferTest, EncoderRefusesTilesAboveTheBuffer) {
   // 32 x 32 pixels of 4 bytes is exactly 4096 bytes.
   EXPECT_EQ(tile_image_check(100, 70, 32, 32, 4, CODEC_KIND_LZ4), 0);
-  EXPECT_EQ(tile_image_check(100, 70, 33, 32, 4, CODEC_KIND_LZ4), TILE_ERR_TILE_BYTES);
+  EXPECT_EQ(tile_image_check(100, 70, 33, 32, 4, CODEC_KIND_LZ4), MORVANE_TILE_ERR_TILE_BYTES);
   EXPECT_EQ(tile_image_check(100, 70, 64, 64, 5, CODEC_KIND_RLE), 0);
-  EXPECT_EQ(tile_image_check(100, 70, 64, 65, 5, CODEC_KIND_RLE), TILE_ERR_TILE_BYTES);
+  EXPECT_EQ(tile_image_check(100, 70, 64, 65, 5, CODEC_KIND_RLE), MORVANE_TILE_ERR_TILE_BYTES);
   const Bytes img = pattern(100, 70, 4);
   Bytes block(64 * 1024, 0xEE);
-  EXPECT_EQ(encode_tile_image(img, block, 100, 70, 33, 32, 4, CODEC_KIND_LZ4), TILE_ERR_FAILED);
+  EXPECT_EQ(encode_tile_image(img, block, 100, 70, 33, 32, 4, CODEC_KIND_LZ4), MORVANE_TILE_ERR_FAILED);
   EXPECT_EQ(block, Bytes(block.size(), 0xEE));
 }
 
@@ -81,9 +84,9 @@ TEST(TileSmallBufferTest, TilesThatFitRoundTrip) {
 
 TEST(TileSmallBufferTest, DecoderRefusesTilesAboveTheBuffer) {
   // A block as a 1 MiB build writes it: 65 x 64 tiles of one byte.
-  const Bytes big = tiled(TILE_MAGIC_RLE, 65, 64, 65, 64, 1, {{0x7F}});
+  const Bytes big = tiled(MORVANE_TILE_MAGIC_RLE, 65, 64, 65, 64, 1, {{0x7F}});
   Bytes out(65 * 64, 0xEE);
-  EXPECT_EQ(decode_tile_region(big, out, 0, 0, 65, 64), TILE_ERR_HEADER);
+  EXPECT_EQ(decode_tile_region(big, out, 0, 0, 65, 64), MORVANE_TILE_ERR_HEADER);
   EXPECT_EQ(out, Bytes(out.size(), 0xEE));
   morvane_tile_info info;
   EXPECT_EQ(morvane_tile_image_read(big.data(), int32_t(big.size()), &info), MORVANE_TILE_ERR_HEADER);
@@ -94,14 +97,14 @@ TEST(TileSmallBufferTest, DecoderRefusesTilesAboveTheBuffer) {
   Bytes lz4(size_t(LZ4_compressBound(int(many.size()))));
   lz4.resize(size_t(LZ4_compress_default(reinterpret_cast<const char*>(many.data()), reinterpret_cast<char*>(lz4.data()),
                                          int(many.size()), int(lz4.size()))));
-  const Bytes lying = tiled(TILE_MAGIC_LZ4, 60, 60, 60, 60, 1, {lz4});
+  const Bytes lying = tiled(MORVANE_TILE_MAGIC_LZ4, 60, 60, 60, 60, 1, {lz4});
   Bytes small(4, 0xEE);
-  EXPECT_EQ(decode_tile_region(lying, small, 0, 0, 2, 2), TILE_ERR_CORRUPT);
+  EXPECT_EQ(decode_tile_region(lying, small, 0, 0, 2, 2), MORVANE_TILE_ERR_CORRUPT);
   Bytes rle_run(40, 0);
   for (size_t i = 0; i < rle_run.size(); i += 2) rle_run[i] = 0xFF, rle_run[i + 1] = 0x33;  // 20 x 127 pixels
   rle_run.insert(rle_run.end(), rle_run.begin(), rle_run.end());                           // 5080 pixels
-  const Bytes lying_rle = tiled(TILE_MAGIC_RLE, 60, 60, 60, 60, 1, {rle_run});
-  EXPECT_EQ(decode_tile_region(lying_rle, small, 0, 0, 2, 2), TILE_ERR_CORRUPT);
+  const Bytes lying_rle = tiled(MORVANE_TILE_MAGIC_RLE, 60, 60, 60, 60, 1, {rle_run});
+  EXPECT_EQ(decode_tile_region(lying_rle, small, 0, 0, 2, 2), MORVANE_TILE_ERR_CORRUPT);
   EXPECT_EQ(small, Bytes(4, 0xEE));
 }
 

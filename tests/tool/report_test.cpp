@@ -16,6 +16,9 @@
 #include "tool/image_files.h"
 #include "tool/tool_report.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 namespace {
 
 PackEntry entry_of(const char* name, uint8_t type, size_t payload_size) {

@@ -20,6 +20,9 @@
 #include "tool/pixel_formats.h"
 #include "tool/tool_commands.h"
 
+using namespace morvane;
+using namespace morvane::detail;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
