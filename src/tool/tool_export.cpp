@@ -152,6 +152,58 @@ bool writes_over_an_input(const PackFile& pf, const std::string& formats_path, c
   return check("manifest.json");
 }
 
+// The manifest's header and records as the table gives them; the rest is
+// filled in as the entries are encoded.
+Manifest export_manifest(const PackRecords& pack) {
+  Manifest m;
+  m.tiled = pack_is_tiled(pack.header);
+  m.codec_kind = pack_codec_kind(pack.header);
+  m.entries.resize(pack.entries.size());
+  for (size_t i = 0; i < pack.entries.size(); ++i) {
+    ManifestEntry& me = m.entries[i];
+    me.type = pack.entries[i].type;
+    me.name.assign(pack.entries[i].name.begin(), pack.entries[i].name.end());
+    while (!me.name.empty() && me.name.back() == '\0') me.name.pop_back();
+  }
+  return m;
+}
+
+// The line on entries written in a format assumed from their bytes per
+// pixel.
+void print_assumed(const std::string& pack_path, const std::string& formats_path, size_t assumed) {
+  const std::string count = std::to_string(assumed) + (assumed == 1 ? " entry" : " entries");
+  if (formats_path.empty())
+    std::fprintf(stderr,
+                 "export: %s: %s of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the "
+                 "default of the type); --formats MANIFEST takes the formats from the manifest the pack was "
+                 "created from\n",
+                 tool_display_name(pack_path).c_str(), count.c_str());
+  else
+    std::fprintf(stderr,
+                 "export: %s: %s of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the "
+                 "default of the type): not in %s, or of other bytes per pixel there\n",
+                 tool_display_name(pack_path).c_str(), count.c_str(), tool_display_name(formats_path).c_str());
+}
+
+// Export's steps but the finish.
+OrderedSteps<ExportWork> export_steps(PackFile& pf, ManifestMatcher& matcher, Manifest& m) {
+  OrderedSteps<ExportWork> steps;
+  // The payload, the pixels, their samples and the file at most.
+  steps.bytes = [&pf](size_t i) {
+    const EntryRect& r = pf.records.rects[i];
+    return payload_len(pf.records.entries[i]) + uint64_t{12} * r.width * r.height;
+  };
+  steps.read = [&pf, &matcher, &m](size_t i, ExportWork& w, EntryMemory&) {
+    w.from = matcher.next(m.entries[i].name);
+    w.ok = read_entry(pf, i, w);
+    return true;
+  };
+  steps.work = [&pf, &m](size_t i, ExportWork& w, EntryMemory& memory) {
+    if (w.ok) encode_entry(pf.records, i, w, m.entries[i], &memory);
+  };
+  return steps;
+}
+
 }  // namespace
 
 int tool_export(const std::string& pack_path, const std::string& dir_path, const std::string& formats_path) {
@@ -165,16 +217,7 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
     return 1;
   }
   const std::vector<PackEntry>& entries = pf.records.entries;
-  Manifest m;
-  m.tiled = pack_is_tiled(pf.records.header);
-  m.codec_kind = pack_codec_kind(pf.records.header);
-  m.entries.resize(entries.size());
-  for (size_t i = 0; i < entries.size(); ++i) {
-    ManifestEntry& me = m.entries[i];
-    me.type = entries[i].type;
-    me.name.assign(entries[i].name.begin(), entries[i].name.end());
-    while (!me.name.empty() && me.name.back() == '\0') me.name.pop_back();
-  }
+  Manifest m = export_manifest(pf.records);
   const std::vector<std::string> files = plan_files(pf.records, m.entries);
   ExportDir dir;
   if (!dir.open(dir_path, err)) {
@@ -183,26 +226,12 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
   }
   // Refused whole, before any file is written.
   if (writes_over_an_input(pf, formats_path, formats, dir_path, dir, files)) return 1;
-
   ManifestMatcher matcher = formats_path.empty() ? ManifestMatcher() : ManifestMatcher(formats);
   int failures = 0;
   size_t assumed = 0;
   // Entries read here in table order, encoded side by side, written and
   // reported in table order.
-  OrderedSteps<ExportWork> steps;
-  // The payload, the pixels, their samples and the file at most.
-  steps.bytes = [&](size_t i) {
-    const EntryRect& r = pf.records.rects[i];
-    return payload_len(entries[i]) + uint64_t{12} * r.width * r.height;
-  };
-  steps.read = [&](size_t i, ExportWork& w, EntryMemory&) {
-    w.from = matcher.next(m.entries[i].name);
-    w.ok = read_entry(pf, i, w);
-    return true;
-  };
-  steps.work = [&](size_t i, ExportWork& w, EntryMemory& memory) {
-    if (w.ok) encode_entry(pf.records, i, w, m.entries[i], &memory);
-  };
+  OrderedSteps<ExportWork> steps = export_steps(pf, matcher, m);
   steps.finish = [&](size_t i, ExportWork& w, Progress& progress) {
     if (!write_entry(dir, files[i], w, m.entries[i])) {
       progress.clear();
@@ -218,29 +247,15 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
   steps.done_bytes = [&](size_t i, const ExportWork&) { return uint64_t{entries[i].len}; };
   // Each thread its own tile decoder; the pixels pass to the PNG coder and
   // are freed, not pooled.
-  run_in_order(entries.size(), std::move(steps),
-               {.progress_name = "export",
-                .progress_total = static_cast<uint64_t>(pf.records.size),
-                .pool_work = false});
+  const OrderedOptions options{
+      .progress_name = "export", .progress_total = uint64_t(pf.records.size), .pool_work = false};
+  run_in_order(entries.size(), std::move(steps), options);
   const std::string text = manifest_json(m);
   if (!dir.write_file("manifest.json", {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, err)) {
     std::fprintf(stderr, "export: %s\n", tool_display_name(err).c_str());
     return 1;
   }
-  if (assumed > 0) {
-    const std::string count = std::to_string(assumed) + (assumed == 1 ? " entry" : " entries");
-    if (formats_path.empty())
-      std::fprintf(stderr,
-                   "export: %s: %s of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the "
-                   "default of the type); --formats MANIFEST takes the formats from the manifest the pack was "
-                   "created from\n",
-                   tool_display_name(pack_path).c_str(), count.c_str());
-    else
-      std::fprintf(stderr,
-                   "export: %s: %s of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the "
-                   "default of the type): not in %s, or of other bytes per pixel there\n",
-                   tool_display_name(pack_path).c_str(), count.c_str(), tool_display_name(formats_path).c_str());
-  }
+  if (assumed > 0) print_assumed(pack_path, formats_path, assumed);
   if (failures > 0) {
     std::fprintf(stderr, "export: %s: %d of %zu entries not exported\n", tool_display_name(pack_path).c_str(),
                  failures, entries.size());

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "cli/report.h"
 #include "support/pack_writer.h"
 #include "support/run_tool.h"
 
@@ -19,6 +20,13 @@ const std::string kUsage =
 ToolRun morvane(const std::vector<std::string>& args) { return run_tool(MORVANE_EXE, args); }
 
 std::string text_of(const std::vector<uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
+TEST(CliTest, PercentWrapsIn32Bits) {
+  EXPECT_EQ(pack_percent(50, 100), 50);
+  EXPECT_EQ(pack_percent(7, 0), 0);
+  // The product wraps in 32 bits, as morvane has always printed it.
+  EXPECT_EQ(pack_percent(50000000, 100000000), static_cast<int32_t>((50000000u * 100u) / 100000000u));
+}
 
 TEST(CliTest, ShortCommandLinePrintsUsage) {
   const std::vector<std::vector<std::string>> cases = {{}, {"-i"}, {"-i", "in.pack"}};
