@@ -26,6 +26,7 @@ struct IoTest : testing::Test {
   void TearDown() override { fs::remove_all(dir); }
   size_t files() const { return static_cast<size_t>(std::distance(fs::directory_iterator(dir), {})); }
   void put(const char* name, const char* text) { std::ofstream(dir / name, std::ios::binary) << text; }
+  std::string path(const char* name) const { return (dir / name).string(); }
 };
 
 // The bytes go to a temporary file beside the output; the output appears
@@ -35,7 +36,7 @@ TEST_F(IoTest, OutputAppearsOnlyAtCommit) {
     put("out", "old");
     {
       OutputFile out;
-      ASSERT_TRUE(out.open((dir / "out").string().c_str()));
+      ASSERT_TRUE(out.open(path("out").c_str()));
       out.write({reinterpret_cast<const uint8_t*>("new"), 3});
       EXPECT_EQ(files(), 2u);  // the output as it was, and the temporary file
       EXPECT_EQ(slurp(dir / "out"), "old");
@@ -59,8 +60,7 @@ TEST_F(IoTest, LinksFollowedOrReplaced) {
   };
   for (const Case c : {Case{OutputLinks::Follow, nullptr, true}, Case{OutputLinks::Replace, nullptr, false},
                        Case{OutputLinks::Follow, "link", false}}) {
-    fs::remove_all(dir);
-    fs::create_directories(dir);
+    fs::remove(dir / "link");
     put("target", "old");
     fs::create_symlink("target", dir / "link");
     const fs::path cwd = fs::current_path();
@@ -82,11 +82,12 @@ TEST_F(IoTest, SameFileThroughLinksOnly) {
   fs::create_symlink("a", dir / "sym");
   fs::create_hard_link(dir / "a", dir / "hard");
   InputFile in;
-  ASSERT_TRUE(in.open((dir / "a").string().c_str()));
-  EXPECT_TRUE(in.is_same_file((dir / "sym").string().c_str()));
-  EXPECT_TRUE(in.is_same_file((dir / "hard").string().c_str()));
-  EXPECT_FALSE(in.is_same_file((dir / "b").string().c_str()));
-  EXPECT_FALSE(in.is_same_file((dir / "none").string().c_str()));
+  ASSERT_TRUE(in.open(path("a").c_str()));
+  EXPECT_TRUE(in.is_same_file(path("a").c_str()));
+  EXPECT_TRUE(in.is_same_file(path("sym").c_str()));
+  EXPECT_TRUE(in.is_same_file(path("hard").c_str()));
+  EXPECT_FALSE(in.is_same_file(path("b").c_str()));
+  EXPECT_FALSE(in.is_same_file(path("none").c_str()));
 }
 #endif
 
