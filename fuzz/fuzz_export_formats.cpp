@@ -8,9 +8,9 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "pack/pack_format.h"
+#include "core/entry_pixels.h"
+#include "fuzz/fuzz_entries.h"
 #include "tool/export_formats.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -19,15 +19,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data + 2), text_len);
   const std::span<const uint8_t> pack(data + 2 + text_len, size - 2 - text_len);
   // Every entry is decoded as export decodes it; a few keep a run fast.
-  if (pack.size() >= PACK_HEADER_SIZE && load_le16(pack.data() + 4) > 16) return 0;
-  std::vector<ExportFormat> formats;
+  if (pack.size() < PACK_HEADER_SIZE || load_le16(pack.data() + 4) > 16) return 0;
+  Manifest m;
   std::string error;
-  if (!export_formats_in_memory(text, pack, formats, error)) return 0;
-  if (formats.size() != load_le16(pack.data() + 4)) __builtin_trap();
-  for (const ExportFormat& f : formats) {
-    if (f.format == nullptr) continue;
-    const int bpp = f.format->bytes;
-    if (bpp < 1 || bpp > 4 || (f.assumed && bpp != 2 && bpp != 3)) __builtin_trap();
-  }
+  if (!parse_manifest(text, m, error)) return 0;
+  ManifestMatcher matcher(m);
+  const bool tiled = pack[TILED_FLAG] != 0;
+  fuzz_for_each_entry(pack, [&](const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload) {
+    const ManifestEntry* from = matcher.next(entry_name(e));
+    EntryPixels px;
+    if (!entry_pixels(tiled, e, rect, payload, px).ok() || px.form == EntryForm::Jpeg) return;
+    const ExportFormat f = choose_export_format(from, px.bytes_per_pixel);
+    if (f.format == nullptr || f.format->bytes != px.bytes_per_pixel) __builtin_trap();
+    if (f.assumed && f.format->bytes != 2 && f.format->bytes != 3) __builtin_trap();
+  });
   return 0;
 }

@@ -50,3 +50,8 @@ void print_file_size(int64_t in_size, int64_t out_size) {
   }
   std::fflush(stdout);
 }
+
+int32_t pack_percent(uint32_t part, uint32_t whole) {
+  if (whole == 0) return 0;
+  return static_cast<int32_t>((part * 100u) / whole);
+}

@@ -21,6 +21,10 @@ void report_load_failure(const Status& s, const char* path, const PackFile& pf);
 // it cannot be created. side_file: see OutputFile::open.
 bool open_output(OutputFile& out, const char* path, const char* side_file = nullptr);
 
+// (part * 100) / whole in unsigned 32-bit arithmetic, as morvane's
+// percentage lines print it; 0 when whole is 0.
+int32_t pack_percent(uint32_t part, uint32_t whole);
+
 // The line that ends every run: "file size: IN -> OUT", or "file size: IN"
 // when no output was written (out_size 0). Flushes standard output.
 void print_file_size(int64_t in_size, int64_t out_size);

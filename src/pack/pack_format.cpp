@@ -100,8 +100,3 @@ EntryNameText entry_name_text(const PackEntry& e) {
   std::memcpy(t.text, name.data(), name.size());
   return t;
 }
-
-int32_t pack_percent(uint32_t part, uint32_t whole) {
-  if (whole == 0) return 0;
-  return static_cast<int32_t>((part * 100u) / whole);
-}

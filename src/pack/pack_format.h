@@ -160,7 +160,3 @@ EntryNameText entry_name_text(const PackEntry& e);
 // Zero bytes that follow a payload of len bytes so the next entry starts on
 // a multiple of 4.
 inline uint32_t pack_padding(uint64_t len) { return static_cast<uint32_t>((4 - (len & 3)) & 3); }
-
-// (part * 100) / whole in unsigned 32-bit arithmetic, as the tool's
-// percentage lines print it; 0 when whole is 0.
-int32_t pack_percent(uint32_t part, uint32_t whole);

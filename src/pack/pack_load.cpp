@@ -22,6 +22,42 @@ std::string format(const char* fmt, ...) {
 
 Status malformed(std::string why) { return {PACK_ERR_MALFORMED, std::move(why)}; }
 
+// Entry i's record and rectangle; a bad one kept with its problem when the
+// options say so.
+Status load_entry(const PackReadAt& read_at, const uint8_t* record, const char* path, const PackLoadOptions& options,
+                  PackRecords& out, uint32_t i) {
+  PackEntry& e = out.entries[i];
+  e = read_pack_entry(record);
+  out.stored_lens[i] = e.len;
+  uint8_t rect[ENTRY_RECT_SIZE];
+  bool rect_failed = false;
+  if (read_at(e.offset, rect, rect_failed) != sizeof rect) {
+    if (options.keep_bad_entries && !rect_failed) {
+      out.problems[i] = "its EntryRect at offset " + std::to_string(e.offset) + " lies past the end of the file";
+      return {};
+    }
+    return malformed(format("truncated pack: entry %s at offset %u lies past the end of %s",
+                            entry_name_text(e).text, e.offset, path));
+  }
+  out.rects[i] = read_entry_rect(rect);
+  // JPEG and compressed data have no size but their stored one.
+  if (options.recompute_len && e.type != TYPE_JPEG && !is_compressed_type(e.type)) {
+    // Never wrapped: a length the 24-bit field cannot hold stays visible
+    // as such, for the command to refuse.
+    const uint64_t len =
+        uint64_t(entry_bytes_per_pixel(e)) * out.rects[i].width * out.rects[i].height + ENTRY_RECT_SIZE;
+    e.len = len > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(len);
+  } else if (e.len < ENTRY_RECT_SIZE) {
+    if (options.keep_bad_entries) {
+      out.problems[i] = "its length " + std::to_string(e.len) + " is less than its 4-byte rectangle";
+      return {};
+    }
+    return malformed(
+        format("bad pack: entry %s has length %u, less than its 4-byte rectangle", entry_name_text(e).text, e.len));
+  }
+  return {};
+}
+
 }  // namespace
 
 Status load_pack_records(const PackReadAt& read_at, int64_t size, const char* path, const PackLoadOptions& options,
@@ -55,35 +91,8 @@ Status load_pack_records(const PackReadAt& read_at, int64_t size, const char* pa
   out.rects.resize(count);
   if (options.keep_bad_entries) out.problems.assign(count, std::string());
   for (uint32_t i = 0; i < count; ++i) {
-    PackEntry& e = out.entries[i];
-    e = read_pack_entry(table.data() + size_t{i} * PACK_ENTRY_SIZE);
-    out.stored_lens[i] = e.len;
-    uint8_t rect[ENTRY_RECT_SIZE];
-    bool rect_failed = false;
-    if (read_at(e.offset, rect, rect_failed) != sizeof rect) {
-      if (options.keep_bad_entries && !rect_failed) {
-        out.problems[i] = "its EntryRect at offset " + std::to_string(e.offset) + " lies past the end of the file";
-        continue;
-      }
-      return malformed(format("truncated pack: entry %s at offset %u lies past the end of %s",
-                              entry_name_text(e).text, e.offset, path));
-    }
-    out.rects[i] = read_entry_rect(rect);
-    // JPEG and compressed data have no size but their stored one.
-    if (options.recompute_len && e.type != TYPE_JPEG && !is_compressed_type(e.type)) {
-      // Never wrapped: a length the 24-bit field cannot hold stays visible
-      // as such, for the command to refuse.
-      const uint64_t len =
-          uint64_t(entry_bytes_per_pixel(e)) * out.rects[i].width * out.rects[i].height + ENTRY_RECT_SIZE;
-      e.len = len > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(len);
-    } else if (e.len < ENTRY_RECT_SIZE) {
-      if (options.keep_bad_entries) {
-        out.problems[i] = "its length " + std::to_string(e.len) + " is less than its 4-byte rectangle";
-        continue;
-      }
-      return malformed(
-          format("bad pack: entry %s has length %u, less than its 4-byte rectangle", entry_name_text(e).text, e.len));
-    }
+    const uint8_t* record = table.data() + size_t{i} * PACK_ENTRY_SIZE;
+    if (Status st = load_entry(read_at, record, path, options, out, i); !st.ok()) return st;
   }
   return {};
 }

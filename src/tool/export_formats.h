@@ -45,10 +45,3 @@ class ManifestMatcher {
 // entry's `format` (or its type's default) when it has that many bytes per
 // pixel; otherwise the default of bytes_per_pixel, assumed for 2 and 3.
 ExportFormat choose_export_format(const ManifestEntry* from, int bytes_per_pixel);
-
-// What export chooses for a pack held in memory and the text of the manifest
-// it was created from: one record per table entry (format nullptr for a JPEG
-// entry and an entry that export would fail). False with one line in
-// `error` when the manifest or the pack's header and table do not read.
-bool export_formats_in_memory(std::string_view manifest_text, std::span<const uint8_t> pack,
-                              std::vector<ExportFormat>& out, std::string& error);

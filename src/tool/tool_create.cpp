@@ -130,6 +130,62 @@ bool write_depfile(const std::string& depfile, const Manifest& m, const std::str
   return false;
 }
 
+// The bytes an entry takes with its rectangle (and TileHint), before the
+// padding.
+uint64_t entry_len(const BuiltEntry& b) {
+  return ENTRY_RECT_SIZE + (b.hint ? TILE_HINT_SIZE : 0) + b.payload.size();
+}
+
+// Entry `me` built from its file, and checked to fit in the pack at
+// `position`; false with the reason.
+bool build_entry(const Manifest& m, const ManifestEntry& me, const std::string& path, uint64_t position,
+                 BuiltEntry& b, std::string& why) {
+  if (!(me.type == TYPE_JPEG ? build_jpeg(me, path, b, why) : build_image(m, me, path, b, why))) return false;
+  const uint64_t len = entry_len(b);
+  if (len > PACK_MAX_LEN) {
+    why = field_error("file", std::to_string(len) +
+                                  " bytes with its rectangle; an entry's 24-bit len holds at most 16777215");
+    return false;
+  }
+  if (position + len + pack_padding(len) > uint64_t(PACK_MAX_FILE_SIZE)) {
+    why = field_error("file", "the pack would pass 2 GiB (2147483647 bytes) with this entry");
+    return false;
+  }
+  return true;
+}
+
+// Entry i's record into the table `head` and its bytes into `out`.
+void write_entry(OutputFile& out, std::vector<uint8_t>& head, size_t i, uint64_t position, const ManifestEntry& me,
+                 const BuiltEntry& b) {
+  const uint64_t len = entry_len(b);
+  PackEntry e;
+  e.offset = static_cast<uint32_t>(position);
+  e.len = static_cast<uint32_t>(len);
+  e.type = me.type;
+  std::copy(me.name.begin(), me.name.end(), e.name.begin());
+  write_pack_entry(e, head.data() + PACK_HEADER_SIZE + i * PACK_ENTRY_SIZE);
+  uint8_t prefix[ENTRY_RECT_SIZE + TILE_HINT_SIZE];
+  write_entry_rect(b.rect, prefix);
+  if (b.hint) {
+    store_le16(prefix + 4, b.hint->hint_width);
+    store_le16(prefix + 6, b.hint->hint_height);
+  }
+  out.write({prefix, b.hint ? sizeof prefix : ENTRY_RECT_SIZE});
+  out.write(b.payload);
+  out.write_zeros(pack_padding(len));
+}
+
+// The header and a table of zeros, filled in as the entries are written.
+std::vector<uint8_t> pack_head(const Manifest& m) {
+  const size_t count = m.entries.size();
+  std::vector<uint8_t> head(PACK_HEADER_SIZE + count * PACK_ENTRY_SIZE);
+  store_le32(head.data(), PACK_MAGIC);
+  store_le16(head.data() + 4, static_cast<uint16_t>(count));
+  head[TILED_FLAG] = m.tiled ? 1 : 0;
+  head[CODEC_KIND] = m.codec_kind;
+  return head;
+}
+
 }  // namespace
 
 int tool_create(const std::string& manifest_path, const std::string& out_path, const std::string& depfile) {
@@ -150,13 +206,8 @@ int tool_create(const std::string& manifest_path, const std::string& out_path, c
     return 1;
   }
   const size_t count = m.entries.size();
-  std::vector<uint8_t> head(PACK_HEADER_SIZE + count * PACK_ENTRY_SIZE);
-  store_le32(head.data(), PACK_MAGIC);
-  store_le16(head.data() + 4, static_cast<uint16_t>(count));
-  head[TILED_FLAG] = m.tiled ? 1 : 0;
-  head[CODEC_KIND] = m.codec_kind;
+  std::vector<uint8_t> head = pack_head(m);
   out.write(head);
-
   // Every entry is checked, so one run reports every fault; the output is
   // kept only when none was found.
   int failures = 0;
@@ -167,17 +218,7 @@ int tool_create(const std::string& manifest_path, const std::string& out_path, c
     const std::string path = entry_path(base, me);
     BuiltEntry b;
     std::string why;
-    bool ok = me.type == TYPE_JPEG ? build_jpeg(me, path, b, why) : build_image(m, me, path, b, why);
-    const uint64_t len = ENTRY_RECT_SIZE + (b.hint ? TILE_HINT_SIZE : 0) + b.payload.size();
-    if (ok && len > PACK_MAX_LEN) {
-      ok = false;
-      why = field_error("file", std::to_string(len) + " bytes with its rectangle; an entry's 24-bit len holds at most 16777215");
-    }
-    if (ok && position + len + pack_padding(len) > uint64_t(PACK_MAX_FILE_SIZE)) {
-      ok = false;
-      why = field_error("file", "the pack would pass 2 GiB (2147483647 bytes) with this entry");
-    }
-    if (!ok) {
+    if (!build_entry(m, me, path, position, b, why)) {  // reported, and the run goes on
       progress.clear();
       std::fprintf(stderr, "create: %s: %s: %s\n", shown(manifest_path).c_str(), manifest_entry_label(i, me).c_str(),
                    why.c_str());
@@ -185,21 +226,8 @@ int tool_create(const std::string& manifest_path, const std::string& out_path, c
       progress.entry_done(0);
       continue;
     }
-    PackEntry e;
-    e.offset = static_cast<uint32_t>(position);
-    e.len = static_cast<uint32_t>(len);
-    e.type = me.type;
-    std::copy(me.name.begin(), me.name.end(), e.name.begin());
-    write_pack_entry(e, head.data() + PACK_HEADER_SIZE + i * PACK_ENTRY_SIZE);
-    uint8_t prefix[ENTRY_RECT_SIZE + TILE_HINT_SIZE];
-    write_entry_rect(b.rect, prefix);
-    if (b.hint) {
-      store_le16(prefix + 4, b.hint->hint_width);
-      store_le16(prefix + 6, b.hint->hint_height);
-    }
-    out.write({prefix, b.hint ? sizeof prefix : ENTRY_RECT_SIZE});
-    out.write(b.payload);
-    out.write_zeros(pack_padding(len));
+    write_entry(out, head, i, position, me, b);
+    const uint64_t len = entry_len(b);
     position += len + pack_padding(len);
     progress.entry_done(len);
   }

@@ -93,6 +93,18 @@ void encode_entry(const PackRecords& pack, size_t i, ExportWork& w, ManifestEntr
   w.ok = jpeg_error.empty();
 }
 
+// The entry's file, when it has one; false when the entry failed.
+bool write_entry(ExportDir& dir, const std::string& file, ExportWork& w, ManifestEntry& me) {
+  if (!w.write) return w.ok;
+  std::string why;
+  if (dir.write_file(file, w.file_bytes, why)) {
+    me.file = file;
+    return w.ok;
+  }
+  w.why = why;
+  return false;
+}
+
 // The file names of every entry, given from the table alone before anything
 // is decoded: <name>.jpg for JPEG entries, <name>.png for images with pixels,
 // none for an image of width or height 0.
@@ -140,6 +152,58 @@ bool writes_over_an_input(const PackFile& pf, const std::string& formats_path, c
   return check("manifest.json");
 }
 
+// The manifest's header and records as the table gives them; the rest is
+// filled in as the entries are encoded.
+Manifest export_manifest(const PackRecords& pack) {
+  Manifest m;
+  m.tiled = pack_is_tiled(pack.header);
+  m.codec_kind = pack_codec_kind(pack.header);
+  m.entries.resize(pack.entries.size());
+  for (size_t i = 0; i < pack.entries.size(); ++i) {
+    ManifestEntry& me = m.entries[i];
+    me.type = pack.entries[i].type;
+    me.name.assign(pack.entries[i].name.begin(), pack.entries[i].name.end());
+    while (!me.name.empty() && me.name.back() == '\0') me.name.pop_back();
+  }
+  return m;
+}
+
+// The line on entries written in a format assumed from their bytes per
+// pixel.
+void print_assumed(const std::string& pack_path, const std::string& formats_path, size_t assumed) {
+  const std::string count = std::to_string(assumed) + (assumed == 1 ? " entry" : " entries");
+  if (formats_path.empty())
+    std::fprintf(stderr,
+                 "export: %s: %s of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the "
+                 "default of the type); --formats MANIFEST takes the formats from the manifest the pack was "
+                 "created from\n",
+                 tool_display_name(pack_path).c_str(), count.c_str());
+  else
+    std::fprintf(stderr,
+                 "export: %s: %s of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the "
+                 "default of the type): not in %s, or of other bytes per pixel there\n",
+                 tool_display_name(pack_path).c_str(), count.c_str(), tool_display_name(formats_path).c_str());
+}
+
+// Export's steps but the finish.
+OrderedSteps<ExportWork> export_steps(PackFile& pf, ManifestMatcher& matcher, Manifest& m) {
+  OrderedSteps<ExportWork> steps;
+  // The payload, the pixels, their samples and the file at most.
+  steps.bytes = [&pf](size_t i) {
+    const EntryRect& r = pf.records.rects[i];
+    return payload_len(pf.records.entries[i]) + uint64_t{12} * r.width * r.height;
+  };
+  steps.read = [&pf, &matcher, &m](size_t i, ExportWork& w, EntryMemory&) {
+    w.from = matcher.next(m.entries[i].name);
+    w.ok = read_entry(pf, i, w);
+    return true;
+  };
+  steps.work = [&pf, &m](size_t i, ExportWork& w, EntryMemory& memory) {
+    if (w.ok) encode_entry(pf.records, i, w, m.entries[i], &memory);
+  };
+  return steps;
+}
+
 }  // namespace
 
 int tool_export(const std::string& pack_path, const std::string& dir_path, const std::string& formats_path) {
@@ -153,16 +217,7 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
     return 1;
   }
   const std::vector<PackEntry>& entries = pf.records.entries;
-  Manifest m;
-  m.tiled = pack_is_tiled(pf.records.header);
-  m.codec_kind = pack_codec_kind(pf.records.header);
-  m.entries.resize(entries.size());
-  for (size_t i = 0; i < entries.size(); ++i) {
-    ManifestEntry& me = m.entries[i];
-    me.type = entries[i].type;
-    me.name.assign(entries[i].name.begin(), entries[i].name.end());
-    while (!me.name.empty() && me.name.back() == '\0') me.name.pop_back();
-  }
+  Manifest m = export_manifest(pf.records);
   const std::vector<std::string> files = plan_files(pf.records, m.entries);
   ExportDir dir;
   if (!dir.open(dir_path, err)) {
@@ -171,85 +226,36 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
   }
   // Refused whole, before any file is written.
   if (writes_over_an_input(pf, formats_path, formats, dir_path, dir, files)) return 1;
-
   ManifestMatcher matcher = formats_path.empty() ? ManifestMatcher() : ManifestMatcher(formats);
   int failures = 0;
   size_t assumed = 0;
   // Entries read here in table order, encoded side by side, written and
   // reported in table order.
-  std::vector<ExportWork> slots;
-  PipelineSteps steps;
-  // The payload, the pixels, their samples and the file at most.
-  steps.bytes = [&](size_t i) {
-    const EntryRect& r = pf.records.rects[i];
-    return payload_len(entries[i]) + uint64_t{12} * r.width * r.height;
-  };
-  steps.start = [&](size_t i, EntryMemory&) {
-    ExportWork& w = slots[i % slots.size()];
-    w.from = matcher.next(m.entries[i].name);
-    w.ok = read_entry(pf, i, w);
-    return true;
-  };
-  steps.work = [&](size_t i, EntryMemory& memory) {
-    ExportWork& w = slots[i % slots.size()];
-    // Its own tile decoder; the pixels pass to the PNG coder and are freed,
-    // not pooled.
-    BufferPool* pool = std::exchange(memory.pool, nullptr);
-    if (w.ok) encode_entry(pf.records, i, w, m.entries[i], &memory);
-    memory.pool = pool;
-  };
-  uint64_t largest = 0;
-  for (size_t i = 0; i < entries.size(); ++i) largest = std::max(largest, steps.bytes(i));
-  Pipeline pipeline(entries.size(), convert_thread_count(), pipeline_budget(largest), std::move(steps));
-  slots.resize(pipeline.slots());
-  Progress progress("export", entries.size(), static_cast<uint64_t>(pf.records.size));
-  for (size_t i = 0; i < entries.size(); ++i) {
-    pipeline.wait(i);
-    ExportWork& w = slots[i % slots.size()];
-    ManifestEntry& me = m.entries[i];
-    if (w.write) {
-      std::string why;
-      if (dir.write_file(files[i], w.file_bytes, why)) {
-        me.file = files[i];
-      } else {
-        w.ok = false;
-        w.why = why;
-      }
-    }
-    if (!w.ok) {
+  OrderedSteps<ExportWork> steps = export_steps(pf, matcher, m);
+  steps.finish = [&](size_t i, ExportWork& w, Progress& progress) {
+    if (!write_entry(dir, files[i], w, m.entries[i])) {
       progress.clear();
       // Its record stays (without a file unless one was written), so that
       // create refuses the manifest rather than build a pack without it.
       std::fprintf(stderr, "export: %s: %s: %s\n", tool_display_name(pack_path).c_str(),
-                   manifest_entry_label(i, me).c_str(), w.why.c_str());
+                   manifest_entry_label(i, m.entries[i]).c_str(), w.why.c_str());
       ++failures;
     }
     assumed += w.assumed ? 1 : 0;
-    pipeline.release(i);
-    w.payload = {};
-    w.file_bytes = {};
-    progress.entry_done(entries[i].len);
-  }
-  progress.finish();
+    return true;
+  };
+  steps.done_bytes = [&](size_t i, const ExportWork&) { return uint64_t{entries[i].len}; };
+  // Each thread its own tile decoder; the pixels pass to the PNG coder and
+  // are freed, not pooled.
+  const OrderedOptions options{
+      .progress_name = "export", .progress_total = uint64_t(pf.records.size), .pool_work = false};
+  run_in_order(entries.size(), std::move(steps), options);
   const std::string text = manifest_json(m);
   if (!dir.write_file("manifest.json", {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, err)) {
     std::fprintf(stderr, "export: %s\n", tool_display_name(err).c_str());
     return 1;
   }
-  if (assumed > 0) {
-    const std::string count = std::to_string(assumed) + (assumed == 1 ? " entry" : " entries");
-    if (formats_path.empty())
-      std::fprintf(stderr,
-                   "export: %s: %s of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the "
-                   "default of the type); --formats MANIFEST takes the formats from the manifest the pack was "
-                   "created from\n",
-                   tool_display_name(pack_path).c_str(), count.c_str());
-    else
-      std::fprintf(stderr,
-                   "export: %s: %s of 2 or 3 bytes per pixel exported in an assumed format (rgb565 or rgb888, the "
-                   "default of the type): not in %s, or of other bytes per pixel there\n",
-                   tool_display_name(pack_path).c_str(), count.c_str(), tool_display_name(formats_path).c_str());
-  }
+  if (assumed > 0) print_assumed(pack_path, formats_path, assumed);
   if (failures > 0) {
     std::fprintf(stderr, "export: %s: %d of %zu entries not exported\n", tool_display_name(pack_path).c_str(),
                  failures, entries.size());

@@ -69,6 +69,19 @@ TEST(EntryPixels, EveryStoredFormGivesThePixels) {
   EXPECT_EQ(raw_type_for_pixels(4, 4), 11);
 }
 
+// A few bytes of LZ4 data under a huge rectangle decode into a buffer of at
+// most 256 bytes per stored byte, not one the rectangle asks for.
+TEST(DecompressEntryTest, Lz4BufferCappedByTheStoredBytes) {
+  const Bytes lz4 = lz4_block(Bytes(64, 7));
+  PackEntry p;
+  p.type = 14;
+  p.len = static_cast<uint32_t>(ENTRY_RECT_SIZE + lz4.size());
+  const EntryResult r = decompress_entry(p, EntryRect{2048, 2048}, lz4, false);
+  ASSERT_TRUE(r.status.ok()) << r.status.message;
+  EXPECT_EQ(r.data, Bytes(64, 7));
+  EXPECT_LE(r.data.capacity(), 256 * lz4.size());
+}
+
 // What entry_pixels does not ask: a kept code told by decoding (as -c
 // tells it), and a tiled pack's payload of no known size.
 TEST(EntryFormTest, KeptCodesByDecodingAndUnknownSizes) {

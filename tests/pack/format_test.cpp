@@ -47,14 +47,10 @@ TEST(PackEntryTest, NameIsBoundedByItsField) {
   EXPECT_EQ(entry_name(e), "PIC16");
 }
 
-TEST(PackFormatTest, PaddingAndPercent) {
+TEST(PackFormatTest, Padding) {
   EXPECT_EQ(pack_padding(5), 3u);
   EXPECT_EQ(pack_padding(8), 0u);
   EXPECT_EQ(pack_padding(0), 0u);
-  EXPECT_EQ(pack_percent(50, 100), 50);
-  EXPECT_EQ(pack_percent(7, 0), 0);
-  // The product wraps in 32 bits, as the tool has always printed it.
-  EXPECT_EQ(pack_percent(50000000, 100000000), static_cast<int32_t>((50000000u * 100u) / 100000000u));
 }
 
 }  // namespace

@@ -647,19 +647,6 @@ TEST(ToolExportTest, FormatsFromTheManifest) {
   ASSERT_EQ(tool(dir, {"create", dir.file("out1/manifest.json"), dir.file("again.pack")}).status, 0);
   EXPECT_EQ(read_file(dir.file("again.pack")), read_file(pack));
 
-  // The same choices from the manifest text and the pack bytes in memory.
-  for (Run run : {Full, Part}) {
-    std::vector<ExportFormat> formats;
-    std::string err;
-    ASSERT_TRUE(export_formats_in_memory(run == Full ? full : part, read_file(pack), formats, err)) << err;
-    ASSERT_EQ(formats.size(), std::size(rows));
-    for (size_t i = 0; i < formats.size(); ++i) {
-      const bool own = run == Full || rows[i].in_part;
-      ASSERT_NE(formats[i].format, nullptr);
-      EXPECT_EQ(formats[i].format->name, own && *rows[i].format != '\0' ? rows[i].format : rows[i].fallback) << i;
-      EXPECT_EQ(formats[i].assumed, !own) << i;
-    }
-  }
 }
 
 // embed's index macros: one table of names in pack order and what follows
