@@ -293,18 +293,14 @@ static MVT_ALWAYS_INLINE void copy_literal_rest(uint8_t *d, const uint8_t *s, si
   }
 }
 
-/* The fast loop, from (s, d) on while the stream has more than a literal
-   chunk of bytes after the header and the budget CHUNK_WRITE bytes at the
-   output. Returns where it stopped: at the end of those bounds, or at a
-   packet longer than a chunk that the stream or the budget may cut, left to
-   the exact loop. */
-static MVT_ALWAYS_INLINE Cursor decode_fast(const uint8_t *s, uint8_t *d, const uint8_t *send, uint8_t *dend,
-                                            uint32_t bpp) {
-  const uint8_t *slast;
-  uint8_t *dlast;
-  if ((size_t)(send - s) <= CHUNK_LITERAL(bpp) || dend - d < (ptrdiff_t)CHUNK_WRITE(bpp)) return cursor(s, d);
-  slast = send - CHUNK_LITERAL(bpp); /* headers before it */
-  dlast = dend - CHUNK_WRITE(bpp);   /* output at it or before */
+/* Batches of packets from (s, d) on while headers lie before slast and the
+   output at dlast or before. `checked`: a packet longer than a chunk checks
+   that it lies whole in the stream and the budget, and the loop returns at
+   one that may be cut, left to the exact loop; unchecked, the caller has
+   made sure that any packet starting in the bounds does (no check at all).
+   Returns where it stopped. */
+static MVT_ALWAYS_INLINE Cursor decode_batches(const uint8_t *s, uint8_t *d, const uint8_t *slast, uint8_t *dlast,
+                                               const uint8_t *send, uint8_t *dend, uint32_t bpp, int checked) {
   /* The budget is checked once for many packets rather than for each: a
      packet gives at most 127 pixels and takes at least one stream byte, so
      the packets whose headers lie less than k + 1 bytes on from here start
@@ -322,7 +318,7 @@ static MVT_ALWAYS_INLINE Cursor decode_fast(const uint8_t *s, uint8_t *d, const 
         const size_t bytes = header * bpp;
         memcpy(d, s, CHUNK_LITERAL(bpp));
         if (bytes > CHUNK_LITERAL(bpp)) {
-          if (bytes > (size_t)(send - s) || bytes > (size_t)(dend - d)) return cursor(s - 1, d);
+          if (checked && (bytes > (size_t)(send - s) || bytes > (size_t)(dend - d))) return cursor(s - 1, d);
           copy_literal_rest(d, s, bytes, bpp);
         }
         s += bytes;
@@ -334,7 +330,7 @@ static MVT_ALWAYS_INLINE Cursor decode_fast(const uint8_t *s, uint8_t *d, const 
         put_run(&p, d, bpp);
         if (bytes > CHUNK_RUN(bpp)) {
           size_t i;
-          if (bytes > (size_t)(dend - d)) return cursor(s - 1, d);
+          if (checked && bytes > (size_t)(dend - d)) return cursor(s - 1, d);
           for (i = CHUNK_RUN(bpp); i < bytes - CHUNK_RUN(bpp); i += CHUNK_RUN(bpp)) put_run(&p, d + i, bpp);
           put_run(&p, d + bytes - CHUNK_RUN(bpp), bpp);
         }
@@ -345,6 +341,35 @@ static MVT_ALWAYS_INLINE Cursor decode_fast(const uint8_t *s, uint8_t *d, const 
     }
   }
   return cursor(s, d);
+}
+
+/* The unchecked loop is left out of a build for size: it is a second copy
+   of the loop per pixel size. */
+#if defined(__OPTIMIZE_SIZE__)
+#define FAR_LOOP 0
+#else
+#define FAR_LOOP 1
+#endif
+
+/* The fast loops, from (s, d) on while the stream has more than a literal
+   chunk of bytes after the header and the budget CHUNK_WRITE bytes at the
+   output. First, while any packet lies whole in both (its header at least
+   1 + 127 x bpp bytes before the stream's end, its output at least 127 x
+   bpp and CHUNK_WRITE bytes before the budget's), the loop without checks;
+   then the checked loop. Returns where it stopped: at the end of those
+   bounds, or at a packet longer than a chunk that the stream or the budget
+   may cut, left to the exact loop. */
+static MVT_ALWAYS_INLINE Cursor decode_fast(const uint8_t *s, uint8_t *d, const uint8_t *send, uint8_t *dend,
+                                            uint32_t bpp) {
+  const size_t longest = MAX_COUNT * bpp;
+  const size_t dfar = longest > CHUNK_WRITE(bpp) ? longest : CHUNK_WRITE(bpp);
+  Cursor c = cursor(s, d);
+  if ((size_t)(send - s) <= CHUNK_LITERAL(bpp) || dend - d < (ptrdiff_t)CHUNK_WRITE(bpp)) return c;
+  if (FAR_LOOP && (size_t)(send - s) > longest + 1 && (size_t)(dend - d) >= dfar)
+    c = decode_batches(c.s, c.d, send - longest - 1, dend - dfar, send, dend, bpp, 0);
+  /* headers before send - CHUNK_LITERAL, output at dend - CHUNK_WRITE or
+     before */
+  return decode_batches(c.s, c.d, send - CHUNK_LITERAL(bpp), dend - CHUNK_WRITE(bpp), send, dend, bpp, 1);
 }
 
 static MVT_ALWAYS_INLINE int32_t decode_into(const uint8_t *src, uint8_t *dst, size_t src_len, size_t capacity,
