@@ -224,6 +224,32 @@ static MVT_ALWAYS_INLINE void put_run(const RunPattern *r, uint8_t *d, uint32_t 
 #undef PUT_WORD
 }
 
+/* A build for size (-Os) leaves out what is only there for speed, copied
+   once per pixel size: the loop without checks and the short copies of the
+   exact loop. */
+#if defined(__OPTIMIZE_SIZE__)
+#define SPEED_PATHS 0
+#else
+#define SPEED_PATHS 1
+#endif
+
+/* Exactly n bytes, n at most 16. */
+static MVT_ALWAYS_INLINE void copy_short(uint8_t *d, const uint8_t *s, size_t n) {
+  if (!SPEED_PATHS) {
+    size_t i;
+    for (i = 0; i < n; ++i) d[i] = s[i];
+  } else if (n >= 8) {
+    memcpy(d, s, 8);
+    memcpy(d + n - 8, s + n - 8, 8);
+  } else if (n >= 4) {
+    memcpy(d, s, 4);
+    memcpy(d + n - 4, s + n - 4, 4);
+  } else {
+    size_t i;
+    for (i = 0; i < n; ++i) d[i] = s[i];
+  }
+}
+
 /* The exact loop: every packet moved by exactly the bytes it gives, a packet
    cut by the budget or by the end of the stream giving its whole pixels. */
 static MVT_ALWAYS_INLINE uint8_t *decode_exact(const uint8_t *s, const uint8_t *send, uint8_t *d, uint8_t *dend,
@@ -252,10 +278,10 @@ static MVT_ALWAYS_INLINE uint8_t *decode_exact(const uint8_t *s, const uint8_t *
     } else {
       const size_t have = bytes <= avail ? bytes : avail / bpp * bpp;
       const size_t take = have <= room ? have : room;
-      /* The last literals are short: bytes one by one rather than a call. */
+      /* The last literals are short: two copies of 4 or 8 bytes that
+         overlap (never past take), or bytes one by one, rather than a call. */
       if (take <= 16) {
-        size_t i;
-        for (i = 0; i < take; ++i) d[i] = s[i];
+        copy_short(d, s, take);
       } else {
         memcpy(d, s, take);
       }
@@ -302,13 +328,15 @@ static MVT_ALWAYS_INLINE void copy_literal_rest(uint8_t *d, const uint8_t *s, si
 static MVT_ALWAYS_INLINE Cursor decode_batches(const uint8_t *s, uint8_t *d, const uint8_t *slast, uint8_t *dlast,
                                                const uint8_t *send, uint8_t *dend, uint32_t bpp, int checked) {
   /* The budget is checked once for many packets rather than for each: a
-     packet gives at most 127 pixels and takes at least one stream byte, so
-     the packets whose headers lie less than k + 1 bytes on from here start
-     at most k x 127 pixels on, at dlast or before when k is (dlast - d) /
-     (127 x bpp). Only a packet longer than a chunk checks for itself. */
+     packet that gives pixels takes at least 1 + bpp stream bytes (a header
+     and a pixel) and gives at most 127 pixels, and an empty one gives none,
+     so the packets whose headers lie less than (k + 1) x (1 + bpp) bytes on
+     from here start at most k x 127 pixels on, at dlast or before when k is
+     (dlast - d) / (127 x bpp). */
   while (s < slast && d <= dlast) {
     const size_t k = (size_t)(dlast - d) / (MAX_COUNT * bpp);
-    const uint8_t *const slimit = (size_t)(slast - s) > k + 1 ? s + k + 1 : slast;
+    const size_t span = (k + 1) * (1 + bpp);
+    const uint8_t *const slimit = (size_t)(slast - s) > span ? s + span : slast;
     /* Each way ends with its own test of the limit, so that neither jumps
        to a test shared with the other. */
     for (;;) {
@@ -343,14 +371,6 @@ static MVT_ALWAYS_INLINE Cursor decode_batches(const uint8_t *s, uint8_t *d, con
   return cursor(s, d);
 }
 
-/* The unchecked loop is left out of a build for size: it is a second copy
-   of the loop per pixel size. */
-#if defined(__OPTIMIZE_SIZE__)
-#define FAR_LOOP 0
-#else
-#define FAR_LOOP 1
-#endif
-
 /* The fast loops, from (s, d) on while the stream has more than a literal
    chunk of bytes after the header and the budget CHUNK_WRITE bytes at the
    output. First, while any packet lies whole in both (its header at least
@@ -365,7 +385,7 @@ static MVT_ALWAYS_INLINE Cursor decode_fast(const uint8_t *s, uint8_t *d, const 
   const size_t dfar = longest > CHUNK_WRITE(bpp) ? longest : CHUNK_WRITE(bpp);
   Cursor c = cursor(s, d);
   if ((size_t)(send - s) <= CHUNK_LITERAL(bpp) || dend - d < (ptrdiff_t)CHUNK_WRITE(bpp)) return c;
-  if (FAR_LOOP && (size_t)(send - s) > longest + 1 && (size_t)(dend - d) >= dfar)
+  if (SPEED_PATHS && (size_t)(send - s) > longest + 1 && (size_t)(dend - d) >= dfar)
     c = decode_batches(c.s, c.d, send - longest - 1, dend - dfar, send, dend, bpp, 0);
   /* headers before send - CHUNK_LITERAL, output at dend - CHUNK_WRITE or
      before */
