@@ -224,9 +224,17 @@ static MVT_ALWAYS_INLINE void put_run(const RunPattern *r, uint8_t *d, uint32_t 
 #undef PUT_WORD
 }
 
+/* A run of `bytes` bytes (more than a chunk) at d, after its first chunk:
+   more chunks, the last one ending exactly at the run's end. */
+static MVT_ALWAYS_INLINE void put_run_rest(const RunPattern *r, uint8_t *d, size_t bytes, uint32_t bpp) {
+  size_t i;
+  for (i = CHUNK_RUN(bpp); i < bytes - CHUNK_RUN(bpp); i += CHUNK_RUN(bpp)) put_run(r, d + i, bpp);
+  put_run(r, d + bytes - CHUNK_RUN(bpp), bpp);
+}
+
 /* A build for size (-Os) leaves out what is only there for speed, copied
    once per pixel size: the loop without checks and the short copies of the
-   exact loop. */
+   exact loop, and its chunks for long runs. */
 #if defined(__OPTIMIZE_SIZE__)
 #define SPEED_PATHS 0
 #else
@@ -263,10 +271,13 @@ static MVT_ALWAYS_INLINE uint8_t *decode_exact(const uint8_t *s, const uint8_t *
       /* A run whose pixel the stream does not hold produces nothing. */
       if (avail < bpp) break;
       if (bytes > room) bytes = room;
-      if (room >= CHUNK_RUN(bpp) && bytes <= CHUNK_RUN(bpp) && (bpp != 3 || avail >= 4)) {
-        /* Near the end of the stream but not of the budget: one chunk. */
+      if (room >= CHUNK_RUN(bpp) && (bytes <= CHUNK_RUN(bpp) || SPEED_PATHS) && (bpp != 3 || avail >= 4)) {
+        /* Near the end of the stream but not of the budget: chunks, none
+           past the run's end but the first (the budget holds a chunk). A
+           build for size takes memset for a run longer than a chunk. */
         const RunPattern r = run_pattern(s, bpp);
         put_run(&r, d, bpp);
+        if (bytes > CHUNK_RUN(bpp)) put_run_rest(&r, d, bytes, bpp);
       } else if (bpp == 1) {
         memset(d, *s, bytes);
       } else {
@@ -357,10 +368,8 @@ static MVT_ALWAYS_INLINE Cursor decode_batches(const uint8_t *s, uint8_t *d, con
         const RunPattern p = run_pattern(s, bpp);
         put_run(&p, d, bpp);
         if (bytes > CHUNK_RUN(bpp)) {
-          size_t i;
           if (checked && bytes > (size_t)(dend - d)) return cursor(s - 1, d);
-          for (i = CHUNK_RUN(bpp); i < bytes - CHUNK_RUN(bpp); i += CHUNK_RUN(bpp)) put_run(&p, d + i, bpp);
-          put_run(&p, d + bytes - CHUNK_RUN(bpp), bpp);
+          put_run_rest(&p, d, bytes, bpp);
         }
         s += bpp;
         d += bytes;
