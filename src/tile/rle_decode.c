@@ -224,6 +224,40 @@ static MVT_ALWAYS_INLINE void put_run(const RunPattern *r, uint8_t *d, uint32_t 
 #undef PUT_WORD
 }
 
+/* A run of `bytes` bytes (more than a chunk) at d, after its first chunk:
+   more chunks, the last one ending exactly at the run's end. */
+static MVT_ALWAYS_INLINE void put_run_rest(const RunPattern *r, uint8_t *d, size_t bytes, uint32_t bpp) {
+  size_t i;
+  for (i = CHUNK_RUN(bpp); i < bytes - CHUNK_RUN(bpp); i += CHUNK_RUN(bpp)) put_run(r, d + i, bpp);
+  put_run(r, d + bytes - CHUNK_RUN(bpp), bpp);
+}
+
+/* A build for size (-Os) leaves out what is only there for speed, copied
+   once per pixel size: the loop without checks and the short copies of the
+   exact loop, and its chunks for long runs. */
+#if defined(__OPTIMIZE_SIZE__)
+#define SPEED_PATHS 0
+#else
+#define SPEED_PATHS 1
+#endif
+
+/* Exactly n bytes, n at most 16. */
+static MVT_ALWAYS_INLINE void copy_short(uint8_t *d, const uint8_t *s, size_t n) {
+  if (!SPEED_PATHS) {
+    size_t i;
+    for (i = 0; i < n; ++i) d[i] = s[i];
+  } else if (n >= 8) {
+    memcpy(d, s, 8);
+    memcpy(d + n - 8, s + n - 8, 8);
+  } else if (n >= 4) {
+    memcpy(d, s, 4);
+    memcpy(d + n - 4, s + n - 4, 4);
+  } else {
+    size_t i;
+    for (i = 0; i < n; ++i) d[i] = s[i];
+  }
+}
+
 /* The exact loop: every packet moved by exactly the bytes it gives, a packet
    cut by the budget or by the end of the stream giving its whole pixels. */
 static MVT_ALWAYS_INLINE uint8_t *decode_exact(const uint8_t *s, const uint8_t *send, uint8_t *d, uint8_t *dend,
@@ -237,10 +271,13 @@ static MVT_ALWAYS_INLINE uint8_t *decode_exact(const uint8_t *s, const uint8_t *
       /* A run whose pixel the stream does not hold produces nothing. */
       if (avail < bpp) break;
       if (bytes > room) bytes = room;
-      if (room >= CHUNK_RUN(bpp) && bytes <= CHUNK_RUN(bpp) && (bpp != 3 || avail >= 4)) {
-        /* Near the end of the stream but not of the budget: one chunk. */
+      if (room >= CHUNK_RUN(bpp) && (bytes <= CHUNK_RUN(bpp) || SPEED_PATHS) && (bpp != 3 || avail >= 4)) {
+        /* Near the end of the stream but not of the budget: chunks, none
+           past the run's end but the first (the budget holds a chunk). A
+           build for size takes memset for a run longer than a chunk. */
         const RunPattern r = run_pattern(s, bpp);
         put_run(&r, d, bpp);
+        if (bytes > CHUNK_RUN(bpp)) put_run_rest(&r, d, bytes, bpp);
       } else if (bpp == 1) {
         memset(d, *s, bytes);
       } else {
@@ -252,10 +289,10 @@ static MVT_ALWAYS_INLINE uint8_t *decode_exact(const uint8_t *s, const uint8_t *
     } else {
       const size_t have = bytes <= avail ? bytes : avail / bpp * bpp;
       const size_t take = have <= room ? have : room;
-      /* The last literals are short: bytes one by one rather than a call. */
+      /* The last literals are short: two copies of 4 or 8 bytes that
+         overlap (never past take), or bytes one by one, rather than a call. */
       if (take <= 16) {
-        size_t i;
-        for (i = 0; i < take; ++i) d[i] = s[i];
+        copy_short(d, s, take);
       } else {
         memcpy(d, s, take);
       }
@@ -293,26 +330,24 @@ static MVT_ALWAYS_INLINE void copy_literal_rest(uint8_t *d, const uint8_t *s, si
   }
 }
 
-/* The fast loop, from (s, d) on while the stream has more than a literal
-   chunk of bytes after the header and the budget CHUNK_WRITE bytes at the
-   output. Returns where it stopped: at the end of those bounds, or at a
-   packet longer than a chunk that the stream or the budget may cut, left to
-   the exact loop. */
-static MVT_ALWAYS_INLINE Cursor decode_fast(const uint8_t *s, uint8_t *d, const uint8_t *send, uint8_t *dend,
-                                            uint32_t bpp) {
-  const uint8_t *slast;
-  uint8_t *dlast;
-  if ((size_t)(send - s) <= CHUNK_LITERAL(bpp) || dend - d < (ptrdiff_t)CHUNK_WRITE(bpp)) return cursor(s, d);
-  slast = send - CHUNK_LITERAL(bpp); /* headers before it */
-  dlast = dend - CHUNK_WRITE(bpp);   /* output at it or before */
+/* Batches of packets from (s, d) on while headers lie before slast and the
+   output at dlast or before. `checked`: a packet longer than a chunk checks
+   that it lies whole in the stream and the budget, and the loop returns at
+   one that may be cut, left to the exact loop; unchecked, the caller has
+   made sure that any packet starting in the bounds does (no check at all).
+   Returns where it stopped. */
+static MVT_ALWAYS_INLINE Cursor decode_batches(const uint8_t *s, uint8_t *d, const uint8_t *slast, uint8_t *dlast,
+                                               const uint8_t *send, uint8_t *dend, uint32_t bpp, int checked) {
   /* The budget is checked once for many packets rather than for each: a
-     packet gives at most 127 pixels and takes at least one stream byte, so
-     the packets whose headers lie less than k + 1 bytes on from here start
-     at most k x 127 pixels on, at dlast or before when k is (dlast - d) /
-     (127 x bpp). Only a packet longer than a chunk checks for itself. */
+     packet that gives pixels takes at least 1 + bpp stream bytes (a header
+     and a pixel) and gives at most 127 pixels, and an empty one gives none,
+     so the packets whose headers lie less than (k + 1) x (1 + bpp) bytes on
+     from here start at most k x 127 pixels on, at dlast or before when k is
+     (dlast - d) / (127 x bpp). */
   while (s < slast && d <= dlast) {
     const size_t k = (size_t)(dlast - d) / (MAX_COUNT * bpp);
-    const uint8_t *const slimit = (size_t)(slast - s) > k + 1 ? s + k + 1 : slast;
+    const size_t span = (k + 1) * (1 + bpp);
+    const uint8_t *const slimit = (size_t)(slast - s) > span ? s + span : slast;
     /* Each way ends with its own test of the limit, so that neither jumps
        to a test shared with the other. */
     for (;;) {
@@ -322,7 +357,7 @@ static MVT_ALWAYS_INLINE Cursor decode_fast(const uint8_t *s, uint8_t *d, const 
         const size_t bytes = header * bpp;
         memcpy(d, s, CHUNK_LITERAL(bpp));
         if (bytes > CHUNK_LITERAL(bpp)) {
-          if (bytes > (size_t)(send - s) || bytes > (size_t)(dend - d)) return cursor(s - 1, d);
+          if (checked && (bytes > (size_t)(send - s) || bytes > (size_t)(dend - d))) return cursor(s - 1, d);
           copy_literal_rest(d, s, bytes, bpp);
         }
         s += bytes;
@@ -333,10 +368,8 @@ static MVT_ALWAYS_INLINE Cursor decode_fast(const uint8_t *s, uint8_t *d, const 
         const RunPattern p = run_pattern(s, bpp);
         put_run(&p, d, bpp);
         if (bytes > CHUNK_RUN(bpp)) {
-          size_t i;
-          if (bytes > (size_t)(dend - d)) return cursor(s - 1, d);
-          for (i = CHUNK_RUN(bpp); i < bytes - CHUNK_RUN(bpp); i += CHUNK_RUN(bpp)) put_run(&p, d + i, bpp);
-          put_run(&p, d + bytes - CHUNK_RUN(bpp), bpp);
+          if (checked && bytes > (size_t)(dend - d)) return cursor(s - 1, d);
+          put_run_rest(&p, d, bytes, bpp);
         }
         s += bpp;
         d += bytes;
@@ -345,6 +378,27 @@ static MVT_ALWAYS_INLINE Cursor decode_fast(const uint8_t *s, uint8_t *d, const 
     }
   }
   return cursor(s, d);
+}
+
+/* The fast loops, from (s, d) on while the stream has more than a literal
+   chunk of bytes after the header and the budget CHUNK_WRITE bytes at the
+   output. First, while any packet lies whole in both (its header at least
+   1 + 127 x bpp bytes before the stream's end, its output at least 127 x
+   bpp and CHUNK_WRITE bytes before the budget's), the loop without checks;
+   then the checked loop. Returns where it stopped: at the end of those
+   bounds, or at a packet longer than a chunk that the stream or the budget
+   may cut, left to the exact loop. */
+static MVT_ALWAYS_INLINE Cursor decode_fast(const uint8_t *s, uint8_t *d, const uint8_t *send, uint8_t *dend,
+                                            uint32_t bpp) {
+  const size_t longest = MAX_COUNT * bpp;
+  const size_t dfar = longest > CHUNK_WRITE(bpp) ? longest : CHUNK_WRITE(bpp);
+  Cursor c = cursor(s, d);
+  if ((size_t)(send - s) <= CHUNK_LITERAL(bpp) || dend - d < (ptrdiff_t)CHUNK_WRITE(bpp)) return c;
+  if (SPEED_PATHS && (size_t)(send - s) > longest + 1 && (size_t)(dend - d) >= dfar)
+    c = decode_batches(c.s, c.d, send - longest - 1, dend - dfar, send, dend, bpp, 0);
+  /* headers before send - CHUNK_LITERAL, output at dend - CHUNK_WRITE or
+     before */
+  return decode_batches(c.s, c.d, send - CHUNK_LITERAL(bpp), dend - CHUNK_WRITE(bpp), send, dend, bpp, 1);
 }
 
 static MVT_ALWAYS_INLINE int32_t decode_into(const uint8_t *src, uint8_t *dst, size_t src_len, size_t capacity,

@@ -248,6 +248,7 @@ typedef struct Walk {
   uint8_t *out;
   uint32_t magic, width, height, bpp, tw, th;
   uint32_t x, y, x1, y1, size, pitch;
+  uint32_t cols; /* tiles in a row of tiles */
 } Walk;
 
 /* The part of tile (r, c) inside the region, into the output: from the
@@ -261,7 +262,7 @@ WALK_STEP int32_t tile_into(const Walk *k, uint32_t r, uint32_t c, int last) {
   const uint32_t px = max_u32(k->x, tx);
   const uint32_t n = (min_u32(k->x1, tx + tile_w) - px) * bpp;
   const uint32_t tile_row = tile_w * bpp, tile_bytes = tile_row * tile_h;
-  const uint32_t index = r * MVT_DIV(k->width + k->tw - 1, k->tw) + c; /* below tile_count, so below 2^16 */
+  const uint32_t index = r * k->cols + c; /* below tile_count, so below 2^16 */
   const size_t at = (size_t)(py - k->y) * pitch + (size_t)(px - k->x) * bpp;
   uint8_t *const pixels = decoder_pixels(k->dec);
   TileCache *slot = morvane_mvt_cache_lookup(k->dec, k->block, k->len, (uint16_t)index);
@@ -368,5 +369,6 @@ int32_t morvane_tile_decode(morvane_tile_decoder *dec, const uint8_t *block, int
   k.y = (uint32_t)y;
   k.x1 = (uint32_t)(x + w);
   k.y1 = (uint32_t)(y + h);
+  k.cols = MVT_DIV(width + k.tw - 1, k.tw); /* once, not per tile: a division is a call on many cores */
   return decode_tiles(&k);
 }

@@ -461,8 +461,9 @@ TEST(RleDecoderTest, EveryCapacityAndEveryCutGivesAPrefix) {
 }
 
 // The decoder moves packets in fixed-size pieces while enough stream and
-// budget are left, and hands over to an exact loop near either end (at most
-// 64 bytes before it; the pieces are smaller on 32-bit targets). Each packet below is put at every distance from the
+// budget are left, without checks while any packet would fit, and hands over
+// to an exact loop near either end (at most 64 bytes before it; the pieces
+// are smaller on 32-bit targets). Each packet below is put at every distance from the
 // end of the stream (empty literals, one byte each, after it) and, for a
 // few of those, every budget that ends in it or just after it, after a
 // literal that shifts it in the output; the results must be the rules'.
@@ -487,9 +488,14 @@ TEST(RleDecoderTest, PacketsAroundTheHandoverToTheExactLoop) {
       packets.push_back(run(bytes / b));
       packets.push_back(run(bytes / b + 1));
     }
+    // Tails up to 60 bytes, and around 1 + 127 x bpp, where the loop without
+    // checks hands over to the checked one (also 127 x bpp before the budget).
+    std::vector<size_t> tails;
+    for (size_t tail = 0; tail <= 60; ++tail) tails.push_back(tail);
+    for (size_t tail = 127 * b; tail <= 127 * b + 2; ++tail) tails.push_back(tail);
     for (const Bytes& packet : packets) {
       for (size_t lead : {0u, 1u, 2u, 5u, 13u}) {
-        for (size_t tail = 0; tail <= 60; ++tail) {
+        for (size_t tail : tails) {
           const Bytes stream = cat({literal(lead), packet, Bytes(tail, 0x00)});
           const Bytes all = reference_decode(stream, size_t{1} << 20, b);
           const int32_t size = static_cast<int32_t>(all.size());
@@ -498,6 +504,11 @@ TEST(RleDecoderTest, PacketsAroundTheHandoverToTheExactLoop) {
           std::vector<int32_t> caps = {size, size + 1, size + 1000, size - 1, size - bpp};
           if (tail == 0 || tail == 17 || tail == 33 || tail == 60)
             for (int32_t cap = std::max(0, size - 80); cap <= size + 60; ++cap) caps.push_back(cap);
+          // Budgets that end 127 x bpp bytes after the packet's start, give
+          // or take a byte or two.
+          const int32_t far = static_cast<int32_t>(lead + 127) * bpp;
+          if (tail == 0 || tail > 60)
+            for (int32_t cap = far - 2; cap <= far + 2; ++cap) caps.push_back(cap);
           for (int32_t cap : caps) {
             if (cap < 0) continue;
             ASSERT_EQ(decode(stream, cap, bpp), reference_decode(stream, static_cast<size_t>(cap), b))
