@@ -21,15 +21,12 @@ namespace {
 
 constexpr const char* kDumpPath = "PIC16_orgin.rgb32";
 
-enum class Command { Compress, Decompress };
-
 // One entry from its read to its write.
 struct EntryWork {
   PackEntry entry;            // as loaded
   uint32_t stored_len = 0;    // the len the input's record holds
   EntryRect rect;
   std::vector<uint8_t> data;  // the bytes read
-  bool keep_data = false;     // for the dump
   bool read_failed = false;   // not converted; ends the reading
   EntryResult result;
   // -d: where its worker writes it, in which layout, and how that went.
@@ -131,6 +128,13 @@ int settle_entry(const OutputFile& out, DecodeLayout& layout, EntryWork& w, size
   return write_entry(out, at, w.rect, w.result.data);
 }
 
+
+// The pack's mode: every entry is converted in it.
+struct ConvertMode {
+  bool tiled = false;
+  uint8_t codec_kind = 0;
+};
+
 std::vector<uint8_t> table_bytes(const std::vector<PackEntry>& entries) {
   std::vector<uint8_t> table(entries.size() * PACK_ENTRY_SIZE);
   for (size_t i = 0; i < entries.size(); ++i) write_pack_entry(entries[i], table.data() + i * PACK_ENTRY_SIZE);
@@ -140,13 +144,6 @@ std::vector<uint8_t> table_bytes(const std::vector<PackEntry>& entries) {
 void report_write_failure(int err, const char* out_path) {
   std::printf("write %s failed: %s\n", printable_text(out_path).c_str(), std::strerror(err));
   explain("%s: %s; the output was not written", out_path, std::strerror(err));
-}
-
-// Compression in tiled mode writes the pixels of the raw entry named
-// "PIC16", as read, beside the output, for checking a source pack by eye.
-bool wants_dump(Command cmd, bool tiled, const PackEntry& e) {
-  return cmd == Command::Compress && tiled && e.type != TYPE_JPEG && !is_compressed_type(e.type) &&
-         entry_name(e) == "PIC16";
 }
 
 // False on a failure it has reported. Pixels cut by the end of the input
@@ -173,165 +170,160 @@ bool dump_pic16(const PackEntry& e, const EntryRect& rect, std::span<const uint8
   return true;
 }
 
-// The entry's lines: what became of it and its sizes.
-void print_entry_lines(Command cmd, bool tiled, const PackEntry& e, const EntryResult& r) {
+// -c's steps. Compression in tiled mode writes the pixels of the raw entry
+// named "PIC16", as read, beside the output, for checking a source pack by
+// eye; a JPEG entry of a whole-entry pack names its size.
+uint64_t compress_read(const EntryWork& w, ConvertMode m) { return compress_read_size(w.entry, m.tiled, w.stored_len); }
+uint64_t compress_bytes(const EntryWork& w, ConvertMode m, uint64_t read_size) {
+  return compress_work_bytes(w.entry, w.rect, m.tiled, m.codec_kind, read_size);
+}
+EntryResult compress(const EntryWork& w, ConvertMode m, EntryMemory& memory) {
+  return compress_entry(w.entry, w.rect, w.data, m.tiled, m.codec_kind, &memory, w.stored_len);
+}
+bool compress_lines(const EntryWork& w, ConvertMode m) {
+  const PackEntry& e = w.entry;
+  const EntryResult& r = w.result;
+  bool ok = true;
+  if (m.tiled && e.type != TYPE_JPEG && !is_compressed_type(e.type) && entry_name(e) == "PIC16")
+    ok = dump_pic16(e, w.rect, w.data);
+  if (r.action == EntryAction::Jpeg && !m.tiled && r.from_size >= 8 &&
+      std::equal(r.data.begin(), r.data.begin() + 4, "JPEG"))
+    std::printf("entry->name %s len %x  w %d h %d \r\n", entry_name_text(e).text, static_cast<unsigned>(r.from_size),
+                load_le16(r.data.data() + 4), load_le16(r.data.data() + 6));
+  return ok;
+}
+
+// -d's steps. An odd offset is named; a JPEG entry shows its head.
+uint64_t decompress_read(const EntryWork& w, ConvertMode) { return decompress_read_size(w.entry); }
+uint64_t decompress_bytes(const EntryWork& w, ConvertMode m, uint64_t) {
+  return decompress_work_bytes(w.entry, w.rect, m.tiled);
+}
+EntryResult decompress(const EntryWork& w, ConvertMode m, EntryMemory& memory) {
+  return decompress_entry(w.entry, w.rect, w.data, m.tiled, &memory);
+}
+bool decompress_lines(const EntryWork& w, ConvertMode) {
+  if (w.entry.offset & 1) std::printf("%s: odd offset %u\r\n", entry_name_text(w.entry).text, w.entry.offset);
+  if (w.result.action == EntryAction::Jpeg && w.result.from_size >= 8)
+    std::printf("jpeg_head: %x \n", load_le32(w.result.data.data() + 4));
+  return true;
+}
+
+// What -c and -d differ in; the rest is one run.
+struct ConvertSteps {
+  const char* name;        // the progress line's and the last line's
+  bool recompute_len;      // the input's lens recomputed from the rects
+  const char* side_file;   // a file the run writes besides the output
+  uint64_t least_budget;
+  uint64_t (*read_size)(const EntryWork&, ConvertMode);  // before the end of the input
+  uint64_t (*work_bytes)(const EntryWork&, ConvertMode, uint64_t read_size);
+  EntryResult (*convert)(const EntryWork&, ConvertMode, EntryMemory&);
+  // Its own lines before the common ones; false: a failure it reported.
+  bool (*lines)(const EntryWork&, ConvertMode);
+  // Whether a failed run of a pack holding no compressed data says so.
+  bool says_not_compressed;
+  // Entries laid out before converting and written in place by the workers
+  // (the output size of each known from the table), or appended in order.
+  bool in_place;
+};
+
+constexpr ConvertSteps kCompress{"compress",     true,          kDumpPath,      PIPELINE_MIN_BUDGET,
+                                 compress_read,  compress_bytes, compress,      compress_lines, false, false};
+constexpr ConvertSteps kDecompress{"decompress",    false,            nullptr,       DECODE_MIN_BUDGET,
+                                   decompress_read, decompress_bytes, decompress, decompress_lines, true, true};
+
+// The lines every entry gets: what became of it and its sizes.
+void print_entry_lines(const PackEntry& e, const EntryResult& r) {
   const EntryNameText text = entry_name_text(e);
   const char* name = text.text;
-  switch (r.action) {
-    case EntryAction::Kept:
-      std::printf("%s: %s; entry kept unchanged\r\n", name, printable_text(r.status.message).c_str());
-      return;
-    case EntryAction::Copied:
-      if (r.status.ok()) {
-        std::printf("%s: already compressed (type %d); copied as stored\r\n", name, e.type);
-      } else {
-        std::printf("%s: %s; copied as stored\r\n", name, printable_text(r.status.message).c_str());
-      }
-      break;
-    case EntryAction::Jpeg:
-      if (cmd == Command::Decompress && r.from_size >= 8) {
-        std::printf("jpeg_head: %x \n", load_le32(r.data.data() + 4));
-      } else if (cmd == Command::Compress && !tiled && r.from_size >= 8 &&
-                 std::equal(r.data.begin(), r.data.begin() + 4, "JPEG")) {
-        std::printf("entry->name %s len %x  w %d h %d \r\n", name, static_cast<unsigned>(r.from_size),
-                    load_le16(r.data.data() + 4), load_le16(r.data.data() + 6));
-      }
-      break;
-    case EntryAction::Converted:
-      break;
+  if (r.action == EntryAction::Kept) {
+    std::printf("%s: %s; entry kept unchanged\r\n", name, printable_text(r.status.message).c_str());
+    return;
+  }
+  if (r.action == EntryAction::Copied && r.status.ok()) {
+    std::printf("%s: already compressed (type %d); copied as stored\r\n", name, e.type);
+  } else if (r.action == EntryAction::Copied) {
+    std::printf("%s: %s; copied as stored\r\n", name, printable_text(r.status.message).c_str());
   }
   std::printf("%s %d -> %d (%d%%)\r\n", name, static_cast<int>(r.from_size), static_cast<int>(r.data.size()),
               pack_percent(static_cast<uint32_t>(r.data.size()), static_cast<uint32_t>(r.from_size)));
 }
 
-int convert_pack(Command cmd, const char* in_path, const char* out_path) {
+// One run of -c or -d: header and table out, the entries through the
+// ordered pipeline, the table rewritten, the output put in place.
+struct Converter {
+  Converter(const ConvertSteps& s, const char* in, const char* out) : steps(s), in_path(in), out_path(out) {}
+
+  const ConvertSteps& steps;
+  const char* in_path;
+  const char* out_path;
   PackFile pf;
-  PackRecords& pack = pf.records;
-  if (Status s = open_pack(pf, in_path, {.recompute_len = cmd == Command::Compress}); !s.ok()) {
-    report_load_failure(s, in_path, pf);
-    print_file_size(pack.size, 0);
-    return 1;
-  }
-  // Only now, with the input loaded: a bad input never creates or empties
-  // the output.
   OutputFile out;
-  if (!open_output(out, out_path, cmd == Command::Compress ? kDumpPath : nullptr)) {
-    print_file_size(pack.size, 0);
-    return 1;
-  }
-  const bool tiled = pack_is_tiled(pack.header);
-  const uint8_t codec_kind = pack_codec_kind(pack.header);
-  const bool in_place = cmd == Command::Decompress;
-  DecodeLayout layout;
-  // Nothing is decoded for a pack whose output could not be written.
-  if (in_place && !lay_out(pf, tiled, layout)) {
-    print_file_size(pack.size, 0);
-    return 1;
-  }
-  out.write(pack.header.bytes);
-  out.write(table_bytes(pack.entries));
-  // Workers write through no stream: what it holds goes out first.
-  if (in_place) out.flush();
-  uint64_t at = out.position();  // where the next entry goes
-
-  // Entries are read here in table order, converted on the pipeline's
-  // threads and written below in table order.
-  const size_t count = pack.entries.size();
-  const int threads = count > 0 ? convert_thread_count() : 1;
-  // What the input holds of the bytes a conversion asks for.
-  auto read_size = [&](size_t i) {
-    const PackEntry& e = pack.entries[i];
-    return std::min(cmd == Command::Compress ? compress_read_size(e, tiled, pack.stored_lens[i])
-                                             : decompress_read_size(e),
-                    pf.in.available(entry_payload_pos(e)));
-  };
-  auto work_bytes = [&](size_t i) {
-    return cmd == Command::Compress
-               ? compress_work_bytes(pack.entries[i], pack.rects[i], tiled, codec_kind, read_size(i))
-               : decompress_work_bytes(pack.entries[i], pack.rects[i], tiled);
-  };
-  uint64_t largest = 0;
-  for (size_t i = 0; i < count; ++i) largest = std::max(largest, work_bytes(i));
-  std::vector<EntryWork> slots;
-  PipelineSteps steps;
-  steps.bytes = work_bytes;
-  // A failed read ends the reading.
-  steps.start = [&](size_t i, EntryMemory& memory) {
-    EntryWork& w = slots[i % slots.size()];
-    w.entry = pack.entries[i];
-    w.stored_len = pack.stored_lens[i];
-    w.rect = pack.rects[i];
-    w.keep_data = wants_dump(cmd, tiled, w.entry);
-    const uint64_t size = read_size(i);
-    w.data = memory.pool->take(size);
-    w.read_failed = !pf.in.read_range(entry_payload_pos(w.entry), size, w.data);
-    if (in_place) {
-      w.place = layout.planned[i] + static_cast<uint64_t>(layout.shift);
-      w.layout = layout.current;
-      w.written = false;
-    }
-    return !w.read_failed;
-  };
-  steps.work = [&](size_t i, EntryMemory& memory) {
-    EntryWork& w = slots[i % slots.size()];
-    w.result = cmd == Command::Compress
-                   ? compress_entry(w.entry, w.rect, w.data, tiled, codec_kind, &memory, w.stored_len)
-                   : decompress_entry(w.entry, w.rect, w.data, tiled, &memory);
-    if (in_place) write_in_place(out, layout, w);
-  };
-  Pipeline pipeline(count, threads,
-                    pipeline_budget(largest, cmd == Command::Compress ? PIPELINE_MIN_BUDGET : DECODE_MIN_BUDGET),
-                    std::move(steps));
-  slots.resize(pipeline.slots());
-
+  ConvertMode mode;
+  DecodeLayout layout;  // in_place: where the entries go
+  uint64_t at = 0;      // where the next entry goes
   int status = 0;
   // For the explanation of a failed run.
   size_t images = 0;            // entries other than JPEG
   size_t images_converted = 0;  // ... that were not kept
   size_t compressed_codes = 0;  // ... whose code is a compressed one
   size_t kept = 0;
-  Progress progress(cmd == Command::Compress ? "compress" : "decompress", count, static_cast<uint64_t>(pack.size));
-  for (size_t i = 0; i < count; ++i) {
-    pipeline.wait(i);
-    EntryWork& w = slots[i % slots.size()];
-    progress.before_output();
-    if (w.read_failed) {
-      std::printf("read %s failed\n", printable_text(in_path).c_str());
-      explain("%s: %s; the output was not written", in_path, std::strerror(EIO));
-      print_file_size(pack.size, 0);
-      return 1;
-    }
-    const PackEntry& loaded = w.entry;
-    const EntryResult& r = w.result;
-    if (cmd == Command::Decompress && (loaded.offset & 1))
-      std::printf("%s: odd offset %u\r\n", entry_name_text(loaded).text, loaded.offset);
-    if (w.keep_data && !dump_pic16(loaded, w.rect, w.data)) status = 1;
-    print_entry_lines(cmd, tiled, loaded, r);
-    // A pipe sees progress entry by entry.
-    std::fflush(stdout);
+
+  int failed() const {
+    print_file_size(pf.records.size, 0);
+    return 1;
+  }
+
+  EntryWork loaded(size_t i) const {
+    EntryWork w;
+    w.entry = pf.records.entries[i];
+    w.stored_len = pf.records.stored_lens[i];
+    w.rect = pf.records.rects[i];
+    return w;
+  }
+
+  // What the input holds of the bytes a conversion asks for.
+  uint64_t read_size(const EntryWork& w) const {
+    return std::min(steps.read_size(w, mode), pf.in.available(entry_payload_pos(w.entry)));
+  }
+
+  void count(const PackEntry& e, const EntryResult& r) {
     if (!r.status.ok()) {
       status = 1;
       ++kept;
     }
-    if (loaded.type != TYPE_JPEG) {
-      ++images;
-      if (r.status.ok()) ++images_converted;
-      if (is_compressed_type(loaded.type)) ++compressed_codes;
+    if (e.type == TYPE_JPEG) return;
+    ++images;
+    if (r.status.ok()) ++images_converted;
+    if (is_compressed_type(e.type)) ++compressed_codes;
+  }
+
+  // Entry i's lines and bytes, in table order. False: the run ends.
+  bool finish(size_t i, EntryWork& w, Progress& progress) {
+    progress.before_output();
+    if (w.read_failed) {
+      std::printf("read %s failed\n", printable_text(in_path).c_str());
+      explain("%s: %s; the output was not written", in_path, std::strerror(EIO));
+      return false;
     }
+    const EntryResult& r = w.result;
+    if (!steps.lines(w, mode)) status = 1;
+    print_entry_lines(w.entry, r);
+    // A pipe sees progress entry by entry.
+    std::fflush(stdout);
+    count(w.entry, r);
     const uint64_t end = at + ENTRY_RECT_SIZE + r.data.size() + pack_padding(r.data.size());
     if (r.data.size() > PACK_MAX_PAYLOAD || end > uint64_t{PACK_MAX_FILE_SIZE}) {
-      std::printf("%s: %zu bytes do not fit in a pack\r\n", entry_name_text(loaded).text, r.data.size());
-      explain("%s: %zu bytes do not fit in a pack; the output was not written", entry_name_text(loaded).text,
-              r.data.size());
-      print_file_size(pack.size, 0);
-      return 1;
+      const EntryNameText name = entry_name_text(w.entry);
+      std::printf("%s: %zu bytes do not fit in a pack\r\n", name.text, r.data.size());
+      explain("%s: %zu bytes do not fit in a pack; the output was not written", name.text, r.data.size());
+      return false;
     }
-    PackEntry& e = pack.entries[i];
+    PackEntry& e = pf.records.entries[i];
     e.offset = static_cast<uint32_t>(at);
     e.len = static_cast<uint32_t>(r.data.size() + ENTRY_RECT_SIZE);
     e.type = r.type;
     int err = 0;
-    if (in_place) {
+    if (steps.in_place) {
       err = settle_entry(out, layout, w, i, at);
     } else {
       uint8_t rect_bytes[ENTRY_RECT_SIZE];
@@ -342,46 +334,92 @@ int convert_pack(Command cmd, const char* in_path, const char* out_path) {
       err = out.failed() ? out.error() : 0;
     }
     at = end;
-    if (err != 0) {
-      report_write_failure(err, out_path);
-      print_file_size(pack.size, 0);
-      return 1;
-    }
-    pipeline.release(i);
-    pipeline.pool().give(std::move(w.data));
-    pipeline.pool().give(std::move(w.result.data));
-    progress.entry_done(r.from_size);
+    if (err == 0) return true;
+    report_write_failure(err, out_path);
+    return false;
   }
-  progress.finish();
-  if (in_place) out.set_end(at);
 
-  const int64_t out_size = static_cast<int64_t>(at);
-  std::printf("%s: %d -> %d (%d%%)\r\n", cmd == Command::Compress ? "compress" : "decompress",
-              static_cast<int>(pack.size), static_cast<int>(out_size),
-              pack_percent(static_cast<uint32_t>(out_size), static_cast<uint32_t>(pack.size)));
-  out.write_at(PACK_HEADER_SIZE, table_bytes(pack.entries));
-  if (!out.commit()) {
-    report_write_failure(out.error(), out_path);
-    print_file_size(pack.size, 0);
-    return 1;
+  // Entries read here in table order, converted on the pipeline's threads
+  // and written in table order. A failed read ends the reading.
+  bool run() {
+    OrderedSteps<EntryWork> s;
+    s.bytes = [&](size_t i) {
+      const EntryWork w = loaded(i);
+      return steps.work_bytes(w, mode, read_size(w));
+    };
+    s.read = [&](size_t i, EntryWork& w, EntryMemory& memory) {
+      w = loaded(i);
+      const uint64_t size = read_size(w);
+      w.data = memory.pool->take(size);
+      w.read_failed = !pf.in.read_range(entry_payload_pos(w.entry), size, w.data);
+      if (steps.in_place) {
+        w.place = layout.planned[i] + static_cast<uint64_t>(layout.shift);
+        w.layout = layout.current;
+      }
+      return !w.read_failed;
+    };
+    s.work = [&](size_t, EntryWork& w, EntryMemory& memory) {
+      w.result = steps.convert(w, mode, memory);
+      if (steps.in_place) write_in_place(out, layout, w);
+    };
+    s.finish = [&](size_t i, EntryWork& w, Progress& progress) { return finish(i, w, progress); };
+    s.done_bytes = [](size_t, const EntryWork& w) { return w.result.from_size; };
+    s.recycle = [](EntryWork& w, BufferPool& pool) {
+      pool.give(std::move(w.data));
+      pool.give(std::move(w.result.data));
+    };
+    const uint64_t total = static_cast<uint64_t>(pf.records.size);
+    return run_in_order(pf.records.entries.size(), std::move(s),
+                        {.progress_name = steps.name, .progress_total = total, .least_budget = steps.least_budget});
   }
-  print_file_size(pack.size, out_size);
-  // Standard output names each kept entry and why; standard error sums up.
-  if (cmd == Command::Decompress && images > 0 && images_converted == 0 && compressed_codes == 0) {
-    explain("%s: not compressed: none of its entries holds compressed data (morvane -c compresses it)", in_path);
-  } else if (kept > 0) {
-    explain("%zu of %zu entries could not be converted and were kept unchanged (named on standard output)", kept,
-            count);
+
+  // The last lines, the table and the output put in place.
+  int close() {
+    const int64_t in_size = pf.records.size;
+    if (steps.in_place) out.set_end(at);
+    const int64_t out_size = static_cast<int64_t>(at);
+    std::printf("%s: %d -> %d (%d%%)\r\n", steps.name, static_cast<int>(in_size), static_cast<int>(out_size),
+                pack_percent(static_cast<uint32_t>(out_size), static_cast<uint32_t>(in_size)));
+    out.write_at(PACK_HEADER_SIZE, table_bytes(pf.records.entries));
+    if (!out.commit()) {
+      report_write_failure(out.error(), out_path);
+      return failed();
+    }
+    print_file_size(in_size, out_size);
+    // Standard output names each kept entry and why; standard error sums up.
+    if (steps.says_not_compressed && images > 0 && images_converted == 0 && compressed_codes == 0) {
+      explain("%s: not compressed: none of its entries holds compressed data (morvane -c compresses it)", in_path);
+    } else if (kept > 0) {
+      explain("%zu of %zu entries could not be converted and were kept unchanged (named on standard output)", kept,
+              pf.records.entries.size());
+    }
+    return status;
   }
-  return status;
+};
+
+int convert_pack(const ConvertSteps& steps, const char* in_path, const char* out_path) {
+  Converter c(steps, in_path, out_path);
+  if (Status s = open_pack(c.pf, in_path, {.recompute_len = steps.recompute_len}); !s.ok()) {
+    report_load_failure(s, in_path, c.pf);
+    return c.failed();
+  }
+  // Only now, with the input loaded: a bad input never creates or empties
+  // the output.
+  if (!open_output(c.out, out_path, steps.side_file)) return c.failed();
+  c.mode = {pack_is_tiled(c.pf.records.header), pack_codec_kind(c.pf.records.header)};
+  // Nothing is decoded for a pack whose output could not be written.
+  if (steps.in_place && !lay_out(c.pf, c.mode.tiled, c.layout)) return c.failed();
+  c.out.write(c.pf.records.header.bytes);
+  c.out.write(table_bytes(c.pf.records.entries));
+  // Workers write through no stream: what it holds goes out first.
+  if (steps.in_place) c.out.flush();
+  c.at = c.out.position();
+  if (!c.run()) return c.failed();
+  return c.close();
 }
 
 }  // namespace
 
-int compress_pack(const char* in_path, const char* out_path) {
-  return convert_pack(Command::Compress, in_path, out_path);
-}
+int compress_pack(const char* in_path, const char* out_path) { return convert_pack(kCompress, in_path, out_path); }
 
-int decompress_pack(const char* in_path, const char* out_path) {
-  return convert_pack(Command::Decompress, in_path, out_path);
-}
+int decompress_pack(const char* in_path, const char* out_path) { return convert_pack(kDecompress, in_path, out_path); }

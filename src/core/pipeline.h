@@ -9,13 +9,16 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/buffer_pool.h"
 #include "core/convert.h"
+#include "core/progress.h"
 #include "core/tile_jobs.h"
 
 // What a pipeline does with entry i. The caller keeps each entry's state in
@@ -124,3 +127,77 @@ inline constexpr int MAX_CONVERT_THREADS = 64;
 int parse_thread_count(const char* value, int fallback);
 int default_thread_count();
 int convert_thread_count();  // from MORVANE_THREADS, or the default
+
+// One pass over a pack's entries on a Pipeline: each entry read on the
+// calling thread in table order, worked on any thread, finished on the
+// calling thread in table order. `Work` is what an entry carries from its
+// read to its finish; the driver keeps a ring of them. Every step but
+// `work` and `finish` may be left empty.
+template <class Work>
+struct OrderedSteps {
+  // The bytes entry i holds from its read to its finish, at most (see
+  // PipelineSteps::bytes); the budget is sized from the largest.
+  std::function<uint64_t(size_t i)> bytes;
+  // Calling thread, table order. False: entry i is not worked and nothing
+  // after it is read; its finish still runs and must end the pass.
+  std::function<bool(size_t i, Work& w, EntryMemory& memory)> read;
+  // Any thread. May also put the entry's output in a place known from the
+  // table alone (an offset), leaving finish to account for it.
+  std::function<void(size_t i, Work& w, EntryMemory& memory)> work;
+  // Calling thread, table order, with the progress line to clear before
+  // printing. False: the pass ends here (a fault that stops the command).
+  std::function<bool(size_t i, Work& w, Progress& progress)> finish;
+  // The bytes the progress line counts for entry i once finished.
+  std::function<uint64_t(size_t i, const Work& w)> done_bytes;
+  // After the finish: the entry's buffers back to the pool (default: the
+  // Work is reset and its buffers freed).
+  std::function<void(Work& w, BufferPool& pool)> recycle;
+};
+
+struct OrderedOptions {
+  const char* progress_name;     // the command, at the start of the progress line
+  uint64_t progress_total = 0;   // the bytes the entries hold, 0 unknown
+  uint64_t least_budget = PIPELINE_MIN_BUDGET;
+  // False: the work step gets no pool (memory.pool null), for outputs that
+  // are freed rather than handed on to the next entries.
+  bool pool_work = true;
+  int threads = 0;  // 0: convert_thread_count()
+};
+
+// True when every entry was finished; false when a finish ended the pass.
+template <class Work>
+bool run_in_order(size_t count, OrderedSteps<Work> steps, const OrderedOptions& options) {
+  std::vector<Work> ring;
+  PipelineSteps p;
+  uint64_t largest = 0;
+  if (steps.bytes) {
+    for (size_t i = 0; i < count; ++i) largest = std::max(largest, steps.bytes(i));
+    p.bytes = steps.bytes;
+  } else {
+    p.bytes = [](size_t) { return uint64_t{0}; };
+  }
+  p.start = [&](size_t i, EntryMemory& memory) {
+    return !steps.read || steps.read(i, ring[i % ring.size()], memory);
+  };
+  p.work = [&](size_t i, EntryMemory& memory) {
+    BufferPool* pool = options.pool_work ? memory.pool : std::exchange(memory.pool, nullptr);
+    steps.work(i, ring[i % ring.size()], memory);
+    memory.pool = pool;
+  };
+  const int threads = count == 0 ? 1 : options.threads > 0 ? options.threads : convert_thread_count();
+  Pipeline pipeline(count, threads, pipeline_budget(largest, options.least_budget), std::move(p));
+  ring.resize(pipeline.slots());
+  Progress progress(options.progress_name, count, options.progress_total);
+  for (size_t i = 0; i < count; ++i) {
+    if (!pipeline.wait(i)) return false;
+    Work& w = ring[i % ring.size()];
+    if (!steps.finish(i, w, progress)) return false;
+    const uint64_t done = steps.done_bytes ? steps.done_bytes(i, w) : 0;
+    pipeline.release(i);
+    if (steps.recycle) steps.recycle(w, pipeline.pool());
+    else w = Work{};
+    progress.entry_done(done);
+  }
+  progress.finish();
+  return true;
+}

@@ -93,6 +93,18 @@ void encode_entry(const PackRecords& pack, size_t i, ExportWork& w, ManifestEntr
   w.ok = jpeg_error.empty();
 }
 
+// The entry's file, when it has one; false when the entry failed.
+bool write_entry(ExportDir& dir, const std::string& file, ExportWork& w, ManifestEntry& me) {
+  if (!w.write) return w.ok;
+  std::string why;
+  if (dir.write_file(file, w.file_bytes, why)) {
+    me.file = file;
+    return w.ok;
+  }
+  w.why = why;
+  return false;
+}
+
 // The file names of every entry, given from the table alone before anything
 // is decoded: <name>.jpg for JPEG entries, <name>.png for images with pixels,
 // none for an image of width or height 0.
@@ -177,60 +189,39 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
   size_t assumed = 0;
   // Entries read here in table order, encoded side by side, written and
   // reported in table order.
-  std::vector<ExportWork> slots;
-  PipelineSteps steps;
+  OrderedSteps<ExportWork> steps;
   // The payload, the pixels, their samples and the file at most.
   steps.bytes = [&](size_t i) {
     const EntryRect& r = pf.records.rects[i];
     return payload_len(entries[i]) + uint64_t{12} * r.width * r.height;
   };
-  steps.start = [&](size_t i, EntryMemory&) {
-    ExportWork& w = slots[i % slots.size()];
+  steps.read = [&](size_t i, ExportWork& w, EntryMemory&) {
     w.from = matcher.next(m.entries[i].name);
     w.ok = read_entry(pf, i, w);
     return true;
   };
-  steps.work = [&](size_t i, EntryMemory& memory) {
-    ExportWork& w = slots[i % slots.size()];
-    // Its own tile decoder; the pixels pass to the PNG coder and are freed,
-    // not pooled.
-    BufferPool* pool = std::exchange(memory.pool, nullptr);
+  steps.work = [&](size_t i, ExportWork& w, EntryMemory& memory) {
     if (w.ok) encode_entry(pf.records, i, w, m.entries[i], &memory);
-    memory.pool = pool;
   };
-  uint64_t largest = 0;
-  for (size_t i = 0; i < entries.size(); ++i) largest = std::max(largest, steps.bytes(i));
-  Pipeline pipeline(entries.size(), convert_thread_count(), pipeline_budget(largest), std::move(steps));
-  slots.resize(pipeline.slots());
-  Progress progress("export", entries.size(), static_cast<uint64_t>(pf.records.size));
-  for (size_t i = 0; i < entries.size(); ++i) {
-    pipeline.wait(i);
-    ExportWork& w = slots[i % slots.size()];
-    ManifestEntry& me = m.entries[i];
-    if (w.write) {
-      std::string why;
-      if (dir.write_file(files[i], w.file_bytes, why)) {
-        me.file = files[i];
-      } else {
-        w.ok = false;
-        w.why = why;
-      }
-    }
-    if (!w.ok) {
+  steps.finish = [&](size_t i, ExportWork& w, Progress& progress) {
+    if (!write_entry(dir, files[i], w, m.entries[i])) {
       progress.clear();
       // Its record stays (without a file unless one was written), so that
       // create refuses the manifest rather than build a pack without it.
       std::fprintf(stderr, "export: %s: %s: %s\n", tool_display_name(pack_path).c_str(),
-                   manifest_entry_label(i, me).c_str(), w.why.c_str());
+                   manifest_entry_label(i, m.entries[i]).c_str(), w.why.c_str());
       ++failures;
     }
     assumed += w.assumed ? 1 : 0;
-    pipeline.release(i);
-    w.payload = {};
-    w.file_bytes = {};
-    progress.entry_done(entries[i].len);
-  }
-  progress.finish();
+    return true;
+  };
+  steps.done_bytes = [&](size_t i, const ExportWork&) { return uint64_t{entries[i].len}; };
+  // Each thread its own tile decoder; the pixels pass to the PNG coder and
+  // are freed, not pooled.
+  run_in_order(entries.size(), std::move(steps),
+               {.progress_name = "export",
+                .progress_total = static_cast<uint64_t>(pf.records.size),
+                .pool_work = false});
   const std::string text = manifest_json(m);
   if (!dir.write_file("manifest.json", {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, err)) {
     std::fprintf(stderr, "export: %s\n", tool_display_name(err).c_str());

@@ -198,48 +198,35 @@ struct Repacker {
     const PackRecords& pack = pf.records;
     const bool in_tiled = pack_is_tiled(pack.header);
     ManifestMatcher matcher = o.types.empty() ? ManifestMatcher() : ManifestMatcher(types);
-    std::vector<RepackWork> slots;
-    PipelineSteps steps;
+    OrderedSteps<RepackWork> steps;
     // The payload and the pixels at most.
     steps.bytes = [&](size_t i) {
       if (!pack.problems[i].empty()) return uint64_t{0};
       return payload_len(pack.entries[i]) + uint64_t{4} * pack.rects[i].width * pack.rects[i].height;
     };
-    steps.start = [&](size_t i, EntryMemory&) {
-      RepackWork& w = slots[i % slots.size()];
+    steps.read = [&](size_t i, RepackWork& w, EntryMemory&) {
       const PackEntry& e = pack.entries[i];
-      w = RepackWork{};
       w.from = matcher.next(entry_name(e));
       if (!pack.problems[i].empty()) w.why = pack.problems[i];
       else w.payload = tool_pack_read(pf, entry_payload_pos(e), payload_len(e), w.read_failed);
       if (w.why.empty() && w.payload.size() < payload_len(e)) w.why = "its data runs past the end of the file";
       return !w.read_failed;
     };
-    steps.work = [&](size_t i, EntryMemory& memory) {
-      RepackWork& w = slots[i % slots.size()];
-      if (!w.why.empty()) return;
-      // The pixels are written and freed, not pooled.
-      BufferPool* pool = std::exchange(memory.pool, nullptr);
-      unpack_entry(in_tiled, pack.entries[i], pack.rects[i], w, &memory);
-      memory.pool = pool;
+    steps.work = [&](size_t i, RepackWork& w, EntryMemory& memory) {
+      if (w.why.empty()) unpack_entry(in_tiled, pack.entries[i], pack.rects[i], w, &memory);
     };
-    uint64_t largest = 0;
-    for (size_t i = 0; i < pack.entries.size(); ++i) largest = std::max(largest, steps.bytes(i));
-    Pipeline pipeline(pack.entries.size(), convert_thread_count(), pipeline_budget(largest), std::move(steps));
-    slots.resize(pipeline.slots());
-    Progress progress("repack", pack.entries.size(), static_cast<uint64_t>(pack.size));
-    for (size_t i = 0; i < pack.entries.size(); ++i) {
-      pipeline.wait(i);
-      RepackWork& w = slots[i % slots.size()];
+    steps.finish = [&](size_t i, RepackWork& w, Progress& progress) {
       if (w.read_failed) return false;
       if (!w.why.empty()) progress.clear();
       write_entry(i, w);
-      pipeline.release(i);
-      w = RepackWork{};
-      progress.entry_done(pack.entries[i].len);
-    }
-    progress.finish();
-    return true;
+      return true;
+    };
+    steps.done_bytes = [&](size_t i, const RepackWork&) { return uint64_t{pack.entries[i].len}; };
+    // The pixels are written and freed, not pooled.
+    return run_in_order(pack.entries.size(), std::move(steps),
+                        {.progress_name = "repack",
+                         .progress_total = static_cast<uint64_t>(pack.size),
+                         .pool_work = false});
   }
 
   int finish(std::FILE* out) {

@@ -121,6 +121,45 @@ void read_tile_map(std::span<const uint8_t> payload, ReportEntry& x) {
     x.tile_bytes[k] = read_tile_ref(payload.data() + TILE_HEADER_SIZE + k * TILE_REF_SIZE).len;
 }
 
+// One entry between its read and its row.
+struct ReportWork {
+  const ManifestEntry* from = nullptr;  // its record in --formats
+  std::vector<uint8_t> payload;
+  bool read_failed = false;
+  ReportEntry entry;
+};
+
+// The report's steps but the finish: nothing is read after a failed read.
+OrderedSteps<ReportWork> report_steps(PackFile& pf, ManifestMatcher& matcher) {
+  const PackRecords& pack = pf.records;
+  OrderedSteps<ReportWork> steps;
+  // The payload, the pixels, their RGBA and samples at most.
+  steps.bytes = [&pack](size_t i) {
+    if (!pack.problems[i].empty()) return uint64_t{0};
+    const EntryRect& r = pack.rects[i];
+    return payload_len(pack.entries[i]) + uint64_t{12} * r.width * r.height;
+  };
+  steps.read = [&pf, &matcher](size_t i, ReportWork& w, EntryMemory&) {
+    const PackEntry& e = pf.records.entries[i];
+    w.from = matcher.next(entry_name(e));
+    if (pf.records.problems[i].empty())
+      w.payload = tool_pack_read(pf, entry_payload_pos(e), payload_len(e), w.read_failed);
+    return !w.read_failed;
+  };
+  steps.work = [&pack](size_t i, ReportWork& w, EntryMemory& memory) {
+    const PackEntry& e = pack.entries[i];
+    if (pack.problems[i].empty()) {
+      w.entry = report_entry(pack_is_tiled(pack.header), e, pack.rects[i], w.payload, &memory, w.from);
+      return;
+    }
+    w.entry.name = tool_display_name(entry_name(e));
+    w.entry.type = e.type;
+    w.entry.form = "unknown";
+    w.entry.error = pack.problems[i];
+  };
+  return steps;
+}
+
 }  // namespace
 
 void thumbnail_size(uint32_t width, uint32_t height, uint32_t& out_width, uint32_t& out_height) {
@@ -563,7 +602,6 @@ int run_report(const std::string& pack_path, const std::string& out_path, std::F
     return 1;
   }
   const PackRecords& pack = pf.records;
-  const bool tiled = pack_is_tiled(pack.header);
   // Each row goes to the spool as its entry is done; only the totals stay.
   ReportTotals totals;
   RowSpool rows;
@@ -571,68 +609,20 @@ int run_report(const std::string& pack_path, const std::string& out_path, std::F
   bool read_failed = false;
   // Entries read here in table order, reported on side by side and gathered
   // in table order.
-  struct ReportWork {
-    const ManifestEntry* from = nullptr;  // its record in --formats
-    std::vector<uint8_t> payload;
-    bool read_failed = false;
-    ReportEntry entry;
+  OrderedSteps<ReportWork> steps = report_steps(pf, matcher);
+  steps.finish = [&](size_t i, ReportWork& w, Progress&) {
+    read_failed = w.read_failed;
+    if (read_failed) return false;
+    totals.add(w.entry);
+    rows.add(entry_row(i, w.entry));
+    failed += w.entry.error.empty() ? 0 : 1;
+    return true;
   };
-  std::vector<ReportWork> slots;
-  PipelineSteps steps;
-  // The payload, the pixels, their RGBA and samples at most.
-  steps.bytes = [&](size_t i) {
-    if (!pack.problems[i].empty()) return uint64_t{0};
-    const EntryRect& r = pack.rects[i];
-    return payload_len(pack.entries[i]) + uint64_t{12} * r.width * r.height;
-  };
-  steps.start = [&](size_t i, EntryMemory&) {
-    ReportWork& w = slots[i % slots.size()];
-    const PackEntry& e = pack.entries[i];
-    w.read_failed = false;
-    w.from = matcher.next(entry_name(e));
-    if (pack.problems[i].empty()) w.payload = tool_pack_read(pf, entry_payload_pos(e), payload_len(e), w.read_failed);
-    // Nothing is read after a failed read.
-    return !w.read_failed;
-  };
-  steps.work = [&](size_t i, EntryMemory& memory) {
-    ReportWork& w = slots[i % slots.size()];
-    const PackEntry& e = pack.entries[i];
-    if (!pack.problems[i].empty()) {
-      w.entry = ReportEntry();
-      w.entry.name = tool_display_name(entry_name(e));
-      w.entry.type = e.type;
-      w.entry.form = "unknown";
-      w.entry.error = pack.problems[i];
-      return;
-    }
-    // Its own tile decoder; the pixels pass to the thumbnail and are freed,
-    // not pooled.
-    BufferPool* pool = std::exchange(memory.pool, nullptr);
-    w.entry = report_entry(tiled, e, pack.rects[i], w.payload, &memory, w.from);
-    memory.pool = pool;
-  };
-  uint64_t largest = 0;
-  for (size_t i = 0; i < pack.entries.size(); ++i) largest = std::max(largest, steps.bytes(i));
-  {
-    Pipeline pipeline(pack.entries.size(), convert_thread_count(), pipeline_budget(largest), std::move(steps));
-    slots.resize(pipeline.slots());
-    Progress progress("report", pack.entries.size(), static_cast<uint64_t>(pack.size));
-    for (size_t i = 0; i < pack.entries.size(); ++i) {
-      pipeline.wait(i);
-      ReportWork& w = slots[i % slots.size()];
-      if (w.read_failed) {
-        read_failed = true;
-        break;
-      }
-      totals.add(w.entry);
-      rows.add(entry_row(i, w.entry));
-      failed += w.entry.error.empty() ? 0 : 1;
-      w.entry = ReportEntry();
-      pipeline.release(i);
-      w.payload = {};
-      progress.entry_done(pack.entries[i].len);
-    }
-  }
+  steps.done_bytes = [&](size_t i, const ReportWork&) { return uint64_t{pack.entries[i].len}; };
+  // Each thread its own tile decoder; the pixels pass to the thumbnail and
+  // are freed, not pooled.
+  run_in_order(pack.entries.size(), std::move(steps),
+               {.progress_name = "report", .progress_total = static_cast<uint64_t>(pack.size), .pool_work = false});
   if (read_failed) {
     std::fprintf(err, "report: reading %s failed\n", pack_path.c_str());
     return 1;

@@ -14,6 +14,16 @@
 
 namespace {
 
+// Entries read in table order, decoded and compared side by side, summed
+// up and reported in table order.
+struct VerifyWork {
+  std::vector<uint8_t> data, expected;  // the entry's and its source's
+  bool read_failed = false;
+  bool decoded = false;
+  uint64_t decoded_size = 0;
+  std::vector<std::string> problems, compared;  // before and after the sizes
+};
+
 struct Verifier {
   PackFile pack;
   PackFile source;
@@ -21,6 +31,97 @@ struct Verifier {
   bool tiled = false;
   bool source_tiled = false;
   bool read_failed = false;  // reading either pack failed
+
+  // The conversions copy the header, so a pack and its source share it;
+  // but for TILED_FLAG and CODEC_KIND, which repack sets: the pixels are
+  // compared whatever the modes. True (with its line) when they differ.
+  bool header_differs(std::FILE* err) const {
+    const auto& a = pack.records.header.bytes;
+    const auto& b = source.records.header.bytes;
+    for (size_t at = 0; at < a.size(); ++at) {
+      if (a[at] == b[at] || at == TILED_FLAG || at == CODEC_KIND) continue;
+      std::fprintf(err, "verify: header byte %zu is %u, %u in the source\n", at, a[at], b[at]);
+      return true;
+    }
+    return false;
+  }
+
+  bool in_pack(size_t i) const { return i < pack.records.entries.size() && pack.records.problems[i].empty(); }
+  bool with_source(size_t i) const { return has_source && i < source.records.entries.size(); }
+
+  // The bytes an entry holds: its own, and the source's payload and its
+  // pixels, decoded.
+  uint64_t bytes(size_t i) const {
+    uint64_t n = 0;
+    if (in_pack(i)) n += decompress_work_bytes(pack.records.entries[i], pack.records.rects[i], tiled);
+    if (with_source(i)) {
+      const EntryRect& r = source.records.rects[i];
+      n += payload_len(source.records.entries[i]) + 4 + uint64_t{4} * r.width * r.height;
+    }
+    return n;
+  }
+
+  void read(size_t i, VerifyWork& w) {
+    if (!in_pack(i)) return;
+    const PackEntry& e = pack.records.entries[i];
+    w.data = tool_pack_read(pack, entry_payload_pos(e), decompress_read_size(e), w.read_failed);
+    if (with_source(i) && source.records.problems[i].empty())
+      w.expected = source_payload(source.records.entries[i], w.read_failed);
+  }
+
+  // Pixels against pixels, whatever the forms; an entry the source lacks
+  // is only decoded. Without a source: decoded as -d would.
+  void work(size_t i, VerifyWork& w, EntryMemory& memory) const {
+    if (i >= pack.records.entries.size()) return;
+    const PackEntry& e = pack.records.entries[i];
+    const EntryRect& rect = pack.records.rects[i];
+    if (!pack.records.problems[i].empty()) {
+      w.problems.push_back(pack.records.problems[i]);
+      return;
+    }
+    if (has_source) {
+      EntryPixels px;
+      if (with_source(i)) compare(i, e, rect, w.data, w.expected, memory, w.compared);
+      else if (Status s = entry_pixels(tiled, e, rect, w.data, px, &memory); !s.ok()) w.problems.push_back(s.message);
+      return;
+    }
+    EntryResult r = decompress_entry(e, rect, w.data, tiled, &memory);
+    w.decoded = r.status.ok();
+    w.decoded_size = r.data.size();
+    if (!w.decoded) w.problems.push_back(r.status.message.empty() ? "does not decode" : r.status.message);
+    memory.pool->give(std::move(r.data));
+  }
+
+  OrderedSteps<VerifyWork> steps() {
+    OrderedSteps<VerifyWork> s;
+    s.bytes = [this](size_t i) { return bytes(i); };
+    s.read = [this](size_t i, VerifyWork& w, EntryMemory&) {
+      read(i, w);
+      return true;
+    };
+    s.work = [this](size_t i, VerifyWork& w, EntryMemory& memory) { work(i, w, memory); };
+    return s;
+  }
+
+  // What is wrong with entry i, in table order: out_size is the size the
+  // decompressed pack reaches with it.
+  std::vector<std::string> faults(size_t i, VerifyWork& w, uint64_t& out_size) const {
+    const std::vector<PackEntry>& entries = pack.records.entries;
+    const size_t in_source = source.records.entries.size();
+    if (i >= entries.size()) return {"missing: the pack has " + std::to_string(entries.size()) + " entries"};
+    std::vector<std::string> why = std::move(w.problems);
+    if (w.decoded) {
+      out_size += ENTRY_RECT_SIZE + w.decoded_size + pack_padding(w.decoded_size);
+      if (w.decoded_size > PACK_MAX_PAYLOAD) {
+        why.push_back("decodes to " + std::to_string(w.decoded_size) + " bytes, more than an entry holds");
+      } else if (out_size > uint64_t{PACK_MAX_FILE_SIZE}) {
+        why.push_back("the decompressed pack would reach 2 GiB here");
+      }
+    }
+    why.insert(why.end(), w.compared.begin(), w.compared.end());
+    if (has_source && i >= in_source) why.push_back("the source has only " + std::to_string(in_source) + " entries");
+    return why;
+  }
 
   // The source's entry as stored, and for a JPEG entry of a tiled source
   // the 4 bytes after it, which tiled compression copies with it.
@@ -125,131 +226,33 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
 
   const std::vector<PackEntry>& entries = v.pack.records.entries;
   const std::vector<PackEntry>& source_entries = v.source.records.entries;
-  int status = 0;
-  if (v.has_source) {
-    // The conversions copy the header, so a pack and its source share it;
-    // but for TILED_FLAG and CODEC_KIND, which repack sets: the pixels are
-    // compared whatever the modes.
-    const auto& a = v.pack.records.header.bytes;
-    const auto& b = v.source.records.header.bytes;
-    for (size_t at = 0; at < a.size(); ++at) {
-      if (a[at] == b[at] || at == TILED_FLAG || at == CODEC_KIND) continue;
-      std::fprintf(err, "verify: header byte %zu is %u, %u in the source\n", at, a[at], b[at]);
-      status = 1;
-      break;
-    }
-  }
-
+  const int status = v.has_source && v.header_differs(err) ? 1 : 0;
   const size_t count = std::max(entries.size(), v.has_source ? source_entries.size() : size_t{0});
   size_t failed = 0;
   uint64_t out_size = PACK_HEADER_SIZE + uint64_t{PACK_ENTRY_SIZE} * entries.size();
-  // Entries read here in table order, decoded and compared side by side,
-  // summed up and reported in table order.
-  struct VerifyWork {
-    std::vector<uint8_t> data, expected;  // the entry's and its source's
-    bool read_failed = false;
-    bool decoded = false;
-    uint64_t decoded_size = 0;
-    std::vector<std::string> problems, compared;  // before and after the sizes
-  };
-  std::vector<VerifyWork> slots;
-  auto in_pack = [&](size_t i) { return i < entries.size() && v.pack.records.problems[i].empty(); };
-  auto with_source = [&](size_t i) { return v.has_source && i < source_entries.size(); };
-  PipelineSteps steps;
-  steps.bytes = [&](size_t i) {
-    uint64_t n = 0;
-    if (in_pack(i)) n += decompress_work_bytes(entries[i], v.pack.records.rects[i], v.tiled);
-    // The source's payload and its pixels, decoded.
-    if (with_source(i)) {
-      const EntryRect& r = v.source.records.rects[i];
-      n += payload_len(source_entries[i]) + 4 + uint64_t{4} * r.width * r.height;
-    }
-    return n;
-  };
-  steps.start = [&](size_t i, EntryMemory&) {
-    VerifyWork& w = slots[i % slots.size()];
-    w.read_failed = false;
-    if (in_pack(i)) {
-      w.data = tool_pack_read(v.pack, entry_payload_pos(entries[i]), decompress_read_size(entries[i]), w.read_failed);
-      if (with_source(i) && v.source.records.problems[i].empty())
-        w.expected = v.source_payload(source_entries[i], w.read_failed);
-    }
-    return true;
-  };
-  steps.work = [&](size_t i, EntryMemory& memory) {
-    VerifyWork& w = slots[i % slots.size()];
-    w.problems.clear();
-    w.compared.clear();
-    w.decoded = false;
-    if (i >= entries.size()) return;
-    const PackEntry& e = entries[i];
-    const EntryRect& rect = v.pack.records.rects[i];
-    if (!v.pack.records.problems[i].empty()) {
-      w.problems.push_back(v.pack.records.problems[i]);
-      return;
-    }
-    if (v.has_source) {
-      // Pixels against pixels, whatever the forms; an entry the source
-      // lacks is only decoded. The pixels are freed, not pooled.
-      BufferPool* pool = std::exchange(memory.pool, nullptr);
-      EntryPixels px;
-      if (with_source(i)) v.compare(i, e, rect, w.data, w.expected, memory, w.compared);
-      else if (Status s = entry_pixels(v.tiled, e, rect, w.data, px, &memory); !s.ok()) w.problems.push_back(s.message);
-      memory.pool = pool;
-      return;
-    }
-    EntryResult r = decompress_entry(e, rect, w.data, v.tiled, &memory);
-    w.decoded = r.status.ok();
-    w.decoded_size = r.data.size();
-    if (!w.decoded) w.problems.push_back(r.status.message.empty() ? "does not decode" : r.status.message);
-    memory.pool->give(std::move(r.data));
-  };
-  uint64_t largest = 0;
-  for (size_t i = 0; i < count; ++i) largest = std::max(largest, steps.bytes(i));
-  Pipeline pipeline(count, convert_thread_count(), pipeline_budget(largest, DECODE_MIN_BUDGET), std::move(steps));
-  slots.resize(pipeline.slots());
-  Progress progress("verify", count, static_cast<uint64_t>(v.pack.records.size));
-  // A failed read ends the run with the entry it failed on.
-  for (size_t i = 0; i < count && !v.read_failed; ++i) {
-    pipeline.wait(i);
-    VerifyWork& w = slots[i % slots.size()];
-    const uint64_t bytes = i < entries.size() ? entries[i].len : 0;
-    std::vector<std::string> why;
-    std::string_view name;
-    if (i >= entries.size()) {
-      name = entry_name(source_entries[i]);
-      why.push_back("missing: the pack has " + std::to_string(entries.size()) + " entries");
-    } else {
-      name = entry_name(entries[i]);
-      why = std::move(w.problems);
-      if (w.decoded) {
-        out_size += ENTRY_RECT_SIZE + w.decoded_size + pack_padding(w.decoded_size);
-        if (w.decoded_size > PACK_MAX_PAYLOAD) {
-          why.push_back("decodes to " + std::to_string(w.decoded_size) + " bytes, more than an entry holds");
-        } else if (out_size > uint64_t{PACK_MAX_FILE_SIZE}) {
-          why.push_back("the decompressed pack would reach 2 GiB here");
-        }
-      }
-      why.insert(why.end(), w.compared.begin(), w.compared.end());
-      if (v.has_source && i >= source_entries.size())
-        why.push_back("the source has only " + std::to_string(source_entries.size()) + " entries");
-    }
+  OrderedSteps<VerifyWork> steps = v.steps();
+  // The sizes the decompressed pack would reach, and the entry's line.
+  steps.finish = [&](size_t i, VerifyWork& w, Progress& progress) {
+    std::vector<std::string> why = v.faults(i, w, out_size);
     v.read_failed = w.read_failed;
-    pipeline.release(i);
-    w.data = {};
-    w.expected = {};
-    if (why.empty()) {
-      progress.entry_done(bytes);
-      continue;
+    if (!why.empty()) {
+      progress.clear();
+      ++failed;
+      std::string_view name = i < entries.size() ? entry_name(entries[i]) : entry_name(source_entries[i]);
+      std::string line = tool_display_name(name) + " (entry " + std::to_string(i + 1) + "): " + why[0];
+      for (size_t k = 1; k < why.size(); ++k) line += "; " + why[k];
+      std::fprintf(err, "verify: %s\n", line.c_str());
     }
-    progress.clear();
-    ++failed;
-    std::string line = tool_display_name(name) + " (entry " + std::to_string(i + 1) + "): " + why[0];
-    for (size_t k = 1; k < why.size(); ++k) line += "; " + why[k];
-    std::fprintf(err, "verify: %s\n", line.c_str());
-    progress.entry_done(bytes);
-  }
-  progress.finish();
+    return !v.read_failed;
+  };
+  steps.done_bytes = [&](size_t i, const VerifyWork&) { return i < entries.size() ? uint64_t{entries[i].len} : 0; };
+  // A failed read ends the run with the entry it failed on.
+  run_in_order(count, std::move(steps),
+               {.progress_name = "verify",
+                .progress_total = static_cast<uint64_t>(v.pack.records.size),
+                .least_budget = DECODE_MIN_BUDGET,
+                // Compared pixels are freed, not pooled.
+                .pool_work = !v.has_source});
   if (v.read_failed) {
     std::fprintf(err, "verify: reading failed\n");
     return 1;
