@@ -10,17 +10,23 @@
 # count, the microseconds per entry (wall) and the peak RSS
 # (/usr/bin/time -f %M), and per command the ratio of its microseconds per
 # entry at the largest count to the smallest's. Work files go to /dev/shm
-# where there is one.
+# where there is one. SCALE_BUILD=FOLDER runs the executables of that build
+# folder instead of a Release build of its own.
 set -eu
 [ $# -ge 1 ] || { echo "usage: sh bench/scale.sh CORPUS_DIR [COUNTS]" >&2; exit 2; }
 corpus=$(cd "$1" && pwd)
 counts=${2:-1000 65535}
 cd "$(dirname "$0")/.."
 [ -f "$corpus/manifest.json" ] || { echo "scale.sh: no manifest.json in $corpus"; exit 2; }
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build-bench -j 2 --target morvane morvane-tool >/dev/null
-exe=$(pwd)/build-bench/morvane
-tool=$(pwd)/build-bench/morvane-tool
+# SCALE_BUILD: a build folder whose executables to run as they are.
+build=${SCALE_BUILD:-}
+if [ -z "$build" ]; then
+  build=build-bench
+  cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build build-bench -j 2 --target morvane morvane-tool >/dev/null
+fi
+exe=$(cd "$build" && pwd)/morvane
+tool=$(cd "$build" && pwd)/morvane-tool
 if [ -d /dev/shm ]; then work=$(mktemp -d -p /dev/shm); else work=$(mktemp -d); fi
 trap 'rm -rf "$work"' EXIT
 
