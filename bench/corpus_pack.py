@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 """corpus_pack.py CORPUS_DIR OUT.pack [--tiled CODEC_KIND] [--hint W H] [--shuffle SEED] [--mosaic N]
+    [--count N]
 
 Builds a resource pack from the real-image corpus (manifest.json + raw/):
 argb8888 -> type 11, rgb565 -> 1, rgb888 -> 32, a8 -> 30, jpeg -> 38.
 With --tiled, image entries carry a TileHint and the header asks for tiles.
 --shuffle puts the entries in a random order of that seed. --mosaic makes
 instead N entries of 2048 x 2047 argb8888 pixels (16 MB each), the corpus'
-argb8888 images laid side by side. Also writes OUT.pixels: the image
+argb8888 images laid side by side. --count makes instead N entries of the
+corpus' small images (at most 4,096 pixels, JPEG files aside) over and
+over, named s0 to sN-1. Also writes OUT.pixels: the image
 payloads concatenated, for comparisons with the lz4 command.
 """
 import argparse
@@ -30,6 +33,7 @@ def parse_args():
                         help="suggested tile size (default 64 64)")
     parser.add_argument("--shuffle", metavar="SEED", type=int, help="entries in a random order of this seed")
     parser.add_argument("--mosaic", metavar="N", type=int, help="N entries of 2048 x 2047 argb8888 mosaics")
+    parser.add_argument("--count", metavar="N", type=int, help="N entries of the small images, repeated")
     return parser.parse_args()
 
 
@@ -68,6 +72,9 @@ def main():
         tiled, codec = 1, args.tiled
     manifest = json.load(open(f"{corpus}/manifest.json"))
     entries = []
+    if args.count is not None:
+        small = [m for m in manifest if m["kind"] != "jpeg" and m["width"] * m["height"] <= 4096]
+        manifest = [dict(small[k % len(small)], name=f"s{k}") for k in range(args.count)]
     for m in manifest if args.mosaic is None else []:
         kind = m["kind"]
         data = open(f"{corpus}/{m['file']}", "rb").read()
@@ -82,7 +89,7 @@ def main():
         random.Random(args.shuffle).shuffle(entries)
     table_end = 16 + 16 * len(entries)
     header = struct.pack("<IH7sBBB", 0x19534552, len(entries), b"\0" * 7, tiled, codec, 0)
-    table, body, pixels = b"", bytearray(), bytearray()
+    table, body, pixels = bytearray(), bytearray(), bytearray()
     for name, t, w, h, data in entries:
         offset = table_end + len(body)
         length = len(data) + 4

@@ -13,7 +13,9 @@
 # the CPU the threads add (user + system over one thread's), peak RSS at
 # MORVANE_THREADS=16 on a pack of 8 entries of 2048 x 2047 x 4 bytes, the
 # pipeline model's speed-ups (pack_baseline entries) and the PNG settings
-# (png_settings). CORPUS_DIR holds manifest.json and raw/ (a corpus of real
+# (png_settings), and -d's wall against cp writing the same output bytes
+# (the -d output of each pack, copied to a new file in the same rounds).
+# CORPUS_DIR holds manifest.json and raw/ (a corpus of real
 # images, as bench/pack_bench.sh takes).
 set -eu
 [ $# -ge 1 ] || { echo "usage: sh bench/efficiency.sh CORPUS_DIR [ROUNDS]" >&2; exit 2; }
@@ -36,6 +38,9 @@ python3 bench/corpus_pack.py "$corpus" "$work/lz4.pack" --shuffle 1 --tiled 2 >/
 python3 bench/corpus_pack.py "$corpus" "$work/mosaic.pack" --mosaic 8 >/dev/null
 MORVANE_THREADS=1 "$exe" -c "$work/whole.pack" "$work/whole.packz" >/dev/null
 MORVANE_THREADS=1 "$exe" -c "$work/lz4.pack" "$work/lz4.packz" >/dev/null
+# What -d writes, for cp to write again.
+MORVANE_THREADS=1 "$exe" -d "$work/whole.packz" "$work/whole.raw" >/dev/null
+MORVANE_THREADS=1 "$exe" -d "$work/lz4.packz" "$work/lz4.raw" >/dev/null
 cpus=$(nproc)
 echo "machine: $cpus processors; $(uptime | sed 's/.*load/load/')"
 
@@ -70,6 +75,8 @@ command() {
     d_whole) echo "$exe -d $work/whole.packz $work/out.pack" ;;
     d_lz4) echo "$exe -d $work/lz4.packz $work/out.pack" ;;
     export_pack) rm -rf "$work/out"; echo "$tool export $work/whole.pack $work/out" ;;
+    cp_whole) rm -f "$work/out.pack"; echo "cp $work/whole.raw $work/out.pack" ;;
+    cp_lz4) rm -f "$work/out.pack"; echo "cp $work/lz4.raw $work/out.pack" ;;
   esac
 }
 
@@ -98,6 +105,7 @@ for r in $(seq "$rounds"); do
       echo "$w 1 $(run 1 $w)" >>"$work/figures"
     fi
   done
+  for w in cp_whole cp_lz4; do echo "$w 1 $(run 1 $w)" >>"$work/figures"; done
   echo "round $r of $rounds done" >&2
 done
 
@@ -115,6 +123,11 @@ for w, name in names.items():
     c1, cd = med([w, "1"], 3), med([w, "D"], 3)
     print(f"{name:15s} 1 thread {w1:6.2f} s (CPU {c1:6.2f}), {sys.argv[2]} threads {wd:6.2f} s (CPU {cd:6.2f}): "
           f"speed-up {w1 / wd:.2f}, efficiency {w1 / wd / loop:.2f}, thread CPU overhead {100 * (cd / c1 - 1):+.1f} %")
+for k, name in (("whole", "whole-entry"), ("lz4", "tiled LZ4")):
+    cp = med([f"cp_{k}", "1"], 2)
+    d1, dd = med([f"d_{k}", "1"], 2), med([f"d_{k}", "D"], 2)
+    print(f"-d {name:11s} against cp of its output ({cp:.3f} s): {sys.argv[2]} threads {dd / cp:.2f} x, "
+          f"1 thread {d1 / cp:.2f} x")
 PY
 
 echo "== peak RSS, 8 entries of 2048 x 2047 x 4 bytes"

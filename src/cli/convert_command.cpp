@@ -1,17 +1,21 @@
 // SPDX-License-Identifier: MIT
 // morvane -c and -d: header and table out, each entry read, converted
-// (side by side), printed and appended in table order, the table rewritten,
-// the output put in place.
+// (side by side), printed in table order and written (-c appends in table
+// order; -d's workers write at places laid out before decoding), the table
+// rewritten, the output put in place.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <shared_mutex>
 
 #include "cli/commands.h"
 #include "cli/report.h"
 #include "core/convert.h"
 #include "core/pipeline.h"
 #include "core/progress.h"
+#include "tile/tile_image.h"
 
 namespace {
 
@@ -25,7 +29,105 @@ struct EntryWork {
   std::vector<uint8_t> data;  // the bytes read
   bool read_failed = false;   // not converted; ends the reading
   EntryResult result;
+  // -d: where its worker writes it, in which layout, and how that went.
+  uint64_t place = 0;
+  uint64_t layout = 0;
+  bool written = false;
+  int write_error = 0;
 };
+
+// -d lays its output out before decoding: each entry at the size it decodes
+// to when all goes well, so that workers write their entries in place. An
+// entry of another size (kept unchanged, or LZ4 data of another length)
+// moves the ones after it: a new layout begins, no worker writes at a place
+// of an older one any more, and the calling thread writes again every entry
+// written at an older one, and the one of the other size, after the last
+// write at an older place (under `mu`). Bytes left past the end by an old
+// layout are cut off at the end.
+struct DecodeLayout {
+  std::vector<uint64_t> planned;  // each entry's offset, then the end
+  int64_t shift = 0;              // the current layout's places: planned + shift
+  uint64_t current = 0;           // the current layout; changed under mu, exclusive
+  std::shared_mutex mu;
+};
+
+// The bytes entry i decodes to when all goes well: a tiled block's header
+// tells; whole-entry LZ4 data fills the rectangle at its raw code's pixel
+// size, within the room its decoder gives it; anything else is kept.
+uint64_t planned_size(PackFile& pf, size_t i, bool tiled) {
+  const PackEntry& e = pf.records.entries[i];
+  const EntryRect& r = pf.records.rects[i];
+  const uint64_t n = payload_len(e), area = uint64_t{r.width} * r.height;
+  if (e.type == TYPE_JPEG || pf.in.available(entry_payload_pos(e)) < n) return n;
+  uint64_t size = area * static_cast<uint64_t>(type_bytes_per_pixel(raw_type(e.type)));
+  uint64_t room = std::min({uint64_t{4} * area, uint64_t{PACK_MAX_PAYLOAD}, uint64_t{256} * n});
+  if (tiled) {
+    uint8_t head[TILE_HEADER_SIZE];
+    if (n < TILE_HEADER_SIZE || pf.in.read_at(entry_payload_pos(e), head) != TILE_HEADER_SIZE) return n;
+    const TileImage t = read_tile_image(head);
+    if (t.width != r.width || t.height != r.height) return n;
+    size = area * t.bytes_per_pixel;
+    room = PACK_MAX_PAYLOAD;
+  }
+  return size != 0 && size <= room ? size : n;
+}
+
+// The places of the entries, or false when one would end past the offset
+// limit, which is then explained as the writing would explain it.
+bool lay_out(PackFile& pf, bool tiled, DecodeLayout& layout) {
+  const std::vector<PackEntry>& entries = pf.records.entries;
+  layout.planned.assign(1, PACK_HEADER_SIZE + uint64_t{PACK_ENTRY_SIZE} * entries.size());
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const uint64_t size = planned_size(pf, i, tiled);
+    const uint64_t end = layout.planned.back() + ENTRY_RECT_SIZE + size + pack_padding(size);
+    if (size > PACK_MAX_PAYLOAD || end > uint64_t{PACK_MAX_FILE_SIZE}) {
+      const size_t bytes = static_cast<size_t>(size);
+      std::printf("%s: %zu bytes do not fit in a pack\r\n", entry_name_text(entries[i]).text, bytes);
+      explain("%s: %zu bytes do not fit in a pack; the output was not written", entry_name_text(entries[i]).text,
+              bytes);
+      return false;
+    }
+    layout.planned.push_back(end);
+  }
+  return true;
+}
+
+// The EntryRect, the bytes and the padding at pos: 0 or the errno.
+int write_entry(const OutputFile& out, uint64_t pos, const EntryRect& rect, std::span<const uint8_t> data) {
+  static const uint8_t zeros[4] = {};
+  uint8_t rect_bytes[ENTRY_RECT_SIZE];
+  write_entry_rect(rect, rect_bytes);
+  int err = out.write_shared(pos, rect_bytes);
+  if (err == 0) err = out.write_shared(pos + ENTRY_RECT_SIZE, data);
+  if (err == 0) err = out.write_shared(pos + ENTRY_RECT_SIZE + data.size(), {zeros, pack_padding(data.size())});
+  return err;
+}
+
+// On a worker: the entry at its place, unless a newer layout has begun.
+void write_in_place(const OutputFile& out, DecodeLayout& layout, EntryWork& w) {
+  std::shared_lock<std::shared_mutex> lock(layout.mu);
+  if (w.layout != layout.current) return;
+  w.write_error = write_entry(out, w.place, w.rect, w.result.data);
+  w.written = true;
+}
+
+// On the calling thread, entry i in table order at `at`: written again when
+// it was not written in place in the current layout or its size was not the
+// planned one (a new layout then begins after it). 0 or the errno.
+int settle_entry(const OutputFile& out, DecodeLayout& layout, EntryWork& w, size_t i, uint64_t at) {
+  const uint64_t size = w.result.data.size();
+  const uint64_t end = at + ENTRY_RECT_SIZE + size + pack_padding(size);
+  const bool in_place = w.written && w.layout == layout.current && w.place == at;
+  if (end != layout.planned[i + 1] + static_cast<uint64_t>(layout.shift)) {
+    std::unique_lock<std::shared_mutex> lock(layout.mu);
+    ++layout.current;
+    layout.shift = static_cast<int64_t>(end - layout.planned[i + 1]);
+  } else if (in_place) {
+    return w.write_error;
+  }
+  return write_entry(out, at, w.rect, w.result.data);
+}
+
 
 // The pack's mode: every entry is converted in it.
 struct ConvertMode {
@@ -39,9 +141,9 @@ std::vector<uint8_t> table_bytes(const std::vector<PackEntry>& entries) {
   return table;
 }
 
-void report_write_failure(const OutputFile& out, const char* out_path) {
-  std::printf("write %s failed: %s\n", printable_text(out_path).c_str(), std::strerror(out.error()));
-  explain("%s: %s; the output was not written", out_path, std::strerror(out.error()));
+void report_write_failure(int err, const char* out_path) {
+  std::printf("write %s failed: %s\n", printable_text(out_path).c_str(), std::strerror(err));
+  explain("%s: %s; the output was not written", out_path, std::strerror(err));
 }
 
 // False on a failure it has reported. Pixels cut by the end of the input
@@ -119,12 +221,15 @@ struct ConvertSteps {
   bool (*lines)(const EntryWork&, ConvertMode);
   // Whether a failed run of a pack holding no compressed data says so.
   bool says_not_compressed;
+  // Entries laid out before converting and written in place by the workers
+  // (the output size of each known from the table), or appended in order.
+  bool in_place;
 };
 
 constexpr ConvertSteps kCompress{"compress",     true,          kDumpPath,      PIPELINE_MIN_BUDGET,
-                                 compress_read,  compress_bytes, compress,      compress_lines, false};
+                                 compress_read,  compress_bytes, compress,      compress_lines, false, false};
 constexpr ConvertSteps kDecompress{"decompress",    false,            nullptr,       DECODE_MIN_BUDGET,
-                                   decompress_read, decompress_bytes, decompress, decompress_lines, true};
+                                   decompress_read, decompress_bytes, decompress, decompress_lines, true, true};
 
 // The lines every entry gets: what became of it and its sizes.
 void print_entry_lines(const PackEntry& e, const EntryResult& r) {
@@ -154,6 +259,8 @@ struct Converter {
   PackFile pf;
   OutputFile out;
   ConvertMode mode;
+  DecodeLayout layout;  // in_place: where the entries go
+  uint64_t at = 0;      // where the next entry goes
   int status = 0;
   // For the explanation of a failed run.
   size_t images = 0;            // entries other than JPEG
@@ -204,7 +311,7 @@ struct Converter {
     // A pipe sees progress entry by entry.
     std::fflush(stdout);
     count(w.entry, r);
-    const uint64_t end = out.position() + ENTRY_RECT_SIZE + r.data.size() + pack_padding(r.data.size());
+    const uint64_t end = at + ENTRY_RECT_SIZE + r.data.size() + pack_padding(r.data.size());
     if (r.data.size() > PACK_MAX_PAYLOAD || end > uint64_t{PACK_MAX_FILE_SIZE}) {
       const EntryNameText name = entry_name_text(w.entry);
       std::printf("%s: %zu bytes do not fit in a pack\r\n", name.text, r.data.size());
@@ -212,16 +319,23 @@ struct Converter {
       return false;
     }
     PackEntry& e = pf.records.entries[i];
-    e.offset = static_cast<uint32_t>(out.position());
+    e.offset = static_cast<uint32_t>(at);
     e.len = static_cast<uint32_t>(r.data.size() + ENTRY_RECT_SIZE);
     e.type = r.type;
-    uint8_t rect_bytes[ENTRY_RECT_SIZE];
-    write_entry_rect(w.rect, rect_bytes);
-    out.write(rect_bytes);
-    out.write(r.data);
-    out.write_zeros(pack_padding(r.data.size()));
-    if (!out.failed()) return true;
-    report_write_failure(out, out_path);
+    int err = 0;
+    if (steps.in_place) {
+      err = settle_entry(out, layout, w, i, at);
+    } else {
+      uint8_t rect_bytes[ENTRY_RECT_SIZE];
+      write_entry_rect(w.rect, rect_bytes);
+      out.write(rect_bytes);
+      out.write(r.data);
+      out.write_zeros(pack_padding(r.data.size()));
+      err = out.failed() ? out.error() : 0;
+    }
+    at = end;
+    if (err == 0) return true;
+    report_write_failure(err, out_path);
     return false;
   }
 
@@ -238,9 +352,16 @@ struct Converter {
       const uint64_t size = read_size(w);
       w.data = memory.pool->take(size);
       w.read_failed = !pf.in.read_range(entry_payload_pos(w.entry), size, w.data);
+      if (steps.in_place) {
+        w.place = layout.planned[i] + static_cast<uint64_t>(layout.shift);
+        w.layout = layout.current;
+      }
       return !w.read_failed;
     };
-    s.work = [&](size_t, EntryWork& w, EntryMemory& memory) { w.result = steps.convert(w, mode, memory); };
+    s.work = [&](size_t, EntryWork& w, EntryMemory& memory) {
+      w.result = steps.convert(w, mode, memory);
+      if (steps.in_place) write_in_place(out, layout, w);
+    };
     s.finish = [&](size_t i, EntryWork& w, Progress& progress) { return finish(i, w, progress); };
     s.done_bytes = [](size_t, const EntryWork& w) { return w.result.from_size; };
     s.recycle = [](EntryWork& w, BufferPool& pool) {
@@ -255,12 +376,13 @@ struct Converter {
   // The last lines, the table and the output put in place.
   int close() {
     const int64_t in_size = pf.records.size;
-    const int64_t out_size = static_cast<int64_t>(out.position());
+    if (steps.in_place) out.set_end(at);
+    const int64_t out_size = static_cast<int64_t>(at);
     std::printf("%s: %d -> %d (%d%%)\r\n", steps.name, static_cast<int>(in_size), static_cast<int>(out_size),
                 pack_percent(static_cast<uint32_t>(out_size), static_cast<uint32_t>(in_size)));
     out.write_at(PACK_HEADER_SIZE, table_bytes(pf.records.entries));
     if (!out.commit()) {
-      report_write_failure(out, out_path);
+      report_write_failure(out.error(), out_path);
       return failed();
     }
     print_file_size(in_size, out_size);
@@ -285,8 +407,13 @@ int convert_pack(const ConvertSteps& steps, const char* in_path, const char* out
   // the output.
   if (!open_output(c.out, out_path, steps.side_file)) return c.failed();
   c.mode = {pack_is_tiled(c.pf.records.header), pack_codec_kind(c.pf.records.header)};
+  // Nothing is decoded for a pack whose output could not be written.
+  if (steps.in_place && !lay_out(c.pf, c.mode.tiled, c.layout)) return c.failed();
   c.out.write(c.pf.records.header.bytes);
   c.out.write(table_bytes(c.pf.records.entries));
+  // Workers write through no stream: what it holds goes out first.
+  if (steps.in_place) c.out.flush();
+  c.at = c.out.position();
   if (!c.run()) return c.failed();
   return c.close();
 }

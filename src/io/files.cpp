@@ -308,6 +308,29 @@ bool OutputFile::open_temp(const std::string& target, mode_t mode) {
   return true;
 }
 
+int OutputFile::write_shared(uint64_t pos, std::span<const uint8_t> bytes) const {
+  if (file_ == nullptr) return EBADF;
+  const int fd = fileno(file_);
+  while (!bytes.empty()) {
+    const ssize_t n = pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(pos));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    bytes = bytes.subspan(static_cast<size_t>(n));
+    pos += static_cast<uint64_t>(n);
+  }
+  return 0;
+}
+
+void OutputFile::set_end(uint64_t end) {
+  if (failed_ || file_ == nullptr) return;
+  if (std::fflush(file_) != 0 || ftruncate(fileno(file_), static_cast<off_t>(end)) != 0 ||
+      fseeko(file_, static_cast<off_t>(end), SEEK_SET) != 0) {
+    fail(errno);
+    return;
+  }
+  position_ = end;
+}
+
 bool OutputFile::commit() {
   if (file_ == nullptr) return false;
   if (!failed_ && std::fflush(file_) != 0) fail(errno);

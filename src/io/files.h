@@ -133,6 +133,13 @@ struct OutputFile {
   // position is kept.
   void write_at(uint64_t pos, std::span<const uint8_t> bytes);
   uint64_t position() const { return position_; }
+  // Writing at known places from several threads: flush() once the appends
+  // are done, then write_shared() from any thread (the bytes at pos, through
+  // no stream: 0 or the errno, recorded nowhere), then set_end() to the end
+  // of what was laid out, which drops what lies past it and appends there.
+  void flush();
+  int write_shared(uint64_t pos, std::span<const uint8_t> bytes) const;
+  void set_end(uint64_t end);
   bool failed() const { return failed_; }
   // errno of the first failure, for the message.
   int error() const { return error_; }

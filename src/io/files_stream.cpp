@@ -79,6 +79,10 @@ void OutputFile::write_at(uint64_t pos, std::span<const uint8_t> bytes) {
   if (!seek_to(file_, position_)) fail(errno);
 }
 
+void OutputFile::flush() {
+  if (!failed_ && file_ != nullptr && std::fflush(file_) != 0) fail(errno);
+}
+
 bool OutputFile::commit_to_device() {
   std::rewind(file_);
   std::vector<uint8_t> chunk(1 << 16);

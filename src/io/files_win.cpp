@@ -419,6 +419,33 @@ bool OutputFile::open_temp(const std::string& target, mode_t) {
   return true;
 }
 
+int OutputFile::write_shared(uint64_t pos, std::span<const uint8_t> bytes) const {
+  if (file_ == nullptr) return EBADF;
+  const HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_)));
+  while (!bytes.empty()) {
+    // An offset of its own: no file position shared between the threads.
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(pos);
+    at.OffsetHigh = static_cast<DWORD>(pos >> 32);
+    DWORD n = 0;
+    const DWORD ask = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 30));
+    if (!WriteFile(h, bytes.data(), ask, &n, &at) || n == 0) return GetLastError() == ERROR_DISK_FULL ? ENOSPC : EIO;
+    bytes = bytes.subspan(n);
+    pos += n;
+  }
+  return 0;
+}
+
+void OutputFile::set_end(uint64_t end) {
+  if (failed_ || file_ == nullptr) return;
+  if (std::fflush(file_) != 0 || _chsize_s(_fileno(file_), static_cast<int64_t>(end)) != 0 ||
+      _fseeki64(file_, static_cast<int64_t>(end), SEEK_SET) != 0) {
+    fail(errno);
+    return;
+  }
+  position_ = end;
+}
+
 bool OutputFile::commit() {
   if (file_ == nullptr) return false;
   if (!failed_ && std::fflush(file_) != 0) fail(errno);

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdarg>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <span>
 
@@ -293,7 +294,60 @@ std::string info_table(const PackInfo& info) {
   return out;
 }
 
-std::string info_json(const PackInfo& info) {
+namespace {
+
+// One entry as an object of the "entries" array.
+nlohmann::ordered_json entry_json(size_t i, const EntryInfo& x) {
+  using nlohmann::ordered_json;
+  const std::string_view name = entry_name(x.entry);
+  std::optional<double> ratio = entry_ratio(x);
+  ordered_json j;
+  j["index"] = i;
+  j["name"] = tool_utf8_name(name);
+  j["name_hex"] = tool_hex(name);
+  j["type"] = x.entry.type;
+  j["kind"] = entry_kind_name(x.kind);
+  j["width"] = x.rect.width;
+  j["height"] = x.rect.height;
+  j["offset"] = x.entry.offset;
+  j["len"] = x.entry.len;
+  j["bytes_per_pixel"] = x.bytes_per_pixel ? ordered_json(x.bytes_per_pixel) : ordered_json(nullptr);
+  j["raw_size"] = x.kind != EntryKind::jpeg ? ordered_json(x.raw_size) : ordered_json(nullptr);
+  j["ratio"] = ratio ? ordered_json(*ratio) : ordered_json(nullptr);
+  if (x.hint) j["tile_hint"] = {{"width", x.hint->hint_width}, {"height", x.hint->hint_height}};
+  if (x.block) {
+    const TileBlockInfo& b = *x.block;
+    const TileImage& t = b.header;
+    const char* codec = block_codec_name(t.magic);
+    ordered_json jb;
+    jb["magic"] = magic_text(t.magic);
+    jb["codec"] = codec ? ordered_json(codec) : ordered_json(nullptr);
+    jb["width"] = t.width;
+    jb["height"] = t.height;
+    jb["tile_width"] = t.tile_width;
+    jb["tile_height"] = t.tile_height;
+    jb["tiles_across"] = b.across;
+    jb["tiles_down"] = b.down;
+    jb["tile_count"] = t.tile_count;
+    jb["pixel_format"] = t.pixel_format;
+    jb["bytes_per_pixel"] = t.bytes_per_pixel;
+    jb["min_tile_len"] = b.min_tile_len ? ordered_json(*b.min_tile_len) : ordered_json(nullptr);
+    jb["max_tile_len"] = b.max_tile_len ? ordered_json(*b.max_tile_len) : ordered_json(nullptr);
+    jb["tile_bytes"] = b.tile_bytes;
+    j["block"] = std::move(jb);
+  }
+  if (!x.error.empty()) j["error"] = x.error;
+  return j;
+}
+
+// Every string is well-formed UTF-8 already; replace is only a backstop.
+std::string dump(const nlohmann::ordered_json& j) {
+  return j.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+}  // namespace
+
+void info_json_parts(const PackInfo& info, const std::function<void(std::string_view)>& emit) {
   using nlohmann::ordered_json;
   const uint8_t kind = info.header.bytes[CODEC_KIND];
   const char* kind_name = codec_kind_name(kind);
@@ -304,60 +358,51 @@ std::string info_json(const PackInfo& info) {
   doc["tiled_flag"] = info.header.bytes[TILED_FLAG];
   doc["codec_kind"] = kind;
   doc["codec"] = kind_name ? ordered_json(kind_name) : ordered_json(nullptr);
-  ordered_json entries = ordered_json::array();
-  for (size_t i = 0; i < info.entries.size(); ++i) {
-    const EntryInfo& x = info.entries[i];
-    const std::string_view name = entry_name(x.entry);
-    std::optional<double> ratio = entry_ratio(x);
-    ordered_json j;
-    j["index"] = i;
-    j["name"] = tool_utf8_name(name);
-    j["name_hex"] = tool_hex(name);
-    j["type"] = x.entry.type;
-    j["kind"] = entry_kind_name(x.kind);
-    j["width"] = x.rect.width;
-    j["height"] = x.rect.height;
-    j["offset"] = x.entry.offset;
-    j["len"] = x.entry.len;
-    j["bytes_per_pixel"] = x.bytes_per_pixel ? ordered_json(x.bytes_per_pixel) : ordered_json(nullptr);
-    j["raw_size"] = x.kind != EntryKind::jpeg ? ordered_json(x.raw_size) : ordered_json(nullptr);
-    j["ratio"] = ratio ? ordered_json(*ratio) : ordered_json(nullptr);
-    if (x.hint) j["tile_hint"] = {{"width", x.hint->hint_width}, {"height", x.hint->hint_height}};
-    if (x.block) {
-      const TileBlockInfo& b = *x.block;
-      const TileImage& t = b.header;
-      const char* codec = block_codec_name(t.magic);
-      ordered_json jb;
-      jb["magic"] = magic_text(t.magic);
-      jb["codec"] = codec ? ordered_json(codec) : ordered_json(nullptr);
-      jb["width"] = t.width;
-      jb["height"] = t.height;
-      jb["tile_width"] = t.tile_width;
-      jb["tile_height"] = t.tile_height;
-      jb["tiles_across"] = b.across;
-      jb["tiles_down"] = b.down;
-      jb["tile_count"] = t.tile_count;
-      jb["pixel_format"] = t.pixel_format;
-      jb["bytes_per_pixel"] = t.bytes_per_pixel;
-      jb["min_tile_len"] = b.min_tile_len ? ordered_json(*b.min_tile_len) : ordered_json(nullptr);
-      jb["max_tile_len"] = b.max_tile_len ? ordered_json(*b.max_tile_len) : ordered_json(nullptr);
-      jb["tile_bytes"] = b.tile_bytes;
-      j["block"] = std::move(jb);
-    }
-    if (!x.error.empty()) j["error"] = x.error;
-    entries.push_back(std::move(j));
+  // The document as one dump would write it, an entry at a time: the head
+  // without its closing brace, then each entry indented two levels (a dump
+  // holds no line break inside a string).
+  std::string head = dump(doc);
+  head.resize(head.size() - 2);
+  if (info.entries.empty()) {
+    emit(head + ",\n  \"entries\": []\n}");
+    return;
   }
-  doc["entries"] = std::move(entries);
-  // Every string is well-formed UTF-8 already; replace is only a backstop.
-  return doc.dump(2, ' ', false, ordered_json::error_handler_t::replace);
+  emit(head + ",\n  \"entries\": [");
+  for (size_t i = 0; i < info.entries.size(); ++i) {
+    const std::string entry = dump(entry_json(i, info.entries[i]));
+    std::string part = i == 0 ? "\n    " : ",\n    ";
+    part.reserve(part.size() + entry.size() + entry.size() / 8);
+    for (char c : entry) {
+      part += c;
+      if (c == '\n') part += "    ";
+    }
+    emit(part);
+  }
+  emit("\n  ]\n}");
+}
+
+std::string info_json(const PackInfo& info) {
+  std::string out;
+  info_json_parts(info, [&](std::string_view part) { out += part; });
+  return out;
 }
 
 int run_info(const std::string& path, bool json, std::FILE* out, std::FILE* err) {
   PackInfo info;
   std::string message;
   if (inspect_pack(path, info, message) != 0) return tool_load_failed(err, "info", path, message);
-  std::string text = json ? info_json(info) + "\n" : info_table(info);
-  if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0) {
+  bool written = true;
+  auto emit = [&](std::string_view text) {
+    written = written && std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  };
+  // The JSON is written as it is made, not held whole.
+  if (json) {
+    info_json_parts(info, emit);
+    emit("\n");
+  } else {
+    emit(info_table(info));
+  }
+  if (!written || std::fflush(out) != 0) {
     std::fprintf(err, "info: writing the listing failed\n");
     return 1;
   }

@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pack/pack_format.h"
@@ -59,6 +61,8 @@ int inspect_pack(const std::string& path, PackInfo& info, std::string& message);
 
 std::string info_table(const PackInfo& info);
 std::string info_json(const PackInfo& info);
+// The same text in parts, in order, as it is made.
+void info_json_parts(const PackInfo& info, const std::function<void(std::string_view)>& emit);
 
 // The subcommand with its output streams: 0, or 1 when the pack cannot be
 // loaded.

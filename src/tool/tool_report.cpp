@@ -380,11 +380,23 @@ std::string mode_html(const PackHeader& h) {
                        : "CODEC_KIND " + std::to_string(k) + ", none known");
 }
 
-// Images (their stored bytes over their raw pixels) and JPEG data apart.
-std::string summary_html(const std::vector<ReportEntry>& entries) {
-  Total images, jpeg, other;
-  for (const ReportEntry& x : entries)
+// What the page's head tells of all the entries, gathered as they pass.
+struct ReportTotals {
+  uint64_t entries = 0;
+  std::map<std::string, Total> by_form;
+  std::map<int, Total> by_type;
+  Total images, jpeg, other;  // images: entries with raw bytes
+  void add(const ReportEntry& x) {
+    ++entries;
+    by_form[x.form].add(x);
+    by_type[x.type].add(x);
     (x.type == TYPE_JPEG ? jpeg : x.raw != 0 ? images : other).add(x);
+  }
+};
+
+// Images (their stored bytes over their raw pixels) and JPEG data apart.
+std::string summary_html(const ReportTotals& t) {
+  const Total &images = t.images, &jpeg = t.jpeg, &other = t.other;
   auto count = [](uint64_t n) { return grouped(n) + (n == 1 ? " entry" : " entries"); };
   std::string out = "<p id=\"summary\">Images: " + count(images.entries) + ", " + grouped(images.stored) +
                     " bytes stored for " + grouped(images.raw) + " bytes of raw pixels (" +
@@ -495,21 +507,17 @@ filter.addEventListener('input', () => {
 
 }  // namespace
 
-std::string report_html(const std::string& title, const PackHeader& header, int64_t size,
-                        const std::vector<ReportEntry>& entries) {
+namespace {
+
+// The page up to the first entry row.
+std::string report_head(const std::string& title, const PackHeader& header, int64_t size, const ReportTotals& t) {
   const std::string name = html_text(tool_display_name(title));
-  std::map<std::string, Total> by_form;
-  std::map<int, Total> by_type;
-  for (const ReportEntry& x : entries) {
-    by_form[x.form].add(x);
-    by_type[x.type].add(x);
-  }
-  const std::string count = grouped(entries.size());
+  const std::string count = grouped(t.entries);
   std::string out = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">\n<title>" + name +
                     "</title>\n" + kStyle + "</head><body>\n<h1>" + name + "</h1>\n<p>" + grouped(uint64_t(size)) +
-                    " bytes, " + count + " entries. Mode: " + mode_html(header) + ".</p>\n" + summary_html(entries);
-  out += totals_html("Totals by form", "form", by_form);
-  out += totals_html("Totals by type", "type", by_type);
+                    " bytes, " + count + " entries. Mode: " + mode_html(header) + ".</p>\n" + summary_html(t);
+  out += totals_html("Totals by form", "form", t.by_form);
+  out += totals_html("Totals by type", "type", t.by_type);
   out += "<h2>Entries</h2>\n<p class=\"note\">Click a column with a blue heading to sort by it. Tile maps: one "
          "cell per tile, from <span class=\"swatch\" style=\"background:rgb(255,240,200)\"></span> the image's "
          "cheapest to <span class=\"swatch\" style=\"background:rgb(160,20,20)\"></span> its dearest tile; point "
@@ -518,10 +526,65 @@ std::string report_html(const std::string& title, const PackHeader& header, int6
          "<table id=\"entries\"><thead><tr><th data-sort>#</th><th>picture</th><th>name</th><th>type</th>"
          "<th>format</th><th>form</th><th data-sort>size</th><th data-sort>stored bytes</th><th data-sort>raw bytes"
          "</th><th data-sort>ratio</th><th>tiles</th></tr></thead><tbody>\n";
+  return out;
+}
+
+// The page after the last entry row.
+std::string report_tail() { return std::string("</tbody></table>\n") + kScript + "</body></html>\n"; }
+
+// The entry rows as they are made, in a temporary file (in memory when none
+// can be made), so that a page of any length is written in the order read
+// after its head, whose totals are known only at the end.
+class RowSpool {
+ public:
+  RowSpool() : file_(std::tmpfile()) {}
+  RowSpool(const RowSpool&) = delete;
+  RowSpool& operator=(const RowSpool&) = delete;
+  ~RowSpool() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  void add(const std::string& row) {
+    if (file_ == nullptr) {
+      held_ += row;
+    } else if (std::fwrite(row.data(), 1, row.size(), file_) != row.size() && error_ == 0) {
+      error_ = errno != 0 ? errno : EIO;
+    }
+  }
+  // Appends the rows to out; false with error() set when the spool failed.
+  bool copy_to(OutputFile& out) {
+    if (file_ == nullptr) {
+      out.write({reinterpret_cast<const uint8_t*>(held_.data()), held_.size()});
+      return true;
+    }
+    std::vector<uint8_t> chunk(size_t{1} << 20);
+    if (error_ == 0 && (std::fflush(file_) != 0 || std::fseek(file_, 0, SEEK_SET) != 0)) error_ = errno;
+    while (error_ == 0 && !out.failed()) {
+      const size_t n = std::fread(chunk.data(), 1, chunk.size(), file_);
+      out.write(std::span<const uint8_t>(chunk).first(n));
+      if (n < chunk.size()) {
+        if (std::ferror(file_)) error_ = errno != 0 ? errno : EIO;
+        break;
+      }
+    }
+    return error_ == 0;
+  }
+  int error() const { return error_; }
+
+ private:
+  std::FILE* file_;
+  std::string held_;
+  int error_ = 0;
+};
+
+}  // namespace
+
+std::string report_html(const std::string& title, const PackHeader& header, int64_t size,
+                        const std::vector<ReportEntry>& entries) {
+  ReportTotals totals;
+  for (const ReportEntry& x : entries) totals.add(x);
+  std::string out = report_head(title, header, size, totals);
   for (size_t i = 0; i < entries.size(); ++i) out += entry_row(i, entries[i]);
-  out += "</tbody></table>\n";
-  out += kScript;
-  return out + "</body></html>\n";
+  return out + report_tail();
 }
 
 int run_report(const std::string& pack_path, const std::string& out_path, std::FILE* out, std::FILE* err,
@@ -542,18 +605,20 @@ int run_report(const std::string& pack_path, const std::string& out_path, std::F
     return 1;
   }
   const PackRecords& pack = pf.records;
-  std::vector<ReportEntry> entries;
-  entries.reserve(pack.entries.size());
+  // Each row goes to the spool as its entry is done; only the totals stay.
+  ReportTotals totals;
+  RowSpool rows;
   size_t failed = 0;
   bool read_failed = false;
   // Entries read here in table order, reported on side by side and gathered
   // in table order.
   OrderedSteps<ReportWork> steps = report_steps(pf, matcher);
-  steps.finish = [&](size_t, ReportWork& w, Progress&) {
+  steps.finish = [&](size_t i, ReportWork& w, Progress&) {
     read_failed = w.read_failed;
     if (read_failed) return false;
-    entries.push_back(std::move(w.entry));
-    failed += entries.back().error.empty() ? 0 : 1;
+    totals.add(w.entry);
+    rows.add(entry_row(i, w.entry));
+    failed += w.entry.error.empty() ? 0 : 1;
     return true;
   };
   steps.done_bytes = [&](size_t i, const ReportWork&) { return uint64_t{pack.entries[i].len}; };
@@ -565,24 +630,30 @@ int run_report(const std::string& pack_path, const std::string& out_path, std::F
     std::fprintf(err, "report: reading %s failed\n", pack_path.c_str());
     return 1;
   }
-  const std::string page = report_html(pack_path, pack.header, pack.size, entries);
   // A link or anything else already at OUT is replaced, never written through.
   OutputFile file;
   if (!file.open(out_path.c_str(), OutputLinks::Replace)) {
     std::fprintf(err, "report: cannot create %s: %s\n", out_path.c_str(), std::strerror(file.error()));
     return 1;
   }
-  file.write({reinterpret_cast<const uint8_t*>(page.data()), page.size()});
-  if (!file.commit()) {
-    std::fprintf(err, "report: cannot write %s: %s\n", out_path.c_str(), std::strerror(file.error()));
+  auto write_text = [&](const std::string& text) {
+    file.write({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+  };
+  write_text(report_head(pack_path, pack.header, pack.size, totals));
+  const bool spooled = rows.copy_to(file);
+  write_text(report_tail());
+  if (!spooled || !file.commit()) {
+    std::fprintf(err, "report: cannot write %s: %s\n", out_path.c_str(),
+                 std::strerror(spooled ? file.error() : rows.error()));
     return 1;
   }
   if (failed > 0) {
     std::fprintf(err, "report: %s: %zu of %zu entries do not decode; %s shows why\n", pack_path.c_str(), failed,
-                 entries.size(), out_path.c_str());
+                 pack.entries.size(), out_path.c_str());
     return 1;
   }
-  std::fprintf(out, "report: %s: %zu entries reported in %s\n", pack_path.c_str(), entries.size(), out_path.c_str());
+  std::fprintf(out, "report: %s: %zu entries reported in %s\n", pack_path.c_str(), pack.entries.size(),
+               out_path.c_str());
   return std::fflush(out) == 0 ? 0 : 1;
 }
 

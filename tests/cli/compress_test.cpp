@@ -743,6 +743,38 @@ TEST_P(CompressThreadsTest, SameBytesAsOneThread) {
     EXPECT_TRUE(many.output == back.output) << threads;
     EXPECT_EQ(many.files, back.files) << threads;
   }
+
+  // Entries that no longer decode at the start, in the middle and at the
+  // end: each is kept at its stored size, not the size it was laid out at,
+  // and moves the entries after it; the rest decode as before.
+  std::vector<uint8_t> spoilt = read_file(dir.file("in.packz"));
+  const ParsedPack packed = parse_pack(spoilt);
+  const size_t count = packed.entries.size();
+  const std::vector<size_t> spoil = {0, count / 2, count - 1};
+  for (size_t i : spoil) {
+    ASSERT_NE(packed.entries[i].type, TYPE_JPEG) << i;
+    // Not a block (its magic), nor valid LZ4 data.
+    const size_t at = packed.entries[i].offset + ENTRY_RECT_SIZE;
+    std::fill(spoilt.begin() + static_cast<long>(at),
+              spoilt.begin() + static_cast<long>(at + std::min<size_t>(4, packed.payloads[i].size())), 0xF0);
+  }
+  write_file(dir.file("spoilt.packz"), spoilt);
+  const ThreadRun kept = convert_on(dir, "-d", "spoilt.packz", 1, c.file_limit);
+  if (c.file_limit == 0) {
+    const ParsedPack out = parse_pack(kept.output), before = parse_pack(back.output);
+    ASSERT_EQ(out.entries.size(), count);
+    for (size_t i = 0; i < count; ++i) {
+      const bool spoilt_one = std::find(spoil.begin(), spoil.end(), i) != spoil.end();
+      EXPECT_EQ(out.payloads[i], spoilt_one ? parse_pack(spoilt).payloads[i] : before.payloads[i]) << i;
+    }
+  }
+  for (int threads : {2, 3, 16}) {
+    const ThreadRun many = convert_on(dir, "-d", "spoilt.packz", threads, c.file_limit);
+    EXPECT_EQ(many.tool.status, kept.tool.status) << threads;
+    EXPECT_EQ(many.tool.output, kept.tool.output) << threads;
+    EXPECT_TRUE(many.output == kept.output) << threads;
+    EXPECT_EQ(many.files, kept.files) << threads;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -222,6 +222,36 @@ TEST(DecompressTest, Lz4EntriesOfAnyDecodedLength) {
   }
 }
 
+// Blocks whose headers claim 2048 x 2047 pixels of 4 bytes: 130 of them
+// would pass the offset limit at the 129th. Refused before any is decoded:
+// no entry's line, nothing written.
+TEST(DecompressTest, OutputPastTheOffsetLimitIsRefusedFirst) {
+  TempDir dir;
+  const std::vector<uint8_t> flat(size_t{2048} * 2047 * 4, 7);
+  TestPack p;
+  p.tiled_flag = 1;
+  p.codec_kind = CODEC_KIND_RLE;
+  TestEntry e;
+  e.type = TYPE_TILED;
+  e.width = 2048;
+  e.height = 2047;
+  e.payload = tile_block(flat, 2048, 2047, 64, 64, 4, CODEC_KIND_RLE);
+  ASSERT_FALSE(e.payload.empty());
+  for (uint32_t i = 0; i < 130; ++i) {
+    e.name = label('e', i);
+    p.entries.push_back(e);
+  }
+  write_file(dir.file("in.pack"), build_pack(p));
+  write_file(dir.file("out.pack"), {'o', 'l', 'd'});
+  ToolRun r = run_tool(MORVANE_EXE, {"-d", dir.file("in.pack"), dir.file("out.pack")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.output, kVersionLine + "decompress: " + dir.file("in.pack") + " -> " + dir.file("out.pack") + "\r\n" +
+                          "e128: 16769024 bytes do not fit in a pack\r\n" + "file size: " +
+                          std::to_string(read_file(dir.file("in.pack")).size()) + "\n");
+  EXPECT_EQ(read_file(dir.file("out.pack")), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.pack", "out.pack"}));
+}
+
 TEST(DecompressTest, OddOffsetIsReported) {
   TempDir dir;
   TestPack p;

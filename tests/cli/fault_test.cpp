@@ -11,8 +11,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "support/encode.h"
 #include "support/pack_writer.h"
 #include "support/run_tool.h"
+#include "tile/tile_image.h"
 
 namespace {
 
@@ -143,7 +145,8 @@ TEST(FaultTest, InputIsTheOutputForConversions) {
 }
 
 // Interrupted mid-run, the tool removes its temporary file and dies of the
-// signal; the output path keeps what it held.
+// signal; the output path keeps what it held. -d's workers write 128 MiB in
+// place.
 TEST(FaultTest, SignalMidRunRemovesTheTemporaryFile) {
   TempDir dir;
   TestPack p;
@@ -151,10 +154,22 @@ TEST(FaultTest, SignalMidRunRemovesTheTemporaryFile) {
   for (uint32_t seed = 1; seed <= 4; ++seed)
     p.entries.push_back(image_entry("e" + std::to_string(seed), 11, 1024, 1024, ImageKind::Gradient, seed));
   write_file(dir.file("in.pack"), build_pack(p));
+  TestPack blocks;
+  blocks.tiled_flag = 1;
+  blocks.codec_kind = CODEC_KIND_RLE;
+  TestEntry e;
+  e.type = TYPE_TILED;
+  e.width = e.height = 2048;
+  e.payload = tile_block(std::vector<uint8_t>(size_t{2048} * 2048 * 4, 9), 2048, 2048, 64, 64, 4, CODEC_KIND_RLE);
+  for (uint32_t i = 0; i < 8; ++i) blocks.entries.push_back(e);
+  write_file(dir.file("in.packz"), build_pack(blocks));
   const std::vector<uint8_t> old = {'o', 'l', 'd'};
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, -SIGINT, -SIGTERM}) {
     write_file(dir.file("out.pack"), old);
-    const int pid = spawn_tool(MORVANE_EXE, {"-c", dir.file("in.pack"), dir.file("out.pack")});
+    const bool d = sig < 0;
+    sig = d ? -sig : sig;
+    const int pid = spawn_tool(MORVANE_EXE, {d ? "-d" : "-c", dir.file(d ? "in.packz" : "in.pack"),
+                                             dir.file("out.pack")});
     ASSERT_GT(pid, 0);
     // Wait for the temporary file, so the signal finds the run under way.
     bool started = false;
@@ -167,7 +182,7 @@ TEST(FaultTest, SignalMidRunRemovesTheTemporaryFile) {
     const int wstatus = wait_tool(pid);
     EXPECT_TRUE(WIFSIGNALED(wstatus)) << sig << " status " << wstatus;
     EXPECT_EQ(WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0, sig);
-    EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.pack", "out.pack"})) << sig;
+    EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.pack", "in.packz", "out.pack"})) << sig;
     EXPECT_EQ(read_file(dir.file("out.pack")), old) << sig;
   }
 }

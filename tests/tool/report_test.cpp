@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 
 #include "support/encode.h"
 #include "tile/tile_image.h"
@@ -248,6 +249,40 @@ TEST(ReportTest, WritesSafely) {
                           " shows why\n");
   const std::vector<uint8_t> shown = read_file(dir.file("cut.html"));
   EXPECT_NE(std::string(shown.begin(), shown.end()).find("lies outside the file"), std::string::npos);
+}
+
+// A pack of the most entries a table holds: the page the command writes row
+// by row is the page made whole from the same entries, and info --json,
+// written an entry at a time, is the document one dump of it gives.
+TEST(ReportTest, PackOfTheMostEntries) {
+  TempDir dir;
+  TestPack raw;
+  for (uint32_t i = 0; i < 65535; ++i) {
+    const std::string name = "e" + std::to_string(i);
+    raw.entries.push_back(i % 1000 == 7 ? jpeg_entry(name, 8, 8, 40, i)
+                                        : image_entry(name, i % 3 == 0 ? 30 : 1, 1 + i % 3, 1, ImageKind::Noise, i));
+  }
+  const std::string pack = dir.file("p.pack"), page = dir.file("p.html");
+  write_file(pack, build_pack(raw));
+  ToolRun r = run_tool(MORVANE_TOOL_EXE, {"report", pack, page});
+  ASSERT_EQ(r.status, 0) << r.errors;
+  const ParsedPack parsed = parse_pack(read_file(pack));
+  std::vector<ReportEntry> entries;
+  for (size_t i = 0; i < parsed.entries.size(); ++i)
+    entries.push_back(report_entry(false, parsed.entries[i], parsed.rects[i], parsed.payloads[i]));
+  const std::vector<uint8_t> written = read_file(page);
+  EXPECT_EQ(std::string(written.begin(), written.end()), report_html(pack, parsed.header,
+                                                                     static_cast<int64_t>(read_file(pack).size()),
+                                                                     entries));
+
+  for (const std::string& p : {pack, dir.file("empty.pack")}) {
+    if (p != pack) write_file(p, build_pack(TestPack()));
+    r = run_tool(MORVANE_TOOL_EXE, {"info", "--json", p});
+    ASSERT_EQ(r.status, 0) << r.errors;
+    const nlohmann::ordered_json doc = nlohmann::ordered_json::parse(r.output);
+    EXPECT_EQ(doc.dump(2) + "\n", r.output);
+    EXPECT_EQ(doc["entries"].size(), p == pack ? 65535u : 0u);
+  }
 }
 
 // The value of attribute `name` in an HTML tag, or "".
