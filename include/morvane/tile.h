@@ -12,7 +12,7 @@
  *
  * Link with libmorvane_tile.a (`pkg-config --static --libs morvane-tile`, or
  * the CMake target morvane::tile). The library opens no file, allocates no
- * memory and prints nothing on the decoding side.
+ * memory on the decoding side, and prints nothing.
  *
  * Memory: a decoder (morvane_tile_decoder_init) lives in memory the caller
  * gives, morvane_tile_decoder_size(max_tile_bytes) bytes: a small fixed part
