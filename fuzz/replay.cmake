@@ -15,4 +15,5 @@ endforeach()
 
 # Writes the seed corpus: make_fuzz_seeds fuzz
 add_executable(make_fuzz_seeds ${CMAKE_CURRENT_LIST_DIR}/make_seeds.cpp)
+target_include_directories(make_fuzz_seeds PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_link_libraries(make_fuzz_seeds PRIVATE morvane_testsupport morvane_cli)

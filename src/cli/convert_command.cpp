@@ -17,6 +17,8 @@
 #include "core/progress.h"
 #include "tile/tile_image.h"
 
+using namespace morvane::detail;
+
 namespace {
 
 constexpr const char* kDumpPath = "PIC16_orgin.rgb32";

@@ -156,11 +156,11 @@ TEST(FaultTest, SignalMidRunRemovesTheTemporaryFile) {
   write_file(dir.file("in.pack"), build_pack(p));
   TestPack blocks;
   blocks.tiled_flag = 1;
-  blocks.codec_kind = CODEC_KIND_RLE;
+  blocks.codec_kind = morvane::CODEC_KIND_RLE;
   TestEntry e;
   e.type = TYPE_TILED;
   e.width = e.height = 2048;
-  e.payload = tile_block(std::vector<uint8_t>(size_t{2048} * 2048 * 4, 9), 2048, 2048, 64, 64, 4, CODEC_KIND_RLE);
+  e.payload = tile_block(std::vector<uint8_t>(size_t{2048} * 2048 * 4, 9), 2048, 2048, 64, 64, 4, morvane::CODEC_KIND_RLE);
   for (uint32_t i = 0; i < 8; ++i) blocks.entries.push_back(e);
   write_file(dir.file("in.packz"), build_pack(blocks));
   const std::vector<uint8_t> old = {'o', 'l', 'd'};
