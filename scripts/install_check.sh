@@ -38,7 +38,7 @@ for page in "$prefix"/share/man/man1/*.1.gz; do
 done
 # The library's public face is include/morvane/ alone: no header of its
 # sources, and no source folder in what its package tells consumers.
-[ "$(ls "$prefix/include/morvane")" = "$(printf 'pack.h\ntile.h\ntile.hpp')" ] ||
+[ "$(ls "$prefix/include/morvane")" = "$(printf 'pack.h\ntile.h\ntile.hpp\nversion.h')" ] ||
   fail "include/morvane holds $(ls "$prefix/include/morvane" | tr '\n' ' ')"
 grep -rq --include='*.cmake' --include='*.pc' INTERFACE_INCLUDE_DIRECTORIES "$prefix" ||
   fail "no CMake package with include folders"
