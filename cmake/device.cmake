@@ -65,6 +65,7 @@ endif()
 set(MORVANE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/morvane)
 install(TARGETS ${MORVANE_DEVICE_EXPORT} EXPORT morvaneTargets ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/morvane/tile.h ${PROJECT_SOURCE_DIR}/include/morvane/pack.h
+        ${PROJECT_SOURCE_DIR}/include/morvane/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/morvane)
 install(EXPORT morvaneTargets NAMESPACE morvane:: DESTINATION ${MORVANE_CMAKE_DIR})
 include(CMakePackageConfigHelpers)

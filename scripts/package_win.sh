@@ -21,7 +21,7 @@ cmake -S . -B "$build" -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=Release 
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DMORVANE_WIN_PREFIX="$prefix" \
   -DMORVANE_TESTS=OFF -DMORVANE_BENCH=OFF -DMORVANE_FUZZ=OFF >/dev/null
 cmake --build "$build" -j "${MORVANE_JOBS:-2}"
-version=$(sed -n 's/^set(MORVANE_VERSION_STRING "\(.*\)")$/\1/p' CMakeLists.txt)
+version=$(sed -n 's/^#define MORVANE_VERSION_STRING "\(.*\)"$/\1/p' include/morvane/version.h)
 name=morvane-$version-win64
 stage=$build/$name
 rm -rf "$stage" "$build/$name.zip"
