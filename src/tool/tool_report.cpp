@@ -576,6 +576,29 @@ class RowSpool {
   int error_ = 0;
 };
 
+// Writes the page: its head, the spooled rows and its tail; false after one
+// line on err.
+bool write_page(const std::string& out_path, std::FILE* err, const std::string& head, RowSpool& rows) {
+  // A link or anything else already at OUT is replaced, never written through.
+  OutputFile file;
+  if (!file.open(out_path.c_str(), OutputLinks::Replace)) {
+    std::fprintf(err, "report: cannot create %s: %s\n", out_path.c_str(), std::strerror(file.error()));
+    return false;
+  }
+  auto write_text = [&](const std::string& text) {
+    file.write({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+  };
+  write_text(head);
+  const bool spooled = rows.copy_to(file);
+  write_text(report_tail());
+  if (!spooled || !file.commit()) {
+    std::fprintf(err, "report: cannot write %s: %s\n", out_path.c_str(),
+                 std::strerror(spooled ? file.error() : rows.error()));
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string report_html(const std::string& title, const PackHeader& header, int64_t size,
@@ -630,23 +653,7 @@ int run_report(const std::string& pack_path, const std::string& out_path, std::F
     std::fprintf(err, "report: reading %s failed\n", pack_path.c_str());
     return 1;
   }
-  // A link or anything else already at OUT is replaced, never written through.
-  OutputFile file;
-  if (!file.open(out_path.c_str(), OutputLinks::Replace)) {
-    std::fprintf(err, "report: cannot create %s: %s\n", out_path.c_str(), std::strerror(file.error()));
-    return 1;
-  }
-  auto write_text = [&](const std::string& text) {
-    file.write({reinterpret_cast<const uint8_t*>(text.data()), text.size()});
-  };
-  write_text(report_head(pack_path, pack.header, pack.size, totals));
-  const bool spooled = rows.copy_to(file);
-  write_text(report_tail());
-  if (!spooled || !file.commit()) {
-    std::fprintf(err, "report: cannot write %s: %s\n", out_path.c_str(),
-                 std::strerror(spooled ? file.error() : rows.error()));
-    return 1;
-  }
+  if (!write_page(out_path, err, report_head(pack_path, pack.header, pack.size, totals), rows)) return 1;
   if (failed > 0) {
     std::fprintf(err, "report: %s: %zu of %zu entries do not decode; %s shows why\n", pack_path.c_str(), failed,
                  pack.entries.size(), out_path.c_str());
