@@ -112,8 +112,7 @@ double pipeline_seconds(const std::vector<EntryTime>& entries, size_t p) {
 }
 
 int time_entries(const ParsedPack& pack) {
-  const bool tiled = pack.header.bytes[TILED_FLAG] != 0;
-  const uint8_t codec = pack.header.bytes[CODEC_KIND];
+  const PackMode mode = pack_mode(pack.header);
   std::vector<EntryTime> times;
   double total = 0.0, longest = 0.0;
   std::string longest_name;
@@ -123,15 +122,15 @@ int time_entries(const ParsedPack& pack) {
                                                            pack.rects[i].height + 4);
     const std::vector<uint8_t>& p = pack.payloads[i];
     const uint64_t n = payload_len(e);
-    const std::span<const uint8_t> data(p.data(), std::min<size_t>(p.size(), compress_read_size(e, tiled)));
+    const std::span<const uint8_t> data(p.data(), std::min<size_t>(p.size(), compress_read_size(e, mode)));
     // CPU time: what the entry costs, whatever else the machine runs.
     const double t0 = thread_seconds();
-    EntryResult r = compress_entry(e, pack.rects[i], data, tiled, codec);
+    EntryResult r = compress_entry(e, pack.rects[i], data, mode);
     const double s = thread_seconds() - t0;
     if (!r.status.ok()) std::abort();
-    const bool split = tiled && codec == CODEC_KIND_LZ4 && e.type != TYPE_JPEG && n >= SPLIT_MIN_BYTES;
+    const bool split = mode.tiled && mode.codec_kind == CODEC_KIND_LZ4 && e.type != TYPE_JPEG && n >= SPLIT_MIN_BYTES;
     times.push_back({s, split ? static_cast<size_t>((n + 65535) / 65536) : 1,
-                     compress_work_bytes(e, pack.rects[i], tiled, codec, data.size())});
+                     compress_work_bytes(e, pack.rects[i], mode, data.size())});
     total += s;
     if (s > longest) {
       longest = s;

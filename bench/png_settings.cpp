@@ -44,12 +44,12 @@ int main(int argc, char** argv) {
   std::vector<Image> images;
   uint64_t pixel_bytes = 0;
   for (size_t i = 0; i < pack.entries.size(); ++i) {
-    const PackEntry& e = pack.entries[i];
-    const EntryRect& r = pack.rects[i];
+    const PackEntry& e = pack.entries[i].entry;
+    const EntryRect& r = pack.entries[i].rect;
     std::vector<uint8_t> payload;
-    if (!pack.problems[i].empty() || !pf.in.read_range(entry_payload_pos(e), payload_len(e), payload)) continue;
+    if (!entry_problem(pack, i).empty() || !pf.in.read_range(entry_payload_pos(e), payload_len(e), payload)) continue;
     EntryPixels px;
-    if (!entry_pixels(pack_is_tiled(pack.header), e, r, payload, px).ok() || px.form == EntryForm::Jpeg ||
+    if (!entry_pixels(pack_mode(pack.header), e, r, payload, px).ok() || px.form == EntryForm::Jpeg ||
         r.width == 0 || r.height == 0)
       continue;
     const ExportFormat f = choose_export_format(nullptr, px.bytes_per_pixel);

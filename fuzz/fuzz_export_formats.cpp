@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_for_each_entry(pack, [&](const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload) {
     const ManifestEntry* from = matcher.next(entry_name(e));
     EntryPixels px;
-    if (!entry_pixels(tiled, e, rect, payload, px).ok() || px.form == EntryForm::Jpeg) return;
+    if (!entry_pixels(PackMode{tiled}, e, rect, payload, px).ok() || px.form == EntryForm::Jpeg) return;
     const ExportFormat f = choose_export_format(from, px.bytes_per_pixel);
     if (f.format == nullptr || f.format->bytes != px.bytes_per_pixel) __builtin_trap();
     if (f.assumed && f.format->bytes != 2 && f.format->bytes != 3) __builtin_trap();

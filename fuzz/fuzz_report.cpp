@@ -29,12 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t seen = 0;
   fuzz_for_each_entry(in, [&](const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload) {
     if (++seen > kMaxEntries || !fuzz_worth_decoding(tiled, rect, payload)) return;
-    ReportEntry x = report_entry(tiled, e, rect, payload);
+    ReportEntry x = report_entry(PackMode{tiled}, e, rect, payload);
     if (x.thumb_width > THUMBNAIL_MAX_SIDE || x.thumb_height > THUMBNAIL_MAX_SIDE ||
         x.thumbnail.empty() != (x.thumb_width == 0) || x.stored != payload.size() ||
         x.tile_bytes.size() != uint64_t{x.tiles_across} * x.tiles_down)
       __builtin_trap();
-    if (!payload.empty() && report_entry(tiled, e, rect, payload.first(payload.size() - 1)).error.empty())
+    if (!payload.empty() && report_entry(PackMode{tiled}, e, rect, payload.first(payload.size() - 1)).error.empty())
       __builtin_trap();
     entries.push_back(std::move(x));
   });

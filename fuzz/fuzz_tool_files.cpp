@@ -20,7 +20,7 @@ void entries_as_export_reads_them(std::span<const uint8_t> in) {
     for (bool tiled : {false, true}) {
       if (!fuzz_worth_decoding(tiled, rect, payload)) continue;
       EntryPixels px;
-      if (!entry_pixels(tiled, e, rect, payload, px).ok() || px.form == EntryForm::Jpeg) continue;
+      if (!entry_pixels(PackMode{tiled}, e, rect, payload, px).ok() || px.form == EntryForm::Jpeg) continue;
       if (px.pixels.size() != uint64_t{rect.width} * rect.height * uint64_t(px.bytes_per_pixel))
         __builtin_trap();
       const PixelFormatInfo* f = default_pixel_format(px.bytes_per_pixel);

@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "cli/report.h"
 #include "core/convert.h"
+#include "core/entry_form.h"
 #include "core/pipeline.h"
 #include "core/progress.h"
 #include "tile/tile_image.h"
@@ -56,14 +57,14 @@ struct DecodeLayout {
 // The bytes entry i decodes to when all goes well: a tiled block's header
 // tells; whole-entry LZ4 data fills the rectangle at its raw code's pixel
 // size, within the room its decoder gives it; anything else is kept.
-uint64_t planned_size(PackFile& pf, size_t i, bool tiled) {
-  const PackEntry& e = pf.records.entries[i];
-  const EntryRect& r = pf.records.rects[i];
+uint64_t planned_size(PackFile& pf, size_t i, PackMode mode) {
+  const PackEntry& e = pf.records.entries[i].entry;
+  const EntryRect& r = pf.records.entries[i].rect;
   const uint64_t n = payload_len(e), area = uint64_t{r.width} * r.height;
-  if (e.type == TYPE_JPEG || pf.in.available(entry_payload_pos(e)) < n) return n;
+  if (coded_as(mode, e.type) == CodedAs::Jpeg || pf.in.available(entry_payload_pos(e)) < n) return n;
   uint64_t size = area * static_cast<uint64_t>(type_bytes_per_pixel(raw_type(e.type)));
   uint64_t room = std::min({uint64_t{4} * area, uint64_t{PACK_MAX_PAYLOAD}, uint64_t{256} * n});
-  if (tiled) {
+  if (mode.tiled) {
     uint8_t head[TILE_HEADER_SIZE];
     if (n < TILE_HEADER_SIZE || pf.in.read_at(entry_payload_pos(e), head) != TILE_HEADER_SIZE) return n;
     const TileImage t = read_tile_image(head);
@@ -76,16 +77,16 @@ uint64_t planned_size(PackFile& pf, size_t i, bool tiled) {
 
 // The places of the entries, or false when one would end past the offset
 // limit, which is then explained as the writing would explain it.
-bool lay_out(PackFile& pf, bool tiled, DecodeLayout& layout) {
-  const std::vector<PackEntry>& entries = pf.records.entries;
+bool lay_out(PackFile& pf, PackMode mode, DecodeLayout& layout) {
+  const std::vector<EntryRecord>& entries = pf.records.entries;
   layout.planned.assign(1, PACK_HEADER_SIZE + uint64_t{PACK_ENTRY_SIZE} * entries.size());
   for (size_t i = 0; i < entries.size(); ++i) {
-    const uint64_t size = planned_size(pf, i, tiled);
+    const uint64_t size = planned_size(pf, i, mode);
     const uint64_t end = layout.planned.back() + ENTRY_RECT_SIZE + size + pack_padding(size);
     if (size > PACK_MAX_PAYLOAD || end > uint64_t{PACK_MAX_FILE_SIZE}) {
       const size_t bytes = static_cast<size_t>(size);
-      std::printf("%s: %zu bytes do not fit in a pack\r\n", entry_name_text(entries[i]).text, bytes);
-      explain("%s: %zu bytes do not fit in a pack; the output was not written", entry_name_text(entries[i]).text,
+      std::printf("%s: %zu bytes do not fit in a pack\r\n", entry_name_text(entries[i].entry).text, bytes);
+      explain("%s: %zu bytes do not fit in a pack; the output was not written", entry_name_text(entries[i].entry).text,
               bytes);
       return false;
     }
@@ -131,15 +132,9 @@ int settle_entry(const OutputFile& out, DecodeLayout& layout, EntryWork& w, size
 }
 
 
-// The pack's mode: every entry is converted in it.
-struct ConvertMode {
-  bool tiled = false;
-  uint8_t codec_kind = 0;
-};
-
-std::vector<uint8_t> table_bytes(const std::vector<PackEntry>& entries) {
+std::vector<uint8_t> table_bytes(const std::vector<EntryRecord>& entries) {
   std::vector<uint8_t> table(entries.size() * PACK_ENTRY_SIZE);
-  for (size_t i = 0; i < entries.size(); ++i) write_pack_entry(entries[i], table.data() + i * PACK_ENTRY_SIZE);
+  for (size_t i = 0; i < entries.size(); ++i) write_pack_entry(entries[i].entry, table.data() + i * PACK_ENTRY_SIZE);
   return table;
 }
 
@@ -175,18 +170,18 @@ bool dump_pic16(const PackEntry& e, const EntryRect& rect, std::span<const uint8
 // -c's steps. Compression in tiled mode writes the pixels of the raw entry
 // named "PIC16", as read, beside the output, for checking a source pack by
 // eye; a JPEG entry of a whole-entry pack names its size.
-uint64_t compress_read(const EntryWork& w, ConvertMode m) { return compress_read_size(w.entry, m.tiled, w.stored_len); }
-uint64_t compress_bytes(const EntryWork& w, ConvertMode m, uint64_t read_size) {
-  return compress_work_bytes(w.entry, w.rect, m.tiled, m.codec_kind, read_size);
+uint64_t compress_read(const EntryWork& w, PackMode m) { return compress_read_size(w.entry, m, w.stored_len); }
+uint64_t compress_bytes(const EntryWork& w, PackMode m, uint64_t read_size) {
+  return compress_work_bytes(w.entry, w.rect, m, read_size);
 }
-EntryResult compress(const EntryWork& w, ConvertMode m, EntryMemory& memory) {
-  return compress_entry(w.entry, w.rect, w.data, m.tiled, m.codec_kind, &memory, w.stored_len);
+EntryResult compress(const EntryWork& w, PackMode m, EntryMemory& memory) {
+  return compress_entry(w.entry, w.rect, w.data, m, &memory, w.stored_len);
 }
-bool compress_lines(const EntryWork& w, ConvertMode m) {
+bool compress_lines(const EntryWork& w, PackMode m) {
   const PackEntry& e = w.entry;
   const EntryResult& r = w.result;
   bool ok = true;
-  if (m.tiled && e.type != TYPE_JPEG && !is_compressed_type(e.type) && entry_name(e) == "PIC16")
+  if (m.tiled && coded_as(m, e.type) == CodedAs::Pixels && entry_name(e) == "PIC16")
     ok = dump_pic16(e, w.rect, w.data);
   if (r.action == EntryAction::Jpeg && !m.tiled && r.from_size >= 8 &&
       std::equal(r.data.begin(), r.data.begin() + 4, "JPEG"))
@@ -196,14 +191,14 @@ bool compress_lines(const EntryWork& w, ConvertMode m) {
 }
 
 // -d's steps. An odd offset is named; a JPEG entry shows its head.
-uint64_t decompress_read(const EntryWork& w, ConvertMode) { return decompress_read_size(w.entry); }
-uint64_t decompress_bytes(const EntryWork& w, ConvertMode m, uint64_t) {
-  return decompress_work_bytes(w.entry, w.rect, m.tiled);
+uint64_t decompress_read(const EntryWork& w, PackMode) { return decompress_read_size(w.entry); }
+uint64_t decompress_bytes(const EntryWork& w, PackMode m, uint64_t) {
+  return decompress_work_bytes(w.entry, w.rect, m);
 }
-EntryResult decompress(const EntryWork& w, ConvertMode m, EntryMemory& memory) {
-  return decompress_entry(w.entry, w.rect, w.data, m.tiled, &memory);
+EntryResult decompress(const EntryWork& w, PackMode m, EntryMemory& memory) {
+  return decompress_entry(w.entry, w.rect, w.data, m, &memory);
 }
-bool decompress_lines(const EntryWork& w, ConvertMode) {
+bool decompress_lines(const EntryWork& w, PackMode) {
   if (w.entry.offset & 1) std::printf("%s: odd offset %u\r\n", entry_name_text(w.entry).text, w.entry.offset);
   if (w.result.action == EntryAction::Jpeg && w.result.from_size >= 8)
     std::printf("jpeg_head: %x \n", load_le32(w.result.data.data() + 4));
@@ -216,11 +211,11 @@ struct ConvertSteps {
   bool recompute_len;      // the input's lens recomputed from the rects
   const char* side_file;   // a file the run writes besides the output
   uint64_t least_budget;
-  uint64_t (*read_size)(const EntryWork&, ConvertMode);  // before the end of the input
-  uint64_t (*work_bytes)(const EntryWork&, ConvertMode, uint64_t read_size);
-  EntryResult (*convert)(const EntryWork&, ConvertMode, EntryMemory&);
+  uint64_t (*read_size)(const EntryWork&, PackMode);  // before the end of the input
+  uint64_t (*work_bytes)(const EntryWork&, PackMode, uint64_t read_size);
+  EntryResult (*convert)(const EntryWork&, PackMode, EntryMemory&);
   // Its own lines before the common ones; false: a failure it reported.
-  bool (*lines)(const EntryWork&, ConvertMode);
+  bool (*lines)(const EntryWork&, PackMode);
   // Whether a failed run of a pack holding no compressed data says so.
   bool says_not_compressed;
   // Entries laid out before converting and written in place by the workers
@@ -260,7 +255,7 @@ struct Converter {
   const char* out_path;
   PackFile pf;
   OutputFile out;
-  ConvertMode mode;
+  PackMode mode;
   DecodeLayout layout;  // in_place: where the entries go
   uint64_t at = 0;      // where the next entry goes
   int status = 0;
@@ -277,9 +272,10 @@ struct Converter {
 
   EntryWork loaded(size_t i) const {
     EntryWork w;
-    w.entry = pf.records.entries[i];
-    w.stored_len = pf.records.stored_lens[i];
-    w.rect = pf.records.rects[i];
+    const EntryRecord& r = pf.records.entries[i];
+    w.entry = r.entry;
+    w.stored_len = r.stored_len;
+    w.rect = r.rect;
     return w;
   }
 
@@ -293,10 +289,11 @@ struct Converter {
       status = 1;
       ++kept;
     }
-    if (e.type == TYPE_JPEG) return;
+    const CodedAs coded = coded_as(mode, e.type);
+    if (coded == CodedAs::Jpeg) return;
     ++images;
     if (r.status.ok()) ++images_converted;
-    if (is_compressed_type(e.type)) ++compressed_codes;
+    if (coded == CodedAs::Compressed) ++compressed_codes;
   }
 
   // Entry i's lines and bytes, in table order. False: the run ends.
@@ -320,7 +317,7 @@ struct Converter {
       explain("%s: %zu bytes do not fit in a pack; the output was not written", name.text, r.data.size());
       return false;
     }
-    PackEntry& e = pf.records.entries[i];
+    PackEntry& e = pf.records.entries[i].entry;
     e.offset = static_cast<uint32_t>(at);
     e.len = static_cast<uint32_t>(r.data.size() + ENTRY_RECT_SIZE);
     e.type = r.type;
@@ -408,9 +405,9 @@ int convert_pack(const ConvertSteps& steps, const char* in_path, const char* out
   // Only now, with the input loaded: a bad input never creates or empties
   // the output.
   if (!open_output(c.out, out_path, steps.side_file)) return c.failed();
-  c.mode = {pack_is_tiled(c.pf.records.header), pack_codec_kind(c.pf.records.header)};
+  c.mode = pack_mode(c.pf.records.header);
   // Nothing is decoded for a pack whose output could not be written.
-  if (steps.in_place && !lay_out(c.pf, c.mode.tiled, c.layout)) return c.failed();
+  if (steps.in_place && !lay_out(c.pf, c.mode, c.layout)) return c.failed();
   c.out.write(c.pf.records.header.bytes);
   c.out.write(table_bytes(c.pf.records.entries));
   // Workers write through no stream: what it holds goes out first.

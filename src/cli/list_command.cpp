@@ -29,8 +29,8 @@ int list_pack(const char* in_path, const char* out_path) {
   }
   int status = 0;
   for (size_t i = 0; i < pack.entries.size(); ++i) {
-    const PackEntry& e = pack.entries[i];
-    const EntryRect& r = pack.rects[i];
+    const PackEntry& e = pack.entries[i].entry;
+    const EntryRect& r = pack.entries[i].rect;
     const uint32_t raw_len = static_cast<uint32_t>(entry_bytes_per_pixel(e)) * r.width * r.height;
     const uint32_t len = static_cast<uint32_t>(payload_len(e));
     // A name holds at most 8 bytes, 32 characters when every one is

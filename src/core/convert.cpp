@@ -125,69 +125,71 @@ EntryResult copy_compressed(const PackEntry& e, std::span<const uint8_t> data, E
   EntryResult r = converted(copy_of(memory, data), e.type, n);
   r.action = EntryAction::Copied;
   const uint32_t magic = n >= 4 ? load_le32(data.data()) : 0;
-  if (e.type == TYPE_TILED && !is_tile_magic(magic))
+  if (type_info(e.type).kind == TypeKind::Tiled && !is_tile_magic(magic))
     r.status = {ENTRY_ERR_NOT_A_BLOCK, "type 39 data is not a tiled block and cannot be tiled again"};
   return r;
 }
 
 }  // namespace
 
-uint64_t compress_read_size(const PackEntry& e, bool tiled, std::optional<uint32_t> stored_len) {
+uint64_t compress_read_size(const PackEntry& e, PackMode mode, std::optional<uint32_t> stored_len) {
   const uint64_t n = payload_len(e);
-  if (e.type == TYPE_JPEG) return tiled ? e.len : n;
+  const CodedAs coded = coded_as(mode, e.type);
+  if (coded == CodedAs::Jpeg) return mode.tiled ? e.len : n;
   // Compressed data carries no TileHint: exactly its stored bytes.
-  if (is_compressed_type(e.type)) return n;
-  uint64_t want = tiled ? TILE_HINT_SIZE + n : n;
+  if (coded == CodedAs::Compressed) return n;
+  uint64_t want = mode.tiled ? TILE_HINT_SIZE + n : n;
   const uint32_t stored = stored_len.value_or(e.len);
-  if (!tiled && keeps_code_when_compressed(e.type) && stored > ENTRY_RECT_SIZE)
+  if (coded == CodedAs::Either && stored > ENTRY_RECT_SIZE)
     want = std::max<uint64_t>(want, stored - ENTRY_RECT_SIZE);
   // An image too large for a pack entry is only ever kept; one byte more
   // than an entry can hold tells that it cannot even be kept.
   return std::min<uint64_t>(want, uint64_t{PACK_MAX_PAYLOAD} + 1);
 }
 
-uint64_t compress_work_bytes(const PackEntry& e, const EntryRect& rect, bool tiled, uint8_t codec_kind,
-                             uint64_t read_size) {
+uint64_t compress_work_bytes(const PackEntry& e, const EntryRect& rect, PackMode mode, uint64_t read_size) {
   // Whole entries: the read bytes and LZ4's worst case, and for a code that
   // compression keeps the trial decoding of its stored bytes; tiled LZ4
   // images also code their tiles into a scratch buffer first; a little more
   // for the block's header and table.
   const uint64_t n = read_size + read_size / 128 + (64u << 10);
-  if (e.type == TYPE_JPEG || is_compressed_type(e.type)) return 2 * read_size;
-  if (!tiled && keeps_code_when_compressed(e.type))
+  const CodedAs coded = coded_as(mode, e.type);
+  if (coded == CodedAs::Jpeg || coded == CodedAs::Compressed) return 2 * read_size;
+  if (coded == CodedAs::Either)
     return read_size + n + std::min<uint64_t>(uint64_t{4} * rect.width * rect.height, PACK_MAX_PAYLOAD);
-  return read_size + (tiled && codec_kind == CODEC_KIND_LZ4 ? 2 * n : n);
+  return read_size + (mode.tiled && mode.codec_kind == CODEC_KIND_LZ4 ? 2 * n : n);
 }
 
-uint64_t decompress_work_bytes(const PackEntry& e, const EntryRect& rect, bool tiled) {
+uint64_t decompress_work_bytes(const PackEntry& e, const EntryRect& rect, PackMode mode) {
   const uint64_t n = payload_len(e);
-  if (e.type == TYPE_JPEG) return 2 * n;
+  if (coded_as(mode, e.type) == CodedAs::Jpeg) return 2 * n;
   // As decompress_entry sizes its pixels: 4 bytes per pixel at most, never
   // beyond what an entry holds (nor 256 per stored byte for LZ4 data).
   uint64_t pixels = std::min<uint64_t>(uint64_t{4} * rect.width * rect.height, PACK_MAX_PAYLOAD);
-  if (!tiled) pixels = std::max(std::min(pixels, uint64_t{256} * n), n);
+  if (!mode.tiled) pixels = std::max(std::min(pixels, uint64_t{256} * n), n);
   return n + pixels;
 }
 
 EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
-                           bool tiled, uint8_t codec_kind, EntryMemory* memory,
-                           std::optional<uint32_t> stored_len) {
+                           PackMode mode, EntryMemory* memory, std::optional<uint32_t> stored_len) {
   const uint64_t n = payload_len(e);
-  if (is_compressed_type(e.type)) return copy_compressed(e, data, memory);
-  if (!tiled && keeps_code_when_compressed(e.type)) {
+  const CodedAs coded = coded_as(mode, e.type);
+  if (coded == CodedAs::Compressed) return copy_compressed(e, data, memory);
+  if (coded == CodedAs::Either) {
     // Its code does not say whether -c already compressed it: its stored
     // bytes do. Raw pixels pass only by a freak, and are then copied, never
     // lost.
     PackEntry stored = e;
     stored.len = stored_len.value_or(e.len);
     const uint64_t stored_n = stored.len > ENTRY_RECT_SIZE ? payload_len(stored) : 0;
-    if (classify_entry(false, stored, rect, data, stored_n, KeptCodes::ByDecoding,
+    if (classify_entry(mode, stored, rect, data, stored_n, KeptCodes::ByDecoding,
                        memory != nullptr ? memory->pool : nullptr) == EntryForm::Lz4)
       return copy_compressed(stored, data.first(stored_n), memory);
     // Otherwise the pixel array, which may be shorter than what was read.
     return compress_whole(e, data.first(std::min<uint64_t>(data.size(), n)), memory);
   }
-  if (e.type != TYPE_JPEG) return tiled ? compress_tiled(e, rect, data, codec_kind, memory) : compress_whole(e, data, memory);
+  if (coded == CodedAs::Pixels)
+    return mode.tiled ? compress_tiled(e, rect, data, mode.codec_kind, memory) : compress_whole(e, data, memory);
   if (data.size() < n) return keep_entry(memory, e, data, "JPEG data runs past the end of the input");
   // Tiled packs copy the len bytes after the EntryRect; the last entry of a
   // file may hold fewer, and only what was read is written.
@@ -197,17 +199,17 @@ EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<
 }
 
 EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
-                             bool tiled, EntryMemory* memory) {
+                             PackMode mode, EntryMemory* memory) {
   const uint64_t n = payload_len(e);
   if (data.size() < n) return keep_entry(memory, e, data, "stored data runs past the end of the input");
 
-  if (e.type == TYPE_JPEG) {
+  if (coded_as(mode, e.type) == CodedAs::Jpeg) {
     EntryResult r = converted(copy_of(memory, data), e.type, n);
     r.action = EntryAction::Jpeg;
     return r;
   }
 
-  if (tiled) {
+  if (mode.tiled) {
     if (data.size() < TILE_HEADER_SIZE) return keep_entry(memory, e, data, tile_error_text(MORVANE_TILE_ERR_HEADER));
     TileImage t = read_tile_image(data.data());
     if (t.width != rect.width || t.height != rect.height)

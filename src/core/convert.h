@@ -48,30 +48,29 @@ struct EntryMemory {
 // input's table holds when e.len was recomputed (absent: e.len is the stored
 // one); in whole-entry mode an entry of a kept code is read for the larger
 // of its pixel array and its stored len - 4, which may be LZ4 data.
-uint64_t compress_read_size(const PackEntry& e, bool tiled, std::optional<uint32_t> stored_len = std::nullopt);
+uint64_t compress_read_size(const PackEntry& e, PackMode mode, std::optional<uint32_t> stored_len = std::nullopt);
 inline uint64_t decompress_read_size(const PackEntry& e) { return payload_len(e); }
 
 // The most bytes a conversion of the entry holds at once: what it reads,
 // what it writes and its scratch (as the read sizes, from the table alone).
-uint64_t compress_work_bytes(const PackEntry& e, const EntryRect& rect, bool tiled, uint8_t codec_kind,
-                             uint64_t read_size);
-uint64_t decompress_work_bytes(const PackEntry& e, const EntryRect& rect, bool tiled);
+uint64_t compress_work_bytes(const PackEntry& e, const EntryRect& rect, PackMode mode, uint64_t read_size);
+uint64_t decompress_work_bytes(const PackEntry& e, const EntryRect& rect, PackMode mode);
 
 // `data` is what the input holds of the bytes that compress_read_size asked
 // for (fewer at the end of the input). An entry that cannot be converted
 // comes back Kept, with `data` unchanged and its type kept. Entries of a
-// compressed code (is_compressed_type) are copied as stored; so is, in
+// compressed code (CodedAs::Compressed) are copied as stored; so is, in
 // whole-entry mode, an entry of a kept code whose stored len - 4 bytes are
 // LZ4 data of its image (holds_lz4_image). With `jobs`, the tiles of a large
 // image may be coded side by side on memory->jobs; the result is the same.
 // The result's buffer comes from memory->pool.
 EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
-                           bool tiled, uint8_t codec_kind, EntryMemory* memory = nullptr,
+                           PackMode mode, EntryMemory* memory = nullptr,
                            std::optional<uint32_t> stored_len = std::nullopt);
 
 // `data`: the bytes decompress_read_size asked for. Tiled packs decode every
 // entry but JPEG as a tiled block; whole-entry packs as LZ4 data, up to
 // W x H x 4 bytes. Tiles decode through a decoder in memory->decoder (one
 // of its own without), so entries may decode side by side.
-EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data, bool tiled,
+EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data, PackMode mode,
                              EntryMemory* memory = nullptr);

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // What an entry's data holds, told from its code, the pack's mode and its
-// bytes: the one place where the forms are told apart.
+// bytes: the one place where the forms are told apart, and the one table of
+// their names.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "core/buffer_pool.h"
@@ -18,6 +20,27 @@ enum class EntryForm {
   Jpeg,          // type 38: JPEG data, not pixels
   Unknown,       // a tiled pack's entry whose size fits none of the above
 };
+
+// What a form is called: info's JSON "kind" ("raw", "raw_hinted", ...),
+// info's table column ("raw pixels", "raw + hint", ...) and report's form
+// column ("raw", "raw + hint", ...).
+struct EntryFormNames {
+  const char* key;
+  const char* column;
+  const char* report;
+};
+const EntryFormNames& entry_form_names(EntryForm f);
+
+// What an entry's code says of its data in a pack's mode, before any byte of
+// it is read: what a conversion plans by.
+enum class CodedAs {
+  Jpeg,        // type 38: copied by every conversion
+  Compressed,  // an LZ4 code or 39: compressed by its code, copied as stored
+  Pixels,      // a raw pixel array (after a TileHint in a tiled pack)
+  Either,      // a whole-entry pack's code without an LZ4 form: raw pixels or
+               // LZ4 data, as its bytes tell (KeptCodes)
+};
+CodedAs coded_as(PackMode mode, uint8_t type);
 
 // How a whole-entry pack's codes without an LZ4 form (keeps_code_when_compressed,
 // and 39) tell LZ4 data from raw pixels.
@@ -41,8 +64,18 @@ enum class KeptCodes {
 //     any other code: LZ4 or Raw, as `kept` tells.
 // Never reads outside payload.
 // The decoding of ByDecoding takes its buffer from `pool` when given.
-EntryForm classify_entry(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
+EntryForm classify_entry(PackMode mode, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
                          uint64_t n, KeptCodes kept = KeptCodes::BySize, BufferPool* pool = nullptr);
+
+// The form as the code and the mode declare it, reading at most a block
+// header (`head`, of a payload of n bytes; no n for an entry whose record
+// the file cannot back): what info lists. In a tiled pack
+// every code but 38 and 39 is a source image (RawAfterHint) and a type-39
+// entry a block, unless classify_entry finds the pixels a tiled
+// decompression left (DecodedTiled); a whole-entry pack's forms are
+// classify_entry's by size.
+EntryForm declared_form(PackMode mode, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> head,
+                        std::optional<uint64_t> n);
 
 // Whether an entry's payload holds a tiled image block of its own size: a
 // block magic and the EntryRect's width and height in the block header.

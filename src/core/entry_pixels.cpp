@@ -13,13 +13,13 @@ uint64_t area(const EntryRect& r) { return uint64_t{r.width} * r.height; }
 
 Status unknown() { return {ENTRY_ERR_UNKNOWN, "payload size fits neither raw pixels nor a compressed form"}; }
 
-// decompress_entry in `tiled` mode, accepted only when it gives the whole
-// pixel array of bpp bytes per pixel.
-Status decode_with(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload, int bpp,
+// decompress_entry in the pack's mode, accepted only when it gives the
+// whole pixel array of bpp bytes per pixel.
+Status decode_with(PackMode mode, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload, int bpp,
                    EntryPixels& out, EntryMemory* memory) {
   PackEntry whole = e;
   whole.len = static_cast<uint32_t>(payload.size() + ENTRY_RECT_SIZE);
-  EntryResult r = decompress_entry(whole, rect, payload, tiled, memory);
+  EntryResult r = decompress_entry(whole, rect, payload, mode, memory);
   if (!r.status.ok()) return {ENTRY_ERR_CORRUPT, "compressed data does not decode"};
   if (r.data.size() != area(rect) * uint64_t(bpp))
     return {ENTRY_ERR_WRONG_SIZE, "compressed data does not decode to the entry's pixel array"};
@@ -35,10 +35,10 @@ Status take_raw(std::span<const uint8_t> pixels, uint64_t size, EntryPixels& out
 
 }  // namespace
 
-Status entry_pixels(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
+Status entry_pixels(PackMode mode, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
                     EntryPixels& out, EntryMemory* memory) {
   out = EntryPixels{};
-  out.form = classify_entry(tiled, e, rect, payload, payload.size());
+  out.form = classify_entry(mode, e, rect, payload, payload.size());
   out.bytes_per_pixel = entry_bytes_per_pixel(e);
   out.raw_type = e.type;
   const uint64_t size = area(rect) * uint64_t(out.bytes_per_pixel);
@@ -65,11 +65,11 @@ Status entry_pixels(bool tiled, const PackEntry& e, const EntryRect& rect, std::
       out.pixel_format = t.pixel_format;
       if (t.magic != MORVANE_TILE_MAGIC_RAW) out.tile = {t.tile_width, t.tile_height};
       out.raw_type = raw_type_for_pixels(t.pixel_format, t.bytes_per_pixel);
-      return decode_with(true, e, rect, payload, t.bytes_per_pixel, out, memory);
+      return decode_with(mode, e, rect, payload, t.bytes_per_pixel, out, memory);
     }
     case EntryForm::Lz4:
       out.raw_type = raw_type(e.type);
-      return decode_with(false, e, rect, payload, type_bytes_per_pixel(out.raw_type), out, memory);
+      return decode_with(mode, e, rect, payload, type_bytes_per_pixel(out.raw_type), out, memory);
     case EntryForm::Unknown:
       break;
   }

@@ -32,11 +32,11 @@ struct EntryPixels {
   int pixel_format = 0;
 };
 
-// `payload` is the entry's data after its EntryRect: len - 4 bytes. tiled is
-// the pack's TILED_FLAG != 0. The form is classify_entry's (KeptCodes::BySize);
+// `payload` is the entry's data after its EntryRect: len - 4 bytes, read in
+// the pack's `mode`. The form is classify_entry's (KeptCodes::BySize);
 // a raw code with an LZ4 form whose payload is shorter than its pixel array
 // is ENTRY_ERR_UNKNOWN too. Returns ok, or ENTRY_ERR_UNKNOWN,
 // ENTRY_ERR_CORRUPT or ENTRY_ERR_WRONG_SIZE with its text; never reads
 // outside payload. Decodes with `memory` (decompress_entry).
-Status entry_pixels(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
+Status entry_pixels(PackMode mode, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
                     EntryPixels& out, EntryMemory* memory = nullptr);

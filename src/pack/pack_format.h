@@ -117,6 +117,9 @@ inline uint8_t raw_type(uint8_t type) {
   return t.kind == TypeKind::Lz4 ? t.other_form : type;
 }
 
+// Codes of a raw pixel array: neither JPEG nor compressed data.
+inline bool is_raw_type(uint8_t type) { return type_info(type).kind == TypeKind::Raw; }
+
 // Codes that whole-entry compression leaves unchanged: raw codes without an
 // LZ4 form. Their data may be raw pixels or LZ4 data.
 inline bool keeps_code_when_compressed(uint8_t type) {
@@ -142,6 +145,15 @@ inline uint64_t entry_payload_pos(const PackEntry& e) { return uint64_t{e.offset
 
 inline bool pack_is_tiled(const PackHeader& h) { return h.bytes[TILED_FLAG] != 0; }
 inline uint8_t pack_codec_kind(const PackHeader& h) { return h.bytes[CODEC_KIND]; }
+
+// How a pack stores its entries: whole-entry or tiled, and for tiled packs
+// the codec of the blocks (a CODEC_KIND value). Every entry is read and
+// converted in its pack's mode.
+struct PackMode {
+  bool tiled = false;
+  uint8_t codec_kind = 0;
+};
+inline PackMode pack_mode(const PackHeader& h) { return {pack_is_tiled(h), pack_codec_kind(h)}; }
 
 // The name as text: up to the first NUL, at most 8 bytes.
 std::string_view entry_name(const PackEntry& e);

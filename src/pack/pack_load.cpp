@@ -26,30 +26,31 @@ Status malformed(std::string why) { return {PACK_ERR_MALFORMED, std::move(why)};
 // options say so.
 Status load_entry(const PackReadAt& read_at, const uint8_t* record, const char* path, const PackLoadOptions& options,
                   PackRecords& out, uint32_t i) {
-  PackEntry& e = out.entries[i];
+  EntryRecord& r = out.entries[i];
+  PackEntry& e = r.entry;
   e = read_pack_entry(record);
-  out.stored_lens[i] = e.len;
+  r.stored_len = e.len;
   uint8_t rect[ENTRY_RECT_SIZE];
   bool rect_failed = false;
   if (read_at(e.offset, rect, rect_failed) != sizeof rect) {
     if (options.keep_bad_entries && !rect_failed) {
-      out.problems[i] = "its EntryRect at offset " + std::to_string(e.offset) + " lies past the end of the file";
+      out.problems.push_back({i, "its EntryRect at offset " + std::to_string(e.offset) + " lies past the end of the file"});
       return {};
     }
     return malformed(format("truncated pack: entry %s at offset %u lies past the end of %s",
                             entry_name_text(e).text, e.offset, path));
   }
-  out.rects[i] = read_entry_rect(rect);
+  r.rect = read_entry_rect(rect);
   // JPEG and compressed data have no size but their stored one.
-  if (options.recompute_len && e.type != TYPE_JPEG && !is_compressed_type(e.type)) {
+  if (options.recompute_len && is_raw_type(e.type)) {
     // Never wrapped: a length the 24-bit field cannot hold stays visible
     // as such, for the command to refuse.
     const uint64_t len =
-        uint64_t(entry_bytes_per_pixel(e)) * out.rects[i].width * out.rects[i].height + ENTRY_RECT_SIZE;
+        uint64_t(entry_bytes_per_pixel(e)) * r.rect.width * r.rect.height + ENTRY_RECT_SIZE;
     e.len = len > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(len);
   } else if (e.len < ENTRY_RECT_SIZE) {
     if (options.keep_bad_entries) {
-      out.problems[i] = "its length " + std::to_string(e.len) + " is less than its 4-byte rectangle";
+      out.problems.push_back({i, "its length " + std::to_string(e.len) + " is less than its 4-byte rectangle"});
       return {};
     }
     return malformed(
@@ -87,14 +88,19 @@ Status load_pack_records(const PackReadAt& read_at, int64_t size, const char* pa
   std::vector<uint8_t> table(table_size);
   if (read_at(PACK_HEADER_SIZE, table, failed) != table.size()) return malformed(format("read %s failed", path));
   out.entries.resize(count);
-  out.stored_lens.resize(count);
-  out.rects.resize(count);
-  if (options.keep_bad_entries) out.problems.assign(count, std::string());
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* record = table.data() + size_t{i} * PACK_ENTRY_SIZE;
     if (Status st = load_entry(read_at, record, path, options, out, i); !st.ok()) return st;
   }
   return {};
+}
+
+const std::string& entry_problem(const PackRecords& records, size_t i) {
+  static const std::string none;
+  // In table order, as the load found them.
+  auto it = std::lower_bound(records.problems.begin(), records.problems.end(), i,
+                             [](const EntryProblem& p, size_t index) { return p.index < index; });
+  return it != records.problems.end() && it->index == i ? it->text : none;
 }
 
 std::string not_a_pack_reason(std::span<const uint8_t> head, int64_t size) {

@@ -13,15 +13,27 @@
 #include "pack/pack_format.h"
 #include "pack/status.h"
 
+// One entry of the table as loaded.
+struct EntryRecord {
+  PackEntry entry;
+  uint32_t stored_len = 0;  // the len its record holds in the input, before any recompute
+  EntryRect rect;
+};
+
+// An entry that keep_bad_entries lets through, and why it is unsound.
+struct EntryProblem {
+  size_t index = 0;
+  std::string text;
+};
+
 struct PackRecords {
   int64_t size = 0;  // bytes in the input
   PackHeader header;
-  std::vector<PackEntry> entries;
-  // The len each entry's record holds in the input, before any recompute.
-  std::vector<uint32_t> stored_lens;
-  std::vector<EntryRect> rects;
-  // With keep_bad_entries: one text per entry, empty for a sound one.
-  std::vector<std::string> problems;
+  std::vector<EntryRecord> entries;
+  // With keep_bad_entries: the unsound entries, in table order. A list of
+  // their own, not a text per entry: a pack of 65,535 sound entries costs
+  // nothing here.
+  std::vector<EntryProblem> problems;
   // For PACK_ERR_NOT_PACK: what the input looks like (not_a_pack_reason).
   std::string not_a_pack;
 };
@@ -37,6 +49,9 @@ struct PackLoadOptions {
   // and it keeps a 0 x 0 rectangle.
   bool keep_bad_entries = false;
 };
+
+// Entry i's problem; empty for a sound entry.
+const std::string& entry_problem(const PackRecords& records, size_t i);
 
 // Reads up to dst.size() bytes at pos and returns the count read (fewer at
 // the end of the input); sets `failed` on a read error.

@@ -34,9 +34,9 @@ struct ExportWork {
 
 // Reads the entry's payload; false (with the reason) when it cannot.
 bool read_entry(PackFile& pf, size_t i, ExportWork& w) {
-  const PackEntry& e = pf.records.entries[i];
+  const PackEntry& e = pf.records.entries[i].entry;
   w.payload.clear();
-  if (!pf.records.problems[i].empty() || pf.in.available(e.offset) < e.len) {
+  if (!entry_problem(pf.records, i).empty() || pf.in.available(e.offset) < e.len) {
     w.why = "its data (offset " + std::to_string(e.offset) + ", len " + std::to_string(e.len) +
             ") lies outside the file";
     return false;
@@ -50,13 +50,13 @@ bool read_entry(PackFile& pf, size_t i, ExportWork& w) {
 // One entry into its file's bytes and its manifest record; a plain function
 // of the entry, run on any thread.
 void encode_entry(const PackRecords& pack, size_t i, ExportWork& w, ManifestEntry& me, EntryMemory* memory) {
-  const PackEntry& e = pack.entries[i];
-  const EntryRect& rect = pack.rects[i];
+  const PackEntry& e = pack.entries[i].entry;
+  const EntryRect& rect = pack.entries[i].rect;
   w.ok = false;
   w.write = false;
   w.assumed = false;
   EntryPixels px;
-  if (Status s = entry_pixels(pack_is_tiled(pack.header), e, rect, w.payload, px, memory); !s.ok()) {
+  if (Status s = entry_pixels(pack_mode(pack.header), e, rect, w.payload, px, memory); !s.ok()) {
     w.why = s.message;
     return;
   }
@@ -112,8 +112,8 @@ std::vector<std::string> plan_files(const PackRecords& pack, const std::vector<M
   ExportNames names;
   std::vector<std::string> files(records.size());
   for (size_t i = 0; i < records.size(); ++i) {
-    const EntryRect& rect = pack.rects[i];
-    if (pack.entries[i].type == TYPE_JPEG) files[i] = names.take(records[i].name, ".jpg");
+    const EntryRect& rect = pack.entries[i].rect;
+    if (coded_as(pack_mode(pack.header), pack.entries[i].entry.type) == CodedAs::Jpeg) files[i] = names.take(records[i].name, ".jpg");
     else if (rect.width != 0 && rect.height != 0) files[i] = names.take(records[i].name, ".png");
   }
   return files;
@@ -161,8 +161,8 @@ Manifest export_manifest(const PackRecords& pack) {
   m.entries.resize(pack.entries.size());
   for (size_t i = 0; i < pack.entries.size(); ++i) {
     ManifestEntry& me = m.entries[i];
-    me.type = pack.entries[i].type;
-    me.name.assign(pack.entries[i].name.begin(), pack.entries[i].name.end());
+    me.type = pack.entries[i].entry.type;
+    me.name.assign(pack.entries[i].entry.name.begin(), pack.entries[i].entry.name.end());
     while (!me.name.empty() && me.name.back() == '\0') me.name.pop_back();
   }
   return m;
@@ -190,8 +190,8 @@ OrderedSteps<ExportWork> export_steps(PackFile& pf, ManifestMatcher& matcher, Ma
   OrderedSteps<ExportWork> steps;
   // The payload, the pixels, their samples and the file at most.
   steps.bytes = [&pf](size_t i) {
-    const EntryRect& r = pf.records.rects[i];
-    return payload_len(pf.records.entries[i]) + uint64_t{12} * r.width * r.height;
+    const EntryRect& r = pf.records.entries[i].rect;
+    return payload_len(pf.records.entries[i].entry) + uint64_t{12} * r.width * r.height;
   };
   steps.read = [&pf, &matcher, &m](size_t i, ExportWork& w, EntryMemory&) {
     w.from = matcher.next(m.entries[i].name);
@@ -216,7 +216,7 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
     print_lines("export", err);
     return 1;
   }
-  const std::vector<PackEntry>& entries = pf.records.entries;
+  const std::vector<EntryRecord>& entries = pf.records.entries;
   Manifest m = export_manifest(pf.records);
   const std::vector<std::string> files = plan_files(pf.records, m.entries);
   ExportDir dir;
@@ -244,7 +244,7 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
     assumed += w.assumed ? 1 : 0;
     return true;
   };
-  steps.done_bytes = [&](size_t i, const ExportWork&) { return uint64_t{entries[i].len}; };
+  steps.done_bytes = [&](size_t i, const ExportWork&) { return uint64_t{entries[i].entry.len}; };
   // Each thread its own tile decoder; the pixels pass to the PNG coder and
   // are freed, not pooled.
   const OrderedOptions options{

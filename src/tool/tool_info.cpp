@@ -123,61 +123,51 @@ std::string past_end(uint64_t need, uint64_t have) {
                 static_cast<unsigned long long>(need), static_cast<unsigned long long>(have));
 }
 
-EntryInfo inspect_entry(PackFile& pf, size_t i, bool tiled, bool& read_failed) {
+EntryInfo inspect_entry(PackFile& pf, size_t i, PackMode mode, bool& read_failed) {
   EntryInfo x;
-  x.entry = pf.records.entries[i];
-  x.rect = pf.records.rects[i];
+  x.entry = pf.records.entries[i].entry;
+  x.rect = pf.records.entries[i].rect;
   const PackEntry& e = x.entry;
   const uint64_t area = uint64_t{x.rect.width} * x.rect.height;
-  const bool loaded = pf.records.problems[i].empty();
+  const std::string& problem = entry_problem(pf.records, i);
+  const bool loaded = problem.empty();
   const uint64_t n = loaded ? payload_len(e) : 0;
   const uint64_t pos = entry_payload_pos(e);
   const uint64_t avail = pf.in.available(pos);
 
-  x.bytes_per_pixel = entry_bytes_per_pixel(e);
-  if (e.type == TYPE_JPEG) {
-    x.kind = EntryKind::jpeg;
-    x.bytes_per_pixel = 0;
-  } else if (tiled) {
-    // In a tiled pack every code but 38 and 39 is a source image: a
-    // TileHint and its pixels. A type-39 entry holds a block, or the pixels
-    // tiled decompression left.
-    x.kind = e.type == TYPE_TILED ? EntryKind::tiled_block : EntryKind::raw_hinted;
-    if (e.type == TYPE_TILED && loaded) {
-      std::vector<uint8_t> head = tool_pack_read(pf, pos, std::min<uint64_t>(n, TILE_HEADER_SIZE), read_failed);
-      if (classify_entry(true, e, x.rect, head, n) == EntryForm::DecodedTiled) {
-        x.kind = EntryKind::tiled_pixels;
-        x.bytes_per_pixel = area != 0 ? static_cast<int>(n / area) : 0;
-      }
-    }
-  } else {
-    x.kind = classify_entry(false, e, x.rect, {}, n) == EntryForm::Lz4 ? EntryKind::lz4 : EntryKind::raw;
-  }
-  // A block's pixel size is in its own header, read below.
-  if (x.kind == EntryKind::tiled_block) x.bytes_per_pixel = 0;
+  // A tiled pack's entry starts with a TileHint or a block header; at least
+  // the hint is read, even past a short payload.
+  std::vector<uint8_t> head;
+  if (mode.tiled && loaded)
+    head = tool_pack_read(pf, pos, std::clamp<uint64_t>(n, TILE_HINT_SIZE, TILE_HEADER_SIZE), read_failed);
+  x.kind = declared_form(mode, e, x.rect, std::span(head).first(std::min<size_t>(head.size(), n)),
+                         loaded ? std::optional<uint64_t>(n) : std::nullopt);
+  // JPEG data has no pixel size; a block's is in its own header, read below.
+  if (x.kind == EntryForm::Jpeg || x.kind == EntryForm::TiledBlock) x.bytes_per_pixel = 0;
+  else if (x.kind == EntryForm::DecodedTiled) x.bytes_per_pixel = area != 0 ? static_cast<int>(n / area) : 0;
+  else x.bytes_per_pixel = entry_bytes_per_pixel(e);
   x.raw_size = area * x.bytes_per_pixel;
   if (!loaded) {
-    x.error = pf.records.problems[i];
+    x.error = problem;
     return x;
   }
 
   switch (x.kind) {
-    case EntryKind::raw:
+    case EntryForm::Raw:
       if (avail < x.raw_size) set_error(x, past_end(x.raw_size, avail));
       break;
-    case EntryKind::raw_hinted: {
-      std::vector<uint8_t> hint = tool_pack_read(pf, pos, TILE_HINT_SIZE, read_failed);
-      if (hint.size() == TILE_HINT_SIZE) x.hint = read_tile_hint(hint.data());
+    case EntryForm::RawAfterHint:
+      if (head.size() >= TILE_HINT_SIZE) x.hint = read_tile_hint(head.data());
       if (avail < TILE_HINT_SIZE + x.raw_size) set_error(x, past_end(TILE_HINT_SIZE + x.raw_size, avail));
       break;
-    }
-    case EntryKind::tiled_block:
+    case EntryForm::TiledBlock:
       if (n > avail) set_error(x, past_end(n, avail));
       inspect_block(tool_pack_read(pf, pos, n, read_failed), x);
       break;
-    case EntryKind::lz4:
-    case EntryKind::jpeg:
-    case EntryKind::tiled_pixels:
+    case EntryForm::Lz4:
+    case EntryForm::Jpeg:
+    case EntryForm::DecodedTiled:
+    case EntryForm::Unknown:
       if (n > avail) set_error(x, past_end(n, avail));
       break;
   }
@@ -185,30 +175,6 @@ EntryInfo inspect_entry(PackFile& pf, size_t i, bool tiled, bool& read_failed) {
 }
 
 }  // namespace
-
-const char* entry_kind_name(EntryKind k) {
-  switch (k) {
-    case EntryKind::raw: return "raw";
-    case EntryKind::raw_hinted: return "raw_hinted";
-    case EntryKind::lz4: return "lz4";
-    case EntryKind::jpeg: return "jpeg";
-    case EntryKind::tiled_block: return "tiled_block";
-    case EntryKind::tiled_pixels: return "tiled_pixels";
-  }
-  return "";
-}
-
-const char* entry_kind_text(EntryKind k) {
-  switch (k) {
-    case EntryKind::raw: return "raw pixels";
-    case EntryKind::raw_hinted: return "raw + hint";
-    case EntryKind::lz4: return "LZ4";
-    case EntryKind::jpeg: return "JPEG";
-    case EntryKind::tiled_block: return "tiled block";
-    case EntryKind::tiled_pixels: return "tiled pixels";
-  }
-  return "";
-}
 
 int inspect_pack(const std::string& path, PackInfo& info, std::string& message) {
   PackFile pf;
@@ -218,11 +184,11 @@ int inspect_pack(const std::string& path, PackInfo& info, std::string& message) 
   }
   info.size = pf.records.size;
   info.header = pf.records.header;
-  const bool tiled = pack_is_tiled(info.header);
+  const PackMode mode = pack_mode(info.header);
   bool read_failed = false;
   info.entries.clear();
   for (size_t i = 0; i < pf.records.entries.size() && !read_failed; ++i)
-    info.entries.push_back(inspect_entry(pf, i, tiled, read_failed));
+    info.entries.push_back(inspect_entry(pf, i, mode, read_failed));
   if (read_failed) {
     message = "read " + path + " failed";
     return PACK_ERR_MALFORMED;
@@ -235,7 +201,7 @@ namespace {
 // Stored payload against the raw pixel array; none for JPEG data or an
 // empty image.
 std::optional<double> entry_ratio(const EntryInfo& x) {
-  if (x.kind == EntryKind::jpeg || x.raw_size == 0 || x.entry.len < ENTRY_RECT_SIZE) return std::nullopt;
+  if (x.kind == EntryForm::Jpeg || x.raw_size == 0 || x.entry.len < ENTRY_RECT_SIZE) return std::nullopt;
   return static_cast<double>(payload_len(x.entry)) / static_cast<double>(x.raw_size);
 }
 
@@ -282,10 +248,10 @@ std::string info_table(const PackInfo& info) {
     const EntryInfo& x = info.entries[i];
     std::optional<double> ratio = entry_ratio(x);
     out += format("%5zu  %s %4u  %-12s %5u %6u %10u %8u %3s %10s %7s\n", i, names[i].c_str(), x.entry.type,
-                  entry_kind_text(x.kind),
+                  entry_form_names(x.kind).column,
                   x.rect.width, x.rect.height, x.entry.offset, x.entry.len,
                   x.bytes_per_pixel ? std::to_string(x.bytes_per_pixel).c_str() : "-",
-                  x.kind != EntryKind::jpeg ? std::to_string(x.raw_size).c_str() : "-",
+                  x.kind != EntryForm::Jpeg ? std::to_string(x.raw_size).c_str() : "-",
                   ratio ? format("%.1f%%", *ratio * 100).c_str() : "-");
     if (x.hint) out += format("%7s tile hint %ux%u\n", "", x.hint->hint_width, x.hint->hint_height);
     if (x.block) out += format("%7s %s\n", "", block_line(*x.block).c_str());
@@ -306,13 +272,13 @@ nlohmann::ordered_json entry_json(size_t i, const EntryInfo& x) {
   j["name"] = tool_utf8_name(name);
   j["name_hex"] = tool_hex(name);
   j["type"] = x.entry.type;
-  j["kind"] = entry_kind_name(x.kind);
+  j["kind"] = entry_form_names(x.kind).key;
   j["width"] = x.rect.width;
   j["height"] = x.rect.height;
   j["offset"] = x.entry.offset;
   j["len"] = x.entry.len;
   j["bytes_per_pixel"] = x.bytes_per_pixel ? ordered_json(x.bytes_per_pixel) : ordered_json(nullptr);
-  j["raw_size"] = x.kind != EntryKind::jpeg ? ordered_json(x.raw_size) : ordered_json(nullptr);
+  j["raw_size"] = x.kind != EntryForm::Jpeg ? ordered_json(x.raw_size) : ordered_json(nullptr);
   j["ratio"] = ratio ? ordered_json(*ratio) : ordered_json(nullptr);
   if (x.hint) j["tile_hint"] = {{"width", x.hint->hint_width}, {"height", x.hint->hint_height}};
   if (x.block) {

@@ -12,21 +12,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/entry_form.h"
 #include "pack/pack_format.h"
 #include "tile/tile_image.h"
-
-// What an entry's payload is, as far as the header, the type and the bytes
-// tell.
-enum class EntryKind {
-  raw,           // raw pixel array
-  raw_hinted,    // raw pixel array after a TileHint (a tiled source pack)
-  lz4,           // whole-entry LZ4 data
-  jpeg,          // JPEG data, copied by every conversion
-  tiled_block,   // TileImage block
-  tiled_pixels,  // pixels decoded from a tiled block (type 39 after -d)
-};
-const char* entry_kind_name(EntryKind k);  // "raw", "raw_hinted", ...
-const char* entry_kind_text(EntryKind k);  // "raw pixels", "raw + hint", ...
 
 struct TileBlockInfo {
   morvane::detail::TileImage header;
@@ -41,7 +29,8 @@ struct TileBlockInfo {
 struct EntryInfo {
   PackEntry entry;
   EntryRect rect;
-  EntryKind kind = EntryKind::raw;
+  // As declared_form tells it; named by entry_form_names' key and column.
+  EntryForm kind = EntryForm::Raw;
   int bytes_per_pixel = 0;     // 0: none (JPEG) or not known
   uint64_t raw_size = 0;       // bytes_per_pixel x width x height
   std::optional<TileHint> hint;

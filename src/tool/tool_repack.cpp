@@ -38,15 +38,15 @@ struct RepackWork {
 
 // A raw type for --types that `morvane -c` codes as pixels.
 bool names_raw_pixels(const ManifestEntry* from, int bytes_per_pixel) {
-  return from != nullptr && from->type != TYPE_JPEG && !is_compressed_type(from->type) &&
+  return from != nullptr && is_raw_type(from->type) &&
          type_bytes_per_pixel(from->type) == bytes_per_pixel;
 }
 
 // The entry's pixels and the raw type they are stored under; a plain
 // function of the entry, run on any thread.
-void unpack_entry(bool tiled, const PackEntry& e, const EntryRect& rect, RepackWork& w, EntryMemory* memory) {
+void unpack_entry(PackMode mode, const PackEntry& e, const EntryRect& rect, RepackWork& w, EntryMemory* memory) {
   EntryPixels px;
-  if (Status s = entry_pixels(tiled, e, rect, w.payload, px, memory); !s.ok()) {
+  if (Status s = entry_pixels(mode, e, rect, w.payload, px, memory); !s.ok()) {
     w.why = s.message;
     return;
   }
@@ -68,16 +68,14 @@ void unpack_entry(bool tiled, const PackEntry& e, const EntryRect& rect, RepackW
 
 }  // namespace
 
-bool parse_repack_mode(std::string_view name, bool& tiled, uint8_t& codec_kind) {
+bool parse_repack_mode(std::string_view name, PackMode& mode) {
   if (name == kWhole) {
-    tiled = false;
-    codec_kind = 0;
+    mode = {};
     return true;
   }
   for (const TileCodec& c : TILE_CODECS) {
     if (name == c.name) {
-      tiled = true;
-      codec_kind = c.kind;
+      mode = {true, c.kind};
       return true;
     }
   }
@@ -105,10 +103,10 @@ bool parse_tile_option(std::string_view text, TileHint& out) {
 
 namespace {
 
-std::string mode_name(bool tiled, uint8_t codec_kind) {
-  if (!tiled) return kWhole;
-  if (const TileCodec* c = morvane::detail::tile_codec_of_kind(codec_kind)) return c->name;
-  return "tiled with CODEC_KIND " + std::to_string(codec_kind);
+std::string mode_name(PackMode mode) {
+  if (!mode.tiled) return kWhole;
+  if (const TileCodec* c = morvane::detail::tile_codec_of_kind(mode.codec_kind)) return c->name;
+  return "tiled with CODEC_KIND " + std::to_string(mode.codec_kind);
 }
 
 // The run: the input, the output being written, and the table it gets.
@@ -118,8 +116,7 @@ struct Repacker {
   std::FILE* err;
   PackFile pf;
   Manifest types;
-  bool tiled = false;
-  uint8_t codec_kind = 0;
+  PackMode mode;  // OUT's
   OutputFile file;
   std::vector<uint8_t> head;  // header and entry table
   uint64_t position = 0;
@@ -139,13 +136,12 @@ struct Repacker {
       std::fprintf(err, "repack: %s\n", why.c_str());
       return 1;
     }
-    tiled = pack_is_tiled(pf.records.header);
-    codec_kind = pack_codec_kind(pf.records.header);
-    if (!o.mode.empty() && !parse_repack_mode(o.mode, tiled, codec_kind)) {
+    mode = pack_mode(pf.records.header);
+    if (!o.mode.empty() && !parse_repack_mode(o.mode, mode)) {
       std::fprintf(err, "repack: --mode %s: not whole, rle, lz4 or stored\n", tool_display_name(o.mode).c_str());
       return 2;
     }
-    if (o.tile && !tiled) {
+    if (o.tile && !mode.tiled) {
       std::fprintf(err, "repack: --tile is for the tiled modes (rle, lz4, stored); %s\n",
                    o.mode.empty() ? "the input is whole-entry, give --mode" : "not whole");
       return 2;
@@ -157,8 +153,8 @@ struct Repacker {
     const size_t count = pf.records.entries.size();
     head.assign(PACK_HEADER_SIZE + count * PACK_ENTRY_SIZE, 0);
     std::copy(pf.records.header.bytes.begin(), pf.records.header.bytes.end(), head.begin());
-    head[TILED_FLAG] = tiled ? 1 : 0;
-    head[CODEC_KIND] = codec_kind;
+    head[TILED_FLAG] = mode.tiled ? 1 : 0;
+    head[CODEC_KIND] = mode.codec_kind;
     file.write(head);
     position = head.size();
     return 0;
@@ -166,8 +162,8 @@ struct Repacker {
 
   // Entry i, unpacked, into OUT and its table record; or its line.
   void write_entry(size_t i, RepackWork& w) {
-    PackEntry e = pf.records.entries[i];
-    const bool with_hint = w.why.empty() && tiled && e.type != TYPE_JPEG;
+    PackEntry e = pf.records.entries[i].entry;
+    const bool with_hint = w.why.empty() && mode.tiled && coded_as(mode, e.type) != CodedAs::Jpeg;
     const uint64_t len = ENTRY_RECT_SIZE + (with_hint ? TILE_HINT_SIZE : 0) + w.data.size();
     if (w.why.empty() && len > PACK_MAX_LEN)
       w.why = std::to_string(len) + " bytes with its rectangle" + (with_hint ? " and TileHint" : "") +
@@ -186,7 +182,7 @@ struct Repacker {
     e.type = w.type;
     write_pack_entry(e, head.data() + PACK_HEADER_SIZE + i * PACK_ENTRY_SIZE);
     uint8_t prefix[ENTRY_RECT_SIZE + TILE_HINT_SIZE];
-    write_entry_rect(pf.records.rects[i], prefix);
+    write_entry_rect(pf.records.entries[i].rect, prefix);
     const TileHint hint = o.tile.value_or(w.hint.value_or(MANIFEST_DEFAULT_TILE));
     store_le16(prefix + 4, hint.hint_width);
     store_le16(prefix + 6, hint.hint_height);
@@ -200,24 +196,25 @@ struct Repacker {
   // table order. False when reading IN failed.
   bool run() {
     const PackRecords& pack = pf.records;
-    const bool in_tiled = pack_is_tiled(pack.header);
+    const PackMode in_mode = pack_mode(pack.header);
     ManifestMatcher matcher = o.types.empty() ? ManifestMatcher() : ManifestMatcher(types);
     OrderedSteps<RepackWork> steps;
     // The payload and the pixels at most.
     steps.bytes = [&](size_t i) {
-      if (!pack.problems[i].empty()) return uint64_t{0};
-      return payload_len(pack.entries[i]) + uint64_t{4} * pack.rects[i].width * pack.rects[i].height;
+      const EntryRecord& r = pack.entries[i];
+      if (!entry_problem(pack, i).empty()) return uint64_t{0};
+      return payload_len(r.entry) + uint64_t{4} * r.rect.width * r.rect.height;
     };
     steps.read = [&](size_t i, RepackWork& w, EntryMemory&) {
-      const PackEntry& e = pack.entries[i];
+      const PackEntry& e = pack.entries[i].entry;
       w.from = matcher.next(entry_name(e));
-      if (!pack.problems[i].empty()) w.why = pack.problems[i];
+      if (const std::string& problem = entry_problem(pack, i); !problem.empty()) w.why = problem;
       else w.payload = tool_pack_read(pf, entry_payload_pos(e), payload_len(e), w.read_failed);
       if (w.why.empty() && w.payload.size() < payload_len(e)) w.why = "its data runs past the end of the file";
       return !w.read_failed;
     };
     steps.work = [&](size_t i, RepackWork& w, EntryMemory& memory) {
-      if (w.why.empty()) unpack_entry(in_tiled, pack.entries[i], pack.rects[i], w, &memory);
+      if (w.why.empty()) unpack_entry(in_mode, pack.entries[i].entry, pack.entries[i].rect, w, &memory);
     };
     steps.finish = [&](size_t i, RepackWork& w, Progress& progress) {
       if (w.read_failed) return false;
@@ -225,7 +222,7 @@ struct Repacker {
       write_entry(i, w);
       return true;
     };
-    steps.done_bytes = [&](size_t i, const RepackWork&) { return uint64_t{pack.entries[i].len}; };
+    steps.done_bytes = [&](size_t i, const RepackWork&) { return uint64_t{pack.entries[i].entry.len}; };
     // The pixels are written and freed, not pooled.
     return run_in_order(pack.entries.size(), std::move(steps),
                         {.progress_name = "repack",
@@ -251,7 +248,7 @@ struct Repacker {
                    o.types.empty() ? "; --types MANIFEST names their types"
                                    : ": not in --types, or of other bytes per pixel there");
     std::fprintf(out, "repack: %s: %zu entries, %llu bytes, raw for mode %s\n", tool_display_name(o.out).c_str(), count,
-                 static_cast<unsigned long long>(position), mode_name(tiled, codec_kind).c_str());
+                 static_cast<unsigned long long>(position), mode_name(mode).c_str());
     return std::fflush(out) == 0 ? 0 : 1;
   }
 };

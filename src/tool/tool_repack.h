@@ -21,7 +21,7 @@ struct RepackOptions {
 };
 
 // The mode's TILED_FLAG and CODEC_KIND; false for an unknown name.
-bool parse_repack_mode(std::string_view name, bool& tiled, uint8_t& codec_kind);
+bool parse_repack_mode(std::string_view name, PackMode& mode);
 // "W,H" (decimal, each 1..65535); false otherwise.
 bool parse_tile_option(std::string_view text, TileHint& out);
 

@@ -31,18 +31,7 @@ namespace {
 // a larger one gets none.
 constexpr uint64_t kJpegDecodeLimit = uint64_t{16} << 20;
 
-const char* form_text(EntryForm f) {
-  switch (f) {
-    case EntryForm::Raw: return "raw";
-    case EntryForm::RawAfterHint: return "raw + hint";
-    case EntryForm::Lz4: return "LZ4";
-    case EntryForm::TiledBlock: return "tiled block";
-    case EntryForm::DecodedTiled: return "tiled pixels";
-    case EntryForm::Jpeg: return "JPEG";
-    case EntryForm::Unknown: return "unknown";
-  }
-  return "";
-}
+const char* form_text(EntryForm f) { return entry_form_names(f).report; }
 
 bool make_thumbnail(std::span<const uint8_t> rgba, uint32_t width, uint32_t height, ReportEntry& x) {
   thumbnail_size(width, height, x.thumb_width, x.thumb_height);
@@ -139,27 +128,28 @@ OrderedSteps<ReportWork> report_steps(PackFile& pf, ManifestMatcher& matcher) {
   OrderedSteps<ReportWork> steps;
   // The payload, the pixels, their RGBA and samples at most.
   steps.bytes = [&pack](size_t i) {
-    if (!pack.problems[i].empty()) return uint64_t{0};
-    const EntryRect& r = pack.rects[i];
-    return payload_len(pack.entries[i]) + uint64_t{12} * r.width * r.height;
+    if (!entry_problem(pack, i).empty()) return uint64_t{0};
+    const EntryRect& r = pack.entries[i].rect;
+    return payload_len(pack.entries[i].entry) + uint64_t{12} * r.width * r.height;
   };
   steps.read = [&pf, &matcher](size_t i, ReportWork& w, EntryMemory&) {
-    const PackEntry& e = pf.records.entries[i];
+    const PackEntry& e = pf.records.entries[i].entry;
     w.from = matcher.next(entry_name(e));
-    if (pf.records.problems[i].empty())
+    if (entry_problem(pf.records, i).empty())
       w.payload = tool_pack_read(pf, entry_payload_pos(e), payload_len(e), w.read_failed);
     return !w.read_failed;
   };
   steps.work = [&pack](size_t i, ReportWork& w, EntryMemory& memory) {
-    const PackEntry& e = pack.entries[i];
-    if (pack.problems[i].empty()) {
-      w.entry = report_entry(pack_is_tiled(pack.header), e, pack.rects[i], w.payload, &memory, w.from);
+    const PackEntry& e = pack.entries[i].entry;
+    const std::string& problem = entry_problem(pack, i);
+    if (problem.empty()) {
+      w.entry = report_entry(pack_mode(pack.header), e, pack.entries[i].rect, w.payload, &memory, w.from);
       return;
     }
     w.entry.name = tool_display_name(entry_name(e));
     w.entry.type = e.type;
-    w.entry.form = "unknown";
-    w.entry.error = pack.problems[i];
+    w.entry.form = form_text(EntryForm::Unknown);
+    w.entry.error = problem;
   };
   return steps;
 }
@@ -204,7 +194,7 @@ std::vector<uint8_t> shrink_rgba(std::span<const uint8_t> rgba, uint32_t width, 
   return out;
 }
 
-ReportEntry report_entry(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
+ReportEntry report_entry(PackMode mode, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
                          EntryMemory* memory, const ManifestEntry* from) {
   ReportEntry x;
   x.name = tool_display_name(entry_name(e));
@@ -213,14 +203,14 @@ ReportEntry report_entry(bool tiled, const PackEntry& e, const EntryRect& rect, 
   x.stored = e.len >= ENTRY_RECT_SIZE ? payload_len(e) : 0;
   const uint64_t area = uint64_t{rect.width} * rect.height;
   if (payload.size() < x.stored) {
-    x.form = form_text(classify_entry(tiled, e, rect, payload, x.stored));
+    x.form = form_text(classify_entry(mode, e, rect, payload, x.stored));
     x.error = "its data (offset " + std::to_string(e.offset) + ", len " + std::to_string(e.len) +
               ") lies outside the file";
     return x;
   }
   payload = payload.first(x.stored);
   EntryPixels px;
-  const Status s = entry_pixels(tiled, e, rect, payload, px, memory);
+  const Status s = entry_pixels(mode, e, rect, payload, px, memory);
   x.form = form_text(px.form);
   if (px.form == EntryForm::TiledBlock) read_tile_map(payload, x);
   if (px.form == EntryForm::Jpeg) {
@@ -644,7 +634,7 @@ int run_report(const std::string& pack_path, const std::string& out_path, std::F
     failed += w.entry.error.empty() ? 0 : 1;
     return true;
   };
-  steps.done_bytes = [&](size_t i, const ReportWork&) { return uint64_t{pack.entries[i].len}; };
+  steps.done_bytes = [&](size_t i, const ReportWork&) { return uint64_t{pack.entries[i].entry.len}; };
   // Each thread its own tile decoder; the pixels pass to the thumbnail and
   // are freed, not pooled.
   run_in_order(pack.entries.size(), std::move(steps),

@@ -55,13 +55,13 @@ void thumbnail_size(uint32_t width, uint32_t height, uint32_t& out_width, uint32
 std::vector<uint8_t> shrink_rgba(std::span<const uint8_t> rgba, uint32_t width, uint32_t height, uint32_t out_width,
                                  uint32_t out_height);
 
-// One entry of a pack (`tiled`: its TILED_FLAG), from the bytes the file
+// One entry of a pack read in its `mode`, from the bytes the file
 // holds after its EntryRect (fewer than payload_len(e) when the file ends
 // early, which is an error). A pure function of its arguments: entries may be
 // done side by side. Never reads outside payload. Decodes with `memory`
 // (entry_pixels), when given.
 // `from`: the entry's record in the --formats manifest, or nullptr.
-ReportEntry report_entry(bool tiled, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
+ReportEntry report_entry(PackMode mode, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload,
                          EntryMemory* memory = nullptr, const ManifestEntry* from = nullptr);
 
 // A count with thousands separated by commas: 28,000.

@@ -13,7 +13,7 @@
 
 // Loads a pack for a subcommand. An entry that the table names but the file
 // cannot back (its EntryRect past the end, a stored len below 4) does not
-// fail the load: its problem is in pf.records.problems.
+// fail the load: its problem is entry_problem(pf.records, i).
 // A file that cannot be opened or is no pack fails with why, as morvane
 // explains it: the system's reason, or what the file looks like (a PNG or
 // JPEG picture, an empty file).

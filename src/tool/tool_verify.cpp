@@ -28,8 +28,7 @@ struct Verifier {
   PackFile pack;
   PackFile source;
   bool has_source = false;
-  bool tiled = false;
-  bool source_tiled = false;
+  PackMode mode, source_mode;
   bool read_failed = false;  // reading either pack failed
 
   // The conversions copy the header, so a pack and its source share it;
@@ -46,46 +45,46 @@ struct Verifier {
     return false;
   }
 
-  bool in_pack(size_t i) const { return i < pack.records.entries.size() && pack.records.problems[i].empty(); }
+  bool in_pack(size_t i) const { return i < pack.records.entries.size() && entry_problem(pack.records, i).empty(); }
   bool with_source(size_t i) const { return has_source && i < source.records.entries.size(); }
 
   // The bytes an entry holds: its own, and the source's payload and its
   // pixels, decoded.
   uint64_t bytes(size_t i) const {
     uint64_t n = 0;
-    if (in_pack(i)) n += decompress_work_bytes(pack.records.entries[i], pack.records.rects[i], tiled);
+    if (in_pack(i)) n += decompress_work_bytes(pack.records.entries[i].entry, pack.records.entries[i].rect, mode);
     if (with_source(i)) {
-      const EntryRect& r = source.records.rects[i];
-      n += payload_len(source.records.entries[i]) + 4 + uint64_t{4} * r.width * r.height;
+      const EntryRect& r = source.records.entries[i].rect;
+      n += payload_len(source.records.entries[i].entry) + 4 + uint64_t{4} * r.width * r.height;
     }
     return n;
   }
 
   void read(size_t i, VerifyWork& w) {
     if (!in_pack(i)) return;
-    const PackEntry& e = pack.records.entries[i];
+    const PackEntry& e = pack.records.entries[i].entry;
     w.data = tool_pack_read(pack, entry_payload_pos(e), decompress_read_size(e), w.read_failed);
-    if (with_source(i) && source.records.problems[i].empty())
-      w.expected = source_payload(source.records.entries[i], w.read_failed);
+    if (with_source(i) && entry_problem(source.records, i).empty())
+      w.expected = source_payload(source.records.entries[i].entry, w.read_failed);
   }
 
   // Pixels against pixels, whatever the forms; an entry the source lacks
   // is only decoded. Without a source: decoded as -d would.
   void work(size_t i, VerifyWork& w, EntryMemory& memory) const {
     if (i >= pack.records.entries.size()) return;
-    const PackEntry& e = pack.records.entries[i];
-    const EntryRect& rect = pack.records.rects[i];
-    if (!pack.records.problems[i].empty()) {
-      w.problems.push_back(pack.records.problems[i]);
+    const PackEntry& e = pack.records.entries[i].entry;
+    const EntryRect& rect = pack.records.entries[i].rect;
+    if (const std::string& problem = entry_problem(pack.records, i); !problem.empty()) {
+      w.problems.push_back(problem);
       return;
     }
     if (has_source) {
       EntryPixels px;
       if (with_source(i)) compare(i, e, rect, w.data, w.expected, memory, w.compared);
-      else if (Status s = entry_pixels(tiled, e, rect, w.data, px, &memory); !s.ok()) w.problems.push_back(s.message);
+      else if (Status s = entry_pixels(mode, e, rect, w.data, px, &memory); !s.ok()) w.problems.push_back(s.message);
       return;
     }
-    EntryResult r = decompress_entry(e, rect, w.data, tiled, &memory);
+    EntryResult r = decompress_entry(e, rect, w.data, mode, &memory);
     w.decoded = r.status.ok();
     w.decoded_size = r.data.size();
     if (!w.decoded) w.problems.push_back(r.status.message.empty() ? "does not decode" : r.status.message);
@@ -106,7 +105,7 @@ struct Verifier {
   // What is wrong with entry i, in table order: out_size is the size the
   // decompressed pack reaches with it.
   std::vector<std::string> faults(size_t i, VerifyWork& w, uint64_t& out_size) const {
-    const std::vector<PackEntry>& entries = pack.records.entries;
+    const std::vector<EntryRecord>& entries = pack.records.entries;
     const size_t in_source = source.records.entries.size();
     if (i >= entries.size()) return {"missing: the pack has " + std::to_string(entries.size()) + " entries"};
     std::vector<std::string> why = std::move(w.problems);
@@ -126,7 +125,7 @@ struct Verifier {
   // The source's entry as stored, and for a JPEG entry of a tiled source
   // the 4 bytes after it, which tiled compression copies with it.
   std::vector<uint8_t> source_payload(const PackEntry& se, bool& failed) {
-    const uint64_t extra = se.type == TYPE_JPEG && source_tiled ? 4 : 0;
+    const uint64_t extra = se.type == TYPE_JPEG && source_mode.tiled ? 4 : 0;
     return tool_pack_read(source, entry_payload_pos(se), payload_len(se) + extra, failed);
   }
 
@@ -134,12 +133,12 @@ struct Verifier {
   // (`expected`: source_payload), each read in whatever form it holds.
   void compare(size_t i, const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
                std::span<const uint8_t> expected, EntryMemory& memory, std::vector<std::string>& why) const {
-    if (!source.records.problems[i].empty()) {
-      why.push_back("source entry: " + source.records.problems[i]);
+    if (const std::string& problem = entry_problem(source.records, i); !problem.empty()) {
+      why.push_back("source entry: " + problem);
       return;
     }
-    const PackEntry& se = source.records.entries[i];
-    const EntryRect& srect = source.records.rects[i];
+    const PackEntry& se = source.records.entries[i].entry;
+    const EntryRect& srect = source.records.entries[i].rect;
     if (entry_name(e) != entry_name(se))
       why.push_back("the source's entry is named \"" + tool_display_name(entry_name(se)) + "\"");
     if ((e.type == TYPE_JPEG) != (se.type == TYPE_JPEG)) {
@@ -159,11 +158,11 @@ struct Verifier {
     }
     if (e.type == TYPE_JPEG) return compare_jpeg(data, expected, payload_len(se), why);
     EntryPixels px, spx;
-    if (Status s = entry_pixels(tiled, e, rect, data, px, &memory); !s.ok()) {
+    if (Status s = entry_pixels(mode, e, rect, data, px, &memory); !s.ok()) {
       why.push_back(s.message);
       return;
     }
-    if (Status s = entry_pixels(source_tiled, se, srect, expected, spx, &memory); !s.ok()) {
+    if (Status s = entry_pixels(source_mode, se, srect, expected, spx, &memory); !s.ok()) {
       why.push_back("source entry: " + s.message);
       return;
     }
@@ -221,11 +220,11 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
     if (Status s = tool_pack_load(v.source, against, false); !s.ok())
       return tool_load_failed(err, "verify", against, s.message);
   }
-  v.tiled = pack_is_tiled(v.pack.records.header);
-  v.source_tiled = pack_is_tiled(v.source.records.header);
+  v.mode = pack_mode(v.pack.records.header);
+  v.source_mode = pack_mode(v.source.records.header);
 
-  const std::vector<PackEntry>& entries = v.pack.records.entries;
-  const std::vector<PackEntry>& source_entries = v.source.records.entries;
+  const std::vector<EntryRecord>& entries = v.pack.records.entries;
+  const std::vector<EntryRecord>& source_entries = v.source.records.entries;
   const int status = v.has_source && v.header_differs(err) ? 1 : 0;
   const size_t count = std::max(entries.size(), v.has_source ? source_entries.size() : size_t{0});
   size_t failed = 0;
@@ -238,14 +237,14 @@ int run_verify(const std::string& pack_path, const std::string& against, std::FI
     if (!why.empty()) {
       progress.clear();
       ++failed;
-      std::string_view name = i < entries.size() ? entry_name(entries[i]) : entry_name(source_entries[i]);
+      std::string_view name = i < entries.size() ? entry_name(entries[i].entry) : entry_name(source_entries[i].entry);
       std::string line = tool_display_name(name) + " (entry " + std::to_string(i + 1) + "): " + why[0];
       for (size_t k = 1; k < why.size(); ++k) line += "; " + why[k];
       std::fprintf(err, "verify: %s\n", line.c_str());
     }
     return !v.read_failed;
   };
-  steps.done_bytes = [&](size_t i, const VerifyWork&) { return i < entries.size() ? uint64_t{entries[i].len} : 0; };
+  steps.done_bytes = [&](size_t i, const VerifyWork&) { return i < entries.size() ? uint64_t{entries[i].entry.len} : 0; };
   // A failed read ends the run with the entry it failed on.
   run_in_order(count, std::move(steps),
                {.progress_name = "verify",

@@ -48,7 +48,7 @@ TEST(EntryPixels, EveryStoredFormGivesThePixels) {
     PackEntry p;
     p.type = c.type;
     EntryPixels px;
-    ASSERT_EQ(entry_pixels(c.tiled, p, rect, c.payload, px).code, 0) << int(c.type);
+    ASSERT_EQ(entry_pixels(PackMode{c.tiled}, p, rect, c.payload, px).code, 0) << int(c.type);
     EXPECT_EQ(px.form, c.form) << int(c.type);
     EXPECT_EQ(px.raw_type, c.raw_type) << int(c.type);
     if (c.form != EntryForm::Jpeg && c.type != 5) {
@@ -60,11 +60,11 @@ TEST(EntryPixels, EveryStoredFormGivesThePixels) {
   EntryPixels px;
   // A code without an LZ4 form whose LZ4 data decodes to fewer bytes than
   // its pixel array.
-  EXPECT_LT(entry_pixels(false, p, rect, lz4, px).code, 0);
+  EXPECT_LT(entry_pixels(PackMode{}, p, rect, lz4, px).code, 0);
   p.type = 14;
-  EXPECT_EQ(entry_pixels(false, p, rect, Bytes{0xF0, 1}, px).code, ENTRY_ERR_CORRUPT);
+  EXPECT_EQ(entry_pixels(PackMode{}, p, rect, Bytes{0xF0, 1}, px).code, ENTRY_ERR_CORRUPT);
   p.type = 1;
-  EXPECT_EQ(entry_pixels(false, p, rect, Bytes(59), px).code, ENTRY_ERR_UNKNOWN);
+  EXPECT_EQ(entry_pixels(PackMode{}, p, rect, Bytes(59), px).code, ENTRY_ERR_UNKNOWN);
   EXPECT_EQ(raw_type_for_pixels(2, 3), 32);  // PixelFormat 2's type 34 holds 2 bytes
   EXPECT_EQ(raw_type_for_pixels(4, 4), 11);
 }
@@ -76,7 +76,7 @@ TEST(DecompressEntryTest, Lz4BufferCappedByTheStoredBytes) {
   PackEntry p;
   p.type = 14;
   p.len = static_cast<uint32_t>(ENTRY_RECT_SIZE + lz4.size());
-  const EntryResult r = decompress_entry(p, EntryRect{2048, 2048}, lz4, false);
+  const EntryResult r = decompress_entry(p, EntryRect{2048, 2048}, lz4, PackMode{});
   ASSERT_TRUE(r.status.ok()) << r.status.message;
   EXPECT_EQ(r.data, Bytes(64, 7));
   EXPECT_LE(r.data.capacity(), 256 * lz4.size());
@@ -89,10 +89,10 @@ TEST(EntryFormTest, KeptCodesByDecodingAndUnknownSizes) {
   const Bytes raw(16, 7), lz4 = lz4_block(raw);  // 4 x 2 pixels of 2 bytes
   PackEntry e;
   e.type = 2;
-  EXPECT_EQ(classify_entry(false, e, rect, lz4, lz4.size(), KeptCodes::ByDecoding), EntryForm::Lz4);
-  EXPECT_EQ(classify_entry(false, e, rect, raw, raw.size(), KeptCodes::ByDecoding), EntryForm::Raw);
-  EXPECT_EQ(classify_entry(false, e, rect, lz4, lz4.size() + 1, KeptCodes::ByDecoding), EntryForm::Raw);
-  EXPECT_EQ(classify_entry(true, e, rect, Bytes(5), 5), EntryForm::Unknown);
+  EXPECT_EQ(classify_entry(PackMode{}, e, rect, lz4, lz4.size(), KeptCodes::ByDecoding), EntryForm::Lz4);
+  EXPECT_EQ(classify_entry(PackMode{}, e, rect, raw, raw.size(), KeptCodes::ByDecoding), EntryForm::Raw);
+  EXPECT_EQ(classify_entry(PackMode{}, e, rect, lz4, lz4.size() + 1, KeptCodes::ByDecoding), EntryForm::Raw);
+  EXPECT_EQ(classify_entry(PackMode{true}, e, rect, Bytes(5), 5), EntryForm::Unknown);
 }
 
 TEST(ChooseTileSizeTest, Branches) {

@@ -106,7 +106,7 @@ TEST(ReportTest, Entries) {
   for (const Case& c : cases) {
     const PackEntry e = entry_of(c.what, c.type, c.payload.size());
     const std::span<const uint8_t> held(c.payload.data(), c.payload.size() - c.cut);
-    const ReportEntry x = report_entry(c.tiled, e, c.rect, held);
+    const ReportEntry x = report_entry(PackMode{c.tiled}, e, c.rect, held);
     EXPECT_STREQ(x.form, c.form) << c.what;
     EXPECT_EQ(x.stored, c.payload.size()) << c.what;
     EXPECT_EQ(x.raw, c.raw) << c.what;
@@ -269,7 +269,7 @@ TEST(ReportTest, PackOfTheMostEntries) {
   const ParsedPack parsed = parse_pack(read_file(pack));
   std::vector<ReportEntry> entries;
   for (size_t i = 0; i < parsed.entries.size(); ++i)
-    entries.push_back(report_entry(false, parsed.entries[i], parsed.rects[i], parsed.payloads[i]));
+    entries.push_back(report_entry(PackMode{}, parsed.entries[i], parsed.rects[i], parsed.payloads[i]));
   const std::vector<uint8_t> written = read_file(page);
   EXPECT_EQ(std::string(written.begin(), written.end()), report_html(pack, parsed.header,
                                                                      static_cast<int64_t>(read_file(pack).size()),
