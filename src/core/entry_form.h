@@ -42,8 +42,8 @@ enum class CodedAs {
 };
 CodedAs coded_as(PackMode mode, uint8_t type);
 
-// How a whole-entry pack's codes without an LZ4 form (keeps_code_when_compressed,
-// and 39) tell LZ4 data from raw pixels.
+// How a whole-entry pack's codes without an LZ4 form (CodedAs::Either, and
+// 39) tell LZ4 data from raw pixels.
 enum class KeptCodes {
   BySize,      // raw when the payload is exactly W x H x bpp bytes
   ByDecoding,  // LZ4 when the payload is LZ4 data of the image (holds_lz4_image)

@@ -98,14 +98,6 @@ TypeInfo type_info(uint8_t type);
 inline int type_bytes_per_pixel(uint8_t type) { return type_info(type).bytes_per_pixel; }
 inline int entry_bytes_per_pixel(const PackEntry& e) { return type_bytes_per_pixel(e.type); }
 
-// Codes whose data is compressed by definition, not a raw pixel array: the
-// whole-entry LZ4 forms and the tiled block. Their stored len is the only
-// measure of their data.
-inline bool is_compressed_type(uint8_t type) {
-  const TypeKind k = type_info(type).kind;
-  return k == TypeKind::Lz4 || k == TypeKind::Tiled;
-}
-
 // Raw type -> the type of its whole-entry LZ4 form, and back; other codes
 // are returned unchanged.
 inline uint8_t compressed_type(uint8_t type) {
@@ -119,13 +111,6 @@ inline uint8_t raw_type(uint8_t type) {
 
 // Codes of a raw pixel array: neither JPEG nor compressed data.
 inline bool is_raw_type(uint8_t type) { return type_info(type).kind == TypeKind::Raw; }
-
-// Codes that whole-entry compression leaves unchanged: raw codes without an
-// LZ4 form. Their data may be raw pixels or LZ4 data.
-inline bool keeps_code_when_compressed(uint8_t type) {
-  const TypeInfo t = type_info(type);
-  return t.kind == TypeKind::Raw && t.other_form == type;
-}
 
 // The PixelFormat code of a tiled block for an entry type.
 inline int pixel_format_for_type(uint8_t type) { return type_info(type).pixel_format; }

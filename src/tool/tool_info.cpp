@@ -140,11 +140,11 @@ EntryInfo inspect_entry(PackFile& pf, size_t i, PackMode mode, bool& read_failed
   std::vector<uint8_t> head;
   if (mode.tiled && loaded)
     head = tool_pack_read(pf, pos, std::clamp<uint64_t>(n, TILE_HINT_SIZE, TILE_HEADER_SIZE), read_failed);
-  x.kind = declared_form(mode, e, x.rect, std::span(head).first(std::min<size_t>(head.size(), n)),
+  x.form = declared_form(mode, e, x.rect, std::span(head).first(std::min<size_t>(head.size(), n)),
                          loaded ? std::optional<uint64_t>(n) : std::nullopt);
   // JPEG data has no pixel size; a block's is in its own header, read below.
-  if (x.kind == EntryForm::Jpeg || x.kind == EntryForm::TiledBlock) x.bytes_per_pixel = 0;
-  else if (x.kind == EntryForm::DecodedTiled) x.bytes_per_pixel = area != 0 ? static_cast<int>(n / area) : 0;
+  if (x.form == EntryForm::Jpeg || x.form == EntryForm::TiledBlock) x.bytes_per_pixel = 0;
+  else if (x.form == EntryForm::DecodedTiled) x.bytes_per_pixel = area != 0 ? static_cast<int>(n / area) : 0;
   else x.bytes_per_pixel = entry_bytes_per_pixel(e);
   x.raw_size = area * x.bytes_per_pixel;
   if (!loaded) {
@@ -152,7 +152,7 @@ EntryInfo inspect_entry(PackFile& pf, size_t i, PackMode mode, bool& read_failed
     return x;
   }
 
-  switch (x.kind) {
+  switch (x.form) {
     case EntryForm::Raw:
       if (avail < x.raw_size) set_error(x, past_end(x.raw_size, avail));
       break;
@@ -201,7 +201,7 @@ namespace {
 // Stored payload against the raw pixel array; none for JPEG data or an
 // empty image.
 std::optional<double> entry_ratio(const EntryInfo& x) {
-  if (x.kind == EntryForm::Jpeg || x.raw_size == 0 || x.entry.len < ENTRY_RECT_SIZE) return std::nullopt;
+  if (x.form == EntryForm::Jpeg || x.raw_size == 0 || x.entry.len < ENTRY_RECT_SIZE) return std::nullopt;
   return static_cast<double>(payload_len(x.entry)) / static_cast<double>(x.raw_size);
 }
 
@@ -248,10 +248,10 @@ std::string info_table(const PackInfo& info) {
     const EntryInfo& x = info.entries[i];
     std::optional<double> ratio = entry_ratio(x);
     out += format("%5zu  %s %4u  %-12s %5u %6u %10u %8u %3s %10s %7s\n", i, names[i].c_str(), x.entry.type,
-                  entry_form_names(x.kind).column,
+                  entry_form_names(x.form).column,
                   x.rect.width, x.rect.height, x.entry.offset, x.entry.len,
                   x.bytes_per_pixel ? std::to_string(x.bytes_per_pixel).c_str() : "-",
-                  x.kind != EntryForm::Jpeg ? std::to_string(x.raw_size).c_str() : "-",
+                  x.form != EntryForm::Jpeg ? std::to_string(x.raw_size).c_str() : "-",
                   ratio ? format("%.1f%%", *ratio * 100).c_str() : "-");
     if (x.hint) out += format("%7s tile hint %ux%u\n", "", x.hint->hint_width, x.hint->hint_height);
     if (x.block) out += format("%7s %s\n", "", block_line(*x.block).c_str());
@@ -272,13 +272,13 @@ nlohmann::ordered_json entry_json(size_t i, const EntryInfo& x) {
   j["name"] = tool_utf8_name(name);
   j["name_hex"] = tool_hex(name);
   j["type"] = x.entry.type;
-  j["kind"] = entry_form_names(x.kind).key;
+  j["kind"] = entry_form_names(x.form).key;
   j["width"] = x.rect.width;
   j["height"] = x.rect.height;
   j["offset"] = x.entry.offset;
   j["len"] = x.entry.len;
   j["bytes_per_pixel"] = x.bytes_per_pixel ? ordered_json(x.bytes_per_pixel) : ordered_json(nullptr);
-  j["raw_size"] = x.kind != EntryForm::Jpeg ? ordered_json(x.raw_size) : ordered_json(nullptr);
+  j["raw_size"] = x.form != EntryForm::Jpeg ? ordered_json(x.raw_size) : ordered_json(nullptr);
   j["ratio"] = ratio ? ordered_json(*ratio) : ordered_json(nullptr);
   if (x.hint) j["tile_hint"] = {{"width", x.hint->hint_width}, {"height", x.hint->hint_height}};
   if (x.block) {

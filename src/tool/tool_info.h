@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // morvane-tool info: what a pack holds, entry by entry, as a table or as
 // JSON (schema in docs/tool.md). Reads the header, the table, the rectangles
-// and, of each entry, only what its kind needs; nothing is decoded.
+// and, of each entry, only what its form needs; nothing is decoded.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +30,7 @@ struct EntryInfo {
   PackEntry entry;
   EntryRect rect;
   // As declared_form tells it; named by entry_form_names' key and column.
-  EntryForm kind = EntryForm::Raw;
+  EntryForm form = EntryForm::Raw;
   int bytes_per_pixel = 0;     // 0: none (JPEG) or not known
   uint64_t raw_size = 0;       // bytes_per_pixel x width x height
   std::optional<TileHint> hint;

@@ -34,15 +34,16 @@ TEST(EntryPixels, EveryStoredFormGivesThePixels) {
     Bytes payload;
     EntryForm form;
     uint8_t raw_type;
+    CodedAs coded;
   };
   const Case cases[] = {
-      {false, 1, pixels, EntryForm::Raw, 1},
-      {false, 14, lz4, EntryForm::Lz4, 1},
-      {false, 5, Bytes(6 * 5 * 3, 9), EntryForm::Raw, 5},  // no LZ4 form: raw by its size
-      {true, 1, hinted, EntryForm::RawAfterHint, 1},
-      {true, 39, block, EntryForm::TiledBlock, 1},
-      {true, 39, pixels, EntryForm::DecodedTiled, 1},
-      {true, 38, Bytes{1, 2}, EntryForm::Jpeg, 38},
+      {false, 1, pixels, EntryForm::Raw, 1, CodedAs::Pixels},
+      {false, 14, lz4, EntryForm::Lz4, 1, CodedAs::Compressed},
+      {false, 5, Bytes(6 * 5 * 3, 9), EntryForm::Raw, 5, CodedAs::Either},  // no LZ4 form: raw by its size
+      {true, 1, hinted, EntryForm::RawAfterHint, 1, CodedAs::Pixels},
+      {true, 39, block, EntryForm::TiledBlock, 1, CodedAs::Compressed},
+      {true, 39, pixels, EntryForm::DecodedTiled, 1, CodedAs::Compressed},
+      {true, 38, Bytes{1, 2}, EntryForm::Jpeg, 38, CodedAs::Jpeg},
   };
   for (const Case& c : cases) {
     PackEntry p;
@@ -50,6 +51,8 @@ TEST(EntryPixels, EveryStoredFormGivesThePixels) {
     EntryPixels px;
     ASSERT_EQ(entry_pixels(PackMode{c.tiled}, p, rect, c.payload, px).code, 0) << int(c.type);
     EXPECT_EQ(px.form, c.form) << int(c.type);
+    EXPECT_EQ(declared_form(PackMode{c.tiled}, p, rect, c.payload, c.payload.size()), c.form) << int(c.type);
+    EXPECT_EQ(coded_as(PackMode{c.tiled}, c.type), c.coded) << int(c.type);
     EXPECT_EQ(px.raw_type, c.raw_type) << int(c.type);
     if (c.form != EntryForm::Jpeg && c.type != 5) {
       EXPECT_EQ(px.pixels, pixels) << int(c.type);

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "pack/pack_format.h"
+#include "pack/pack_load.h"
 
 namespace {
 
@@ -45,6 +46,14 @@ TEST(PackEntryTest, NameIsBoundedByItsField) {
   EXPECT_STREQ(entry_name_text(e).text, "ABCDEFGH");
   e.name = {'P', 'I', 'C', '1', '6', 0, 'x', 'y'};
   EXPECT_EQ(entry_name(e), "PIC16");
+}
+
+// Only the unsound entries carry a text; every other index finds none.
+TEST(PackRecordsTest, ProblemsByIndex) {
+  PackRecords r;
+  r.problems = {{1, "first"}, {3, "second"}};
+  const char* want[] = {"", "first", "", "second", ""};
+  for (size_t i = 0; i < std::size(want); ++i) EXPECT_EQ(entry_problem(r, i), want[i]) << i;
 }
 
 TEST(PackFormatTest, Padding) {
