@@ -352,7 +352,11 @@ static MVT_ALWAYS_INLINE Cursor decode_batches(const uint8_t *s, uint8_t *d, con
        to a test shared with the other. */
     for (;;) {
       const size_t header = *s++;
-      if (!is_run_path(header)) {
+      /* A run's count; negative for a literal, so that on a 32-bit core
+         one subtraction both tells the packet and gives the count (a build
+         for size keeps the test of bit 7, shorter on a Cortex-M0). */
+      const ptrdiff_t count = (ptrdiff_t)header - (ptrdiff_t)RUN_BIT;
+      if (WIDE_WORD || !SPEED_PATHS ? !is_run_path(header) : count < 0) {
         /* The header is the count. */
         const size_t bytes = header * bpp;
         memcpy(d, s, CHUNK_LITERAL(bpp));
@@ -364,7 +368,7 @@ static MVT_ALWAYS_INLINE Cursor decode_batches(const uint8_t *s, uint8_t *d, con
         d += bytes;
         if (s >= slimit) break;
       } else {
-        const size_t bytes = (header & 0x7F) * bpp;
+        const size_t bytes = (WIDE_WORD || !SPEED_PATHS ? header & 0x7F : (size_t)count) * bpp;
         const RunPattern p = run_pattern(s, bpp);
         put_run(&p, d, bpp);
         if (bytes > CHUNK_RUN(bpp)) {
