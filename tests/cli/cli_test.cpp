@@ -13,7 +13,6 @@
 
 namespace {
 
-const std::string kVersionLine = "VERSION 2.00230624\n";
 const std::string kUsage =
     "Usage:\r\n  morvane -i in-file out-file\r\n  morvane -c in-file out-file\r\n  morvane -d in-file out-file\r\n";
 
@@ -38,26 +37,6 @@ TEST(CliTest, ShortCommandLinePrintsUsage) {
   }
 }
 
-TEST(CliTest, OptionChoosesCommandByWholeString) {
-  TempDir dir;
-  const std::string in = dir.file("missing.pack"), out = dir.file("out");
-  struct Case {
-    const char* option;
-    const char* progress;
-  };
-  const Case cases[] = {{"-i", "dump"},     {"-d", "decompress"}, {"-c", "compress"}, {"-x", "compress"},
-                        {"-I", "compress"}, {"-ix", "compress"},  {"-dd", "compress"}, {"i", "compress"}};
-  for (const Case& c : cases) {
-    ToolRun r = morvane({c.option, in, out});
-    EXPECT_EQ(r.output, kVersionLine + c.progress + ": " + in + " -> " + out + "\r\n" + "open " + in +
-                            " failed\n" + "file size: 0\n")
-        << c.option;
-    EXPECT_EQ(r.errors, "morvane: " + in + ": No such file or directory\n") << c.option;
-    EXPECT_EQ(r.status, 1) << c.option;
-    EXPECT_FALSE(file_exists(out));
-  }
-}
-
 TEST(CliTest, ExtraArgumentsAreIgnored) {
   TempDir dir;
   TestPack p;
@@ -69,7 +48,8 @@ TEST(CliTest, ExtraArgumentsAreIgnored) {
 }
 
 // Standard output says what the fixed lines say; standard error says why,
-// with what the input looks like when its first bytes tell.
+// with what the input looks like when its first bytes tell. The option is
+// told by its whole string: any but -i and -d compresses.
 TEST(LoadTest, InputsThatAreNoPackExplainThemselves) {
   const std::string made_by = "morvane: packs are made from PNG and JPEG files with morvane-tool create MANIFEST PACK\n";
   struct Case {
@@ -91,7 +71,9 @@ TEST(LoadTest, InputsThatAreNoPackExplainThemselves) {
       {"other magic", {'R', 'E', 'S', 0x18, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 9, 9}, false, false,
        "check magic failed\n", "not a pack: it does not start with the pack magic \"RES\" 0x19\n" + made_by},
   };
-  const std::pair<const char*, const char*> options[] = {{"-c", "compress"}, {"-d", "decompress"}, {"-i", "dump"}};
+  const std::pair<const char*, const char*> options[] = {
+      {"-c", "compress"}, {"-d", "decompress"}, {"-i", "dump"},   {"-x", "compress"},
+      {"-I", "compress"}, {"-ix", "compress"},  {"-dd", "compress"}, {"i", "compress"}};
   // The input's path, with control bytes where the system allows them, and
   // that path as every line prints it.
 #ifdef _WIN32
@@ -112,8 +94,7 @@ TEST(LoadTest, InputsThatAreNoPackExplainThemselves) {
       char line[512];
       std::snprintf(line, sizeof line, c.stdout_line, shown.c_str());
       const size_t size = c.is_dir || c.missing ? 0 : c.bytes.size();
-      EXPECT_EQ(r.output, kVersionLine + progress + ": " + shown + " -> " + out + "\r\n" + line + "file size: " +
-                              std::to_string(size) + "\n")
+      EXPECT_EQ(r.output, opening(progress, shown, out) + line + "file size: " + std::to_string(size) + "\n")
           << c.what << " " << option;
       EXPECT_EQ(r.errors, "morvane: " + shown + ": " + c.errors) << c.what << " " << option;
       EXPECT_EQ(r.status, 1);
@@ -233,8 +214,8 @@ TEST(ListTest, LinesMatchByteForByte) {
   ToolRun r = morvane({"-i", dir.file("in.pack"), dir.file("list.txt")});
   EXPECT_EQ(r.status, 0);
   const size_t size = read_file(dir.file("in.pack")).size();
-  EXPECT_EQ(r.output, kVersionLine + "dump: " + dir.file("in.pack") + " -> " + dir.file("list.txt") +
-                          "\r\nfile size: " + std::to_string(size) + "\n");
+  EXPECT_EQ(r.output, opening("dump", dir.file("in.pack"), dir.file("list.txt")) + "file size: " +
+                          std::to_string(size) + "\n");
   // Offsets: table ends at 16 + 6 * 16 = 112.
   const std::string expected =
       "bg type 1, width 100, height 50, offset 0x74, raw_len 10000, len 10000, ratio 100%\r\n"
@@ -313,7 +294,7 @@ TEST(SafeOutputTest, ListingOntoItsInputIsRefused) {
   const std::vector<std::string> before = dir.list();
   ToolRun r = morvane({"-i", dir.file("x"), dir.file("sym")});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, kVersionLine + "dump: " + dir.file("x") + " -> " + dir.file("sym") + "\r\ndump: " +
+  EXPECT_EQ(r.output, opening("dump", dir.file("x"), dir.file("sym")) + "dump: " +
                           dir.file("sym") + " is the input file; refusing to overwrite it\nfile size: " +
                           std::to_string(pack.size()) + "\n");
   EXPECT_EQ(read_file(dir.file("x")), pack);

@@ -21,8 +21,6 @@ using namespace morvane::detail;
 
 namespace {
 
-const std::string kVersionLine = "VERSION 2.00230624\n";
-
 struct PackRun {
   ToolRun tool;
   std::string in, out;
@@ -42,7 +40,7 @@ PackRun compress_bytes(const TempDir& dir, const std::vector<uint8_t>& input) {
 
 PackRun compress(const TempDir& dir, const TestPack& pack) { return compress_bytes(dir, build_pack(pack)); }
 
-std::string head(const PackRun& r) { return kVersionLine + "compress: " + r.in + " -> " + r.out + "\r\n"; }
+std::string head(const PackRun& r) { return opening("compress", r.in, r.out); }
 
 // What the output holds after entry i's EntryRect, once LZ4_decompress_safe
 // has shown it to be LZ4 data of raw.
@@ -229,8 +227,7 @@ TEST(CompressTiledTest, DumpNeverWritesThroughItsName) {
     struct stat st {};
     ASSERT_EQ(lstat(dir.file(dump).c_str(), &st), 0) << c.what;
     std::string expected_stdout = reference.tool.output;
-    const std::string plain_head = kVersionLine + "compress: " + reference.in + " -> " + reference.out + "\r\n";
-    expected_stdout.replace(0, plain_head.size(), kVersionLine + "compress: in.pack -> " + out + "\r\n");
+    expected_stdout.replace(0, head(reference).size(), opening("compress", "in.pack", out));
     if (c.planted == Planted::Folder) {
       EXPECT_EQ(t.status, 1) << c.what;
       EXPECT_TRUE(S_ISDIR(st.st_mode)) << c.what;
@@ -489,7 +486,7 @@ TEST(RecompressTest, KeptCodesComeBackOnEveryRun) {
       EXPECT_EQ(t.status, first.tool.status) << c.what << " run " << run;
       EXPECT_TRUE(read_file(dir.file("out.pack")) == first.output) << c.what << " run " << run;
       if (!c.tiled) {
-        EXPECT_EQ(t.output, kVersionLine + "compress: again.pack -> out.pack\r\n" + copies +
+        EXPECT_EQ(t.output, opening("compress", "again.pack", "out.pack") + copies +
                                 summary("compress", first.output.size(), first.output.size()))
             << c.what;
       }

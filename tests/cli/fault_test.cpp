@@ -35,12 +35,6 @@ std::vector<uint8_t> pack_for(const std::string& option, const TempDir& dir) {
   return packed;
 }
 
-size_t count_lines_with(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
-  return n;
-}
-
 TEST(FaultTest, FullDeviceFailsEveryCommand) {
   for (const char* option : kOptions) {
     TempDir dir;
@@ -48,7 +42,7 @@ TEST(FaultTest, FullDeviceFailsEveryCommand) {
     write_file(dir.file("in.pack"), input);
     ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), "/dev/full"});
     EXPECT_EQ(r.status, 1) << option;
-    EXPECT_EQ(count_lines_with(r.output, "write /dev/full failed"), 1u) << option << r.output;
+    EXPECT_EQ(count_of(r.output, "write /dev/full failed"), 1u) << option << r.output;
     EXPECT_EQ(r.errors, "morvane: /dev/full: No space left on device; the output was not written\n") << option;
     EXPECT_EQ(read_file(dir.file("in.pack")), input);
   }
@@ -64,7 +58,7 @@ TEST(FaultTest, FileSizeLimitCommitsNothing) {
     const long limit = std::string(option) == "-i" ? 20 : 4000;
     ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), dir.file("out")}, "", limit);
     EXPECT_EQ(r.status, 1) << option;
-    EXPECT_EQ(count_lines_with(r.output, "write " + dir.file("out") + " failed"), 1u) << option << r.output;
+    EXPECT_EQ(count_of(r.output, "write " + dir.file("out") + " failed"), 1u) << option << r.output;
     EXPECT_EQ(read_file(dir.file("out")), (std::vector<uint8_t>{'o', 'l', 'd'})) << option;
     EXPECT_EQ(read_file(dir.file("in.pack")), input);
     EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.pack", "out"})) << option;
@@ -85,7 +79,7 @@ TEST(FaultTest, UnwritableDirectory) {
     const std::string out = locked + "/out";
     ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), out});
     EXPECT_EQ(r.status, 1) << option;
-    EXPECT_EQ(count_lines_with(r.output, "open " + out + " failed\n"), 1u) << option << r.output;
+    EXPECT_EQ(count_of(r.output, "open " + out + " failed\n"), 1u) << option << r.output;
     // The reason from the system: which one depends on who runs the test.
     const std::string reason = std::strerror(root ? ENOENT : EACCES);
     EXPECT_EQ(r.errors, "morvane: " + out + ": " + reason + "\n") << option;
@@ -116,7 +110,7 @@ TEST(FaultTest, TruncatedInputs) {
     write_file(dir.file("in.pack"), bytes);
     ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), dir.file("out")});
     EXPECT_EQ(r.status, 1) << option;
-    EXPECT_EQ(count_lines_with(r.output, "flat: "), 1u) << option << r.output;
+    EXPECT_EQ(count_of(r.output, "flat: "), 1u) << option << r.output;
     ParsedPack out = parse_pack(read_file(dir.file("out")));
     ASSERT_EQ(out.entries.size(), 2u) << option;
     EXPECT_EQ(out.payloads[1], std::vector<uint8_t>(bytes.begin() + static_cast<long>(second + 4), bytes.end()));
