@@ -163,36 +163,6 @@ TEST(StandardErrorTest, SuccessfulRunsWriteNothing) {
   }
 }
 
-// -d of a pack with nothing compressed in it keeps every entry (status 1)
-// and says on standard error that the pack is not compressed.
-TEST(StandardErrorTest, DecompressingARawPackSaysItIsNotCompressed) {
-  for (uint8_t tiled : {0, 1}) {
-    TempDir dir;
-    TestPack p;
-    p.tiled_flag = tiled;
-    std::optional<TileHint> hint;
-    if (tiled) hint = TileHint{8, 8};
-    p.entries.push_back(image_entry("a", 1, 12, 12, ImageKind::Noise, 1, hint));
-    p.entries.push_back(jpeg_entry("photo", 16, 16, 40, 3));
-    p.entries.push_back(image_entry("b", 30, 9, 9, ImageKind::Noise, 2, hint));
-    write_file(dir.file("in.pack"), build_pack(p));
-    ToolRun r = run_tool(MORVANE_EXE, {"-d", "in.pack", "out.pack"}, dir.path);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.errors,
-              "morvane: in.pack: not compressed: none of its entries holds compressed data (morvane -c compresses "
-              "it)\n")
-        << int(tiled);
-    // An entry of a compressed code that does not decode is no such pack.
-    p.entries[0].type = tiled ? TYPE_TILED : 14;
-    write_file(dir.file("in.pack"), build_pack(p));
-    r = run_tool(MORVANE_EXE, {"-d", "in.pack", "out.pack"}, dir.path);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.errors, "morvane: 2 of 3 entries could not be converted and were kept unchanged (named on "
-                        "standard output)\n")
-        << int(tiled);
-  }
-}
-
 TEST(ListTest, LinesMatchByteForByte) {
   TempDir dir;
   TestPack p;

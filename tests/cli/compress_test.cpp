@@ -694,6 +694,15 @@ TEST_P(CompressThreadsTest, SameBytesAsOneThread) {
 #ifdef _WIN32
   if (c.file_limit > 0) GTEST_SKIP() << "no file size limit to make writes fail on Windows";
 #endif
+  auto same_on_more_threads = [&](const char* flag, const char* in, const ThreadRun& one) {
+    for (int threads : {2, 3, 16}) {
+      const ThreadRun many = convert_on(dir, flag, in, threads, c.file_limit);
+      EXPECT_EQ(many.tool.status, one.tool.status) << flag << in << threads;
+      EXPECT_EQ(many.tool.output, one.tool.output) << flag << in << threads;
+      EXPECT_TRUE(many.output == one.output && many.dump == one.dump) << flag << in << threads;
+      EXPECT_EQ(many.files, one.files) << flag << in << threads;
+    }
+  };
   const ThreadRun one = convert_on(dir, "-c", "in.pack", 1, c.file_limit);
   // Kept entries end the run with 1, a failed write too.
   EXPECT_EQ(one.tool.status, 1);
@@ -712,14 +721,7 @@ TEST_P(CompressThreadsTest, SameBytesAsOneThread) {
     ASSERT_EQ(out.entries.size(), pack.entries.size());
     EXPECT_EQ(one.dump.empty(), !c.tiled);
   }
-  for (int threads : {2, 3, 16}) {
-    const ThreadRun many = convert_on(dir, "-c", "in.pack", threads, c.file_limit);
-    EXPECT_EQ(many.tool.status, one.tool.status) << threads;
-    EXPECT_EQ(many.tool.output, one.tool.output) << threads;
-    EXPECT_TRUE(many.output == one.output) << threads;
-    EXPECT_TRUE(many.dump == one.dump) << threads;
-    EXPECT_EQ(many.files, one.files) << threads;
-  }
+  same_on_more_threads("-c", "in.pack", one);
 
   // The compressed pack back: kept entries fail again, JPEG is copied.
   write_file(dir.file("in.packz"), c.file_limit > 0 ? convert_on(dir, "-c", "in.pack", 1, 0).output : one.output);
@@ -733,13 +735,7 @@ TEST_P(CompressThreadsTest, SameBytesAsOneThread) {
   } else {
     EXPECT_EQ(parse_pack(back.output).entries.size(), pack.entries.size());
   }
-  for (int threads : {2, 3, 16}) {
-    const ThreadRun many = convert_on(dir, "-d", "in.packz", threads, c.file_limit);
-    EXPECT_EQ(many.tool.status, back.tool.status) << threads;
-    EXPECT_EQ(many.tool.output, back.tool.output) << threads;
-    EXPECT_TRUE(many.output == back.output) << threads;
-    EXPECT_EQ(many.files, back.files) << threads;
-  }
+  same_on_more_threads("-d", "in.packz", back);
 
   // Entries that no longer decode at the start, in the middle and at the
   // end: each is kept at its stored size, not the size it was laid out at,
@@ -765,13 +761,7 @@ TEST_P(CompressThreadsTest, SameBytesAsOneThread) {
       EXPECT_EQ(out.payloads[i], spoilt_one ? parse_pack(spoilt).payloads[i] : before.payloads[i]) << i;
     }
   }
-  for (int threads : {2, 3, 16}) {
-    const ThreadRun many = convert_on(dir, "-d", "spoilt.packz", threads, c.file_limit);
-    EXPECT_EQ(many.tool.status, kept.tool.status) << threads;
-    EXPECT_EQ(many.tool.output, kept.tool.output) << threads;
-    EXPECT_TRUE(many.output == kept.output) << threads;
-    EXPECT_EQ(many.files, kept.files) << threads;
-  }
+  same_on_more_threads("-d", "spoilt.packz", kept);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -150,7 +150,10 @@ TEST(RoundTripTest, EmptyPack) {
   EXPECT_EQ(t.c.status + t.d.status, 0);
 }
 
-// Data that is not what the mode expects is kept as stored, and said so.
+// Data that is not what the mode expects is kept as stored and named; with
+// nothing compressed in the pack, standard error says it is not compressed,
+// and with an entry of a compressed code that does not decode, how many
+// entries were kept.
 TEST(DecompressTest, UndecodableEntriesAreKept) {
   for (uint8_t tiled : {0, 1}) {
     TempDir dir;
@@ -160,14 +163,24 @@ TEST(DecompressTest, UndecodableEntriesAreKept) {
     TestEntry bad_magic = image_entry("magic", 1, 4, 4, ImageKind::Flat, 2);
     std::copy_n("XXXX", 4, bad_magic.payload.begin());
     p.entries.push_back(bad_magic);
+    p.entries.push_back(jpeg_entry("photo", 16, 16, 40, 3));
     const std::vector<uint8_t> bytes = build_pack(p);
     write_file(dir.file("in.pack"), bytes);
     ToolRun r = run_tool(MORVANE_EXE, {"-d", dir.file("in.pack"), dir.file("out.pack")});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.output.find("raw: "), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("magic: "), std::string::npos) << r.output;
+    EXPECT_EQ(r.errors, "morvane: " + dir.file("in.pack") +
+                            ": not compressed: none of its entries holds compressed data (morvane -c compresses it)\n");
     // Laid out as the tool lays out packs, kept entries give the input back.
     EXPECT_EQ(read_file(dir.file("out.pack")), bytes);
+    p.entries[0].type = tiled ? TYPE_TILED : 15;
+    write_file(dir.file("in.pack"), build_pack(p));
+    r = run_tool(MORVANE_EXE, {"-d", dir.file("in.pack"), dir.file("out.pack")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.errors, "morvane: 2 of 3 entries could not be converted and were kept unchanged (named on "
+                        "standard output)\n")
+        << int(tiled);
   }
 }
 
