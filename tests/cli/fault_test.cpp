@@ -20,26 +20,21 @@ namespace {
 
 const char* const kOptions[] = {"-c", "-d", "-i"};
 
-// A pack each command can convert: compressed for -d, raw for -c and -i.
-std::vector<uint8_t> pack_for(const std::string& option, const TempDir& dir) {
+// A pack each command can convert, written to `name` in dir: compressed for
+// -d, raw for -c and -i.
+std::vector<uint8_t> pack_for(const std::string& option, const TempDir& dir, const char* name = "in.pack") {
   TestPack p;
   p.entries.push_back(image_entry("noise", 11, 160, 120, ImageKind::Noise, 1));
   p.entries.push_back(image_entry("flat", 1, 64, 64, ImageKind::Flat, 2));
-  std::vector<uint8_t> raw = build_pack(p);
-  if (option != "-d") return raw;
-  write_file(dir.file("raw.pack"), raw);
-  run_tool(MORVANE_EXE, {"-c", dir.file("raw.pack"), dir.file("packed")});
-  std::vector<uint8_t> packed = read_file(dir.file("packed"));
-  unlink(dir.file("raw.pack").c_str());
-  unlink(dir.file("packed").c_str());
-  return packed;
+  write_file(dir.file(name), build_pack(p));
+  if (option == "-d") run_tool(MORVANE_EXE, {"-c", dir.file(name), dir.file(name)});
+  return read_file(dir.file(name));
 }
 
 TEST(FaultTest, FullDeviceFailsEveryCommand) {
   for (const char* option : kOptions) {
     TempDir dir;
     const std::vector<uint8_t> input = pack_for(option, dir);
-    write_file(dir.file("in.pack"), input);
     ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), "/dev/full"});
     EXPECT_EQ(r.status, 1) << option;
     EXPECT_EQ(count_of(r.output, "write /dev/full failed"), 1u) << option << r.output;
@@ -52,7 +47,6 @@ TEST(FaultTest, FileSizeLimitCommitsNothing) {
   for (const char* option : kOptions) {
     TempDir dir;
     const std::vector<uint8_t> input = pack_for(option, dir);
-    write_file(dir.file("in.pack"), input);
     write_file(dir.file("out"), {'o', 'l', 'd'});
     // The listing is short: a tiny limit stops it too.
     const long limit = std::string(option) == "-i" ? 20 : 4000;
@@ -75,7 +69,6 @@ TEST(FaultTest, UnwritableDirectory) {
   }
   for (const char* option : kOptions) {
     const std::vector<uint8_t> input = pack_for(option, dir);
-    write_file(dir.file("in.pack"), input);
     const std::string out = locked + "/out";
     ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), out});
     EXPECT_EQ(r.status, 1) << option;
@@ -123,8 +116,7 @@ TEST(FaultTest, TruncatedInputs) {
 TEST(FaultTest, InputIsTheOutputForConversions) {
   for (const char* option : {"-c", "-d"}) {
     TempDir dir;
-    const std::vector<uint8_t> input = pack_for(option, dir);
-    write_file(dir.file("x"), input);
+    const std::vector<uint8_t> input = pack_for(option, dir, "x");
     ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("x"), dir.file("x")});
     EXPECT_EQ(r.status, 0) << option << r.output;
     EXPECT_NE(read_file(dir.file("x")), input) << option;

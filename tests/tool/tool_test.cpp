@@ -23,7 +23,23 @@ using nlohmann::json;
 struct ToolOut {
   int status = -1;
   std::string out, err;
+  bool operator==(const ToolOut&) const = default;
 };
+
+void PrintTo(const ToolOut& t, std::ostream* os) {
+  *os << "status " << t.status << ", out " << t.out << ", err " << t.err;
+}
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes text_bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// Every name in dir and the bytes it leads to.
+std::map<std::string, Bytes> snapshot(const TempDir& dir) {
+  std::map<std::string, Bytes> files;
+  for (const std::string& name : dir.list()) files[name] = read_file(dir.file(name));
+  return files;
+}
 
 // Runs morvane-tool with standard error caught in a file of dir, on
 // `threads` threads when not 0.
@@ -375,11 +391,6 @@ TEST(ToolRepackTest, Refusals) {
   EXPECT_EQ(read_file(dir.file("copy.pack")), before);
 }
 
-using Bytes = std::vector<uint8_t>;
-
-// Every name in dir and the bytes it leads to.
-std::map<std::string, Bytes> snapshot(const TempDir& dir);
-
 // export, verify, report and repack write the same files and lines on any number
 // of threads: the samples in every form, and packs with a broken entry in the
 // middle.
@@ -419,30 +430,14 @@ TEST(ToolThreadsTest, SameFilesAndLinesOnEveryThreadCount) {
         continue;
       }
       EXPECT_EQ(files, first) << pack << " " << threads;
-      EXPECT_EQ(e.status, first_export.status) << pack << " " << threads;
-      EXPECT_EQ(e.out, first_export.out) << pack << " " << threads;
-      EXPECT_EQ(e.err, first_export.err) << pack << " " << threads;
-      EXPECT_EQ(v.status, first_verify.status) << pack << " " << threads;
-      EXPECT_EQ(v.out, first_verify.out) << pack << " " << threads;
-      EXPECT_EQ(v.err, first_verify.err) << pack << " " << threads;
+      EXPECT_EQ(e, first_export) << pack << " " << threads;
+      EXPECT_EQ(v, first_verify) << pack << " " << threads;
       EXPECT_EQ(page, first_page) << pack << " " << threads;
-      EXPECT_EQ(r.status, first_report.status) << pack << " " << threads;
-      EXPECT_EQ(r.out, first_report.out) << pack << " " << threads;
-      EXPECT_EQ(r.err, first_report.err) << pack << " " << threads;
+      EXPECT_EQ(r, first_report) << pack << " " << threads;
       EXPECT_EQ(repacked, first_repacked) << pack << " " << threads;
-      EXPECT_EQ(rp.status, first_repack.status) << pack << " " << threads;
-      EXPECT_EQ(rp.err, first_repack.err) << pack << " " << threads;
+      EXPECT_EQ(rp, first_repack) << pack << " " << threads;
     }
   }
-}
-
-Bytes text_bytes(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-// Every name in dir and the bytes it leads to.
-std::map<std::string, Bytes> snapshot(const TempDir& dir) {
-  std::map<std::string, Bytes> files;
-  for (const std::string& name : dir.list()) files[name] = read_file(dir.file(name));
-  return files;
 }
 
 // A PNG of the RGBA pixels, width pixels by 1.
