@@ -142,11 +142,8 @@ TEST(LoadTest, TruncatedPacksAreRefused) {
 TEST(StandardErrorTest, SuccessfulRunsWriteNothing) {
   for (uint8_t tiled : {0, 1}) {
     TempDir dir;
-    TestPack p;
-    p.tiled_flag = tiled;
-    p.codec_kind = 2;
-    std::optional<TileHint> hint;
-    if (tiled) hint = TileHint{16, 16};
+    TestPack p = pack_in_mode(tiled, 2);
+    const std::optional<TileHint> hint = tiled ? std::optional<TileHint>({16, 16}) : std::nullopt;
     p.entries.push_back(image_entry("PIC16", 1, 20, 10, ImageKind::Gradient, 1, hint));
     // Code 13 has no tiled form: tiled runs would keep it, with status 1.
     if (!tiled) p.entries.push_back(image_entry("k13", 13, 9, 7, ImageKind::Noise, 2, hint));
@@ -211,9 +208,7 @@ TEST(ListTest, ControlBytesInNamesArePrintedAsHex) {
                          "\\x1f\\x02\\x03\\x04\\x05\\x06\\x07\\x08"},
                         {"j\x1b", "jj", "j\\x1b"}};
   auto pack = [&](bool tiled, bool plain) {
-    TestPack p;
-    p.tiled_flag = tiled ? 1 : 0;
-    p.codec_kind = tiled ? 2 : 0;
+    TestPack p = pack_in_mode(tiled, tiled ? 2 : 0);
     for (size_t i = 0; i + 1 < std::size(names); ++i)
       p.entries.push_back(image_entry(plain ? names[i].plain : names[i].bytes, 1, 20, 12, ImageKind::Gradient,
                                       uint32_t(i), tiled ? std::optional<TileHint>({8, 8}) : std::nullopt));

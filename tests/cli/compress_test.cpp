@@ -130,9 +130,7 @@ class CompressTiledTest : public ::testing::TestWithParam<TiledCase> {};
 TEST_P(CompressTiledTest, BlockOfTheImage) {
   const TiledCase& c = GetParam();
   TempDir dir;
-  TestPack in;
-  in.tiled_flag = 1;
-  in.codec_kind = c.codec;
+  TestPack in = pack_in_mode(1, c.codec);
   TestEntry e = image_entry("img", c.type, c.w, c.h, c.kind, 9, c.hint);
   in.entries.push_back(e);
   in.entries.push_back(jpeg_entry("jpg", 8, 8, 21, 3));
@@ -188,9 +186,7 @@ TEST(CompressTiledTest, DumpNeverWritesThroughItsName) {
 #ifdef _WIN32
   GTEST_SKIP() << "no symbolic links to plant on Windows";
 #else
-  TestPack in;
-  in.tiled_flag = 1;
-  in.codec_kind = 2;
+  TestPack in = pack_in_mode(1, 2);
   in.entries.push_back(image_entry("PIC16", 1, 20, 10, ImageKind::Gradient, 1, TileHint{8, 8}));
   const std::vector<uint8_t> pixels(in.entries[0].payload.begin() + 4, in.entries[0].payload.end());
   TempDir plain;
@@ -257,9 +253,7 @@ TEST(CompressTiledTest, DumpNeverWritesThroughItsName) {
 // run goes on with the others and ends with status 1.
 TEST(CompressTiledTest, RefusedEntriesAreKept) {
   TempDir dir;
-  TestPack in;
-  in.tiled_flag = 1;
-  in.codec_kind = 2;
+  TestPack in = pack_in_mode(1, 2);
   in.entries.push_back(image_entry("t34", 34, 8, 8, ImageKind::Flat, 2, TileHint{4, 4}));
   in.entries.push_back(image_entry("t5", 5, 8, 8, ImageKind::Flat, 3, TileHint{4, 4}));
   in.entries.push_back(image_entry("zerohint", 1, 8, 8, ImageKind::Flat, 4, TileHint{0, 4}));
@@ -278,9 +272,7 @@ TEST(CompressTiledTest, RefusedEntriesAreKept) {
 
 TEST(CompressTiledTest, TruncatedPixelsAreKeptAsFarAsTheInputHolds) {
   TempDir dir;
-  TestPack in;
-  in.tiled_flag = 1;
-  in.codec_kind = 1;
+  TestPack in = pack_in_mode(1, 1);
   in.entries.push_back(image_entry("cut", 1, 16, 16, ImageKind::Flat, 1, TileHint{8, 8}));
   std::vector<uint8_t> bytes = build_pack(in);
   bytes.resize(bytes.size() - 100);
@@ -316,9 +308,7 @@ std::string copied(const std::string& name, int type, size_t n) {
 TEST_P(RecompressTest, CompressedPackComesBack) {
   const RecompressCase& c = GetParam();
   TempDir dir;
-  TestPack in;
-  in.tiled_flag = c.tiled;
-  in.codec_kind = c.codec;
+  TestPack in = pack_in_mode(c.tiled, c.codec);
   struct Form {
     uint8_t raw, lz4, format;
     ImageKind kind;
@@ -448,11 +438,8 @@ TEST(RecompressTest, KeptCodesComeBackOnEveryRun) {
                        {200, ImageKind::Glyphs, 33, 17}, {200, ImageKind::Noise, 16, 16}};
   for (const Case& c : cases) {
     TempDir dir;
-    TestPack in;
-    in.tiled_flag = c.tiled;
-    in.codec_kind = c.codec;
-    std::optional<TileHint> hint;
-    if (c.tiled) hint = TileHint{16, 16};
+    TestPack in = pack_in_mode(c.tiled, c.codec);
+    const std::optional<TileHint> hint = c.tiled ? std::optional<TileHint>({16, 16}) : std::nullopt;
     uint32_t seed = 1;
     for (const Kept& k : kept) {
       in.entries.push_back(image_entry("k" + std::to_string(seed), k.type, k.w, k.h, k.kind, seed, hint));
@@ -622,11 +609,8 @@ TEST(CompressTest, HugeRectangleIsRefusedWithoutAllocating) {
 // when huge_w is not 0, an image large enough that its tiles are coded side
 // by side.
 TestPack mixed_pack(uint8_t tiled, uint8_t codec, uint16_t huge_w, int small) {
-  TestPack p;
-  p.tiled_flag = tiled;
-  p.codec_kind = codec;
-  std::optional<TileHint> hint;
-  if (tiled) hint = TileHint{16, 16};
+  TestPack p = pack_in_mode(tiled, codec);
+  const std::optional<TileHint> hint = tiled ? std::optional<TileHint>({16, 16}) : std::nullopt;
   const uint8_t types[] = {1, 11, 30, 32, 36};
   const ImageKind kinds[] = {ImageKind::Gradient, ImageKind::Flat, ImageKind::Glyphs, ImageKind::Noise};
   for (int i = 0; i < small; ++i) {

@@ -37,11 +37,8 @@ Trip round_trip(const TempDir& dir, const std::vector<uint8_t>& input) {
 }
 
 TestPack all_types_pack(bool tiled, uint8_t codec, uint16_t w, uint16_t h, TileHint hint) {
-  TestPack p;
-  p.tiled_flag = tiled ? 1 : 0;
-  p.codec_kind = codec;
-  std::optional<TileHint> hint_opt;
-  if (tiled) hint_opt = hint;
+  TestPack p = pack_in_mode(tiled, codec);
+  const std::optional<TileHint> hint_opt = tiled ? std::optional<TileHint>(hint) : std::nullopt;
   const uint8_t types[] = {1, 11, 30, 32, 36, 6};
   const ImageKind kinds[] = {ImageKind::Gradient, ImageKind::Flat, ImageKind::Glyphs, ImageKind::Noise};
   uint32_t seed = 1;
@@ -237,9 +234,7 @@ TEST(DecompressTest, Lz4EntriesOfAnyDecodedLength) {
 TEST(DecompressTest, OutputPastTheOffsetLimitIsRefusedFirst) {
   TempDir dir;
   const std::vector<uint8_t> flat(size_t{2048} * 2047 * 4, 7);
-  TestPack p;
-  p.tiled_flag = 1;
-  p.codec_kind = CODEC_KIND_RLE;
+  TestPack p = pack_in_mode(1, CODEC_KIND_RLE);
   TestEntry e;
   e.type = TYPE_TILED;
   e.width = 2048;

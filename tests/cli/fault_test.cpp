@@ -140,9 +140,7 @@ TEST(FaultTest, SignalMidRunRemovesTheTemporaryFile) {
   for (uint32_t seed = 1; seed <= 4; ++seed)
     p.entries.push_back(image_entry("e" + std::to_string(seed), 11, 1024, 1024, ImageKind::Gradient, seed));
   write_file(dir.file("in.pack"), build_pack(p));
-  TestPack blocks;
-  blocks.tiled_flag = 1;
-  blocks.codec_kind = morvane::CODEC_KIND_RLE;
+  TestPack blocks = pack_in_mode(1, morvane::CODEC_KIND_RLE);
   TestEntry e;
   e.type = TYPE_TILED;
   e.width = e.height = 2048;
