@@ -324,8 +324,6 @@ TEST(RleDecoderTest, NullDestinationCountsEveryPacket) {
     EXPECT_EQ(decode_rle_pixels(stream.data(), nullptr, static_cast<int32_t>(stream.size()), capacity, 1),
               3 + 2 + 0 + 0 + 127);
   }
-  const Bytes wide = {0x83, 0x41, 0x42, 0x02, 1, 2, 3, 4};
-  EXPECT_EQ(decoded_size(wide, 2), 6 + 4);
 }
 
 // Pixels of 1 to 4 bytes only, and streams of no bytes: nothing coded or
