@@ -21,8 +21,6 @@ using namespace morvane::detail;
 
 namespace {
 
-const std::string kVersionLine = "VERSION 2.00230624\n";
-
 struct PackRun {
   ToolRun tool;
   std::string in, out;
@@ -42,7 +40,7 @@ PackRun compress_bytes(const TempDir& dir, const std::vector<uint8_t>& input) {
 
 PackRun compress(const TempDir& dir, const TestPack& pack) { return compress_bytes(dir, build_pack(pack)); }
 
-std::string head(const PackRun& r) { return kVersionLine + "compress: " + r.in + " -> " + r.out + "\r\n"; }
+std::string head(const PackRun& r) { return opening("compress", r.in, r.out); }
 
 // What the output holds after entry i's EntryRect, once LZ4_decompress_safe
 // has shown it to be LZ4 data of raw.
@@ -56,6 +54,10 @@ std::vector<uint8_t> lz4_output(const PackRun& r, size_t i, const std::vector<ui
   return z;
 }
 
+// Every raw code renumbered to its LZ4 code, the codes without one kept, the
+// header's other bytes as they were; JPEG data copied, with its line when it
+// starts with "JPEG"; entries under LZ4's 16 bytes and empty ones coded all
+// the same; no "PIC16" dump in whole-entry mode.
 TEST(CompressWholeTest, RenumbersTypes) {
   TempDir dir;
   TestPack in;
@@ -63,53 +65,33 @@ TEST(CompressWholeTest, RenumbersTypes) {
   in.last_byte = 0xAB;
   in.codec_kind = 2;  // read only in tiled mode
   struct Case {
+    const char* name;
     uint8_t type, out_type;
+    uint16_t w, h;
     ImageKind kind;
   };
-  const Case cases[] = {{1, 14, ImageKind::Gradient}, {11, 15, ImageKind::Flat}, {30, 31, ImageKind::Glyphs},
-                        {32, 33, ImageKind::Noise},   {34, 35, ImageKind::Flat}, {36, 37, ImageKind::Gradient},
-                        {5, 5, ImageKind::Flat},      {13, 13, ImageKind::Flat}, {200, 200, ImageKind::Noise}};
+  const Case cases[] = {
+      {"t1", 1, 14, 37, 23, ImageKind::Gradient},   {"t11", 11, 15, 37, 23, ImageKind::Flat},
+      {"t30", 30, 31, 37, 23, ImageKind::Glyphs},   {"t32", 32, 33, 37, 23, ImageKind::Noise},
+      {"t34", 34, 35, 37, 23, ImageKind::Flat},     {"t36", 36, 37, 37, 23, ImageKind::Gradient},
+      {"t5", 5, 5, 37, 23, ImageKind::Flat},        {"t13", 13, 13, 37, 23, ImageKind::Flat},
+      {"t200", 200, 200, 37, 23, ImageKind::Noise}, {"tiny", 30, 31, 3, 2, ImageKind::Noise},  // 6 bytes
+      {"empty", 1, 14, 0, 9, ImageKind::Flat},      {"PIC16", 1, 14, 4, 4, ImageKind::Flat}};
+  in.entries = {jpeg_entry("ABCDEFGH", 320, 200, 41, 1), jpeg_entry("raw", 10, 10, 30, 2)};  // an 8-character name
+  in.entries[1].payload[0] = 'X';  // not "JPEG": copied without the line
   uint32_t seed = 1;
-  for (const Case& c : cases)
-    in.entries.push_back(image_entry("t" + std::to_string(c.type), c.type, 37, 23, c.kind, seed++));
+  for (const Case& c : cases) in.entries.push_back(image_entry(c.name, c.type, c.w, c.h, c.kind, seed++));
   PackRun r = compress(dir, in);
   TestPack expected = in;
-  std::string lines;
-  for (size_t i = 0; i < in.entries.size(); ++i) {
-    expected.entries[i].type = cases[i].out_type;
+  std::string lines = "entry->name ABCDEFGH len 29  w 320 h 200 \r\n" + progress("ABCDEFGH", 41, 41) + progress("raw", 30, 30);
+  for (size_t i = 2; i < in.entries.size(); ++i) {
+    expected.entries[i].type = cases[i - 2].out_type;
     expected.entries[i].payload = lz4_output(r, i, in.entries[i].payload);
     lines += progress(in.entries[i].name, in.entries[i].payload.size(), expected.entries[i].payload.size());
   }
   EXPECT_EQ(r.tool.status, 0);
   EXPECT_EQ(r.output, build_pack(expected));
   EXPECT_EQ(r.tool.output, head(r) + lines + summary("compress", r.input.size(), r.output.size()));
-  EXPECT_FALSE(file_exists(dir.file("PIC16_orgin.rgb32")));
-}
-
-TEST(CompressWholeTest, JpegSmallAndEmptyEntries) {
-  TempDir dir;
-  TestPack in;
-  TestEntry jpeg = jpeg_entry("ABCDEFGH", 320, 200, 41, 1);  // 8-character name
-  TestEntry other = jpeg_entry("raw", 10, 10, 30, 2);
-  other.payload[0] = 'X';  // not "JPEG": copied without the diagnostic line
-  TestEntry tiny = image_entry("tiny", 30, 3, 2, ImageKind::Noise, 3);  // 6 bytes, under LZ4's 16
-  TestEntry empty = image_entry("empty", 1, 0, 9, ImageKind::Flat, 4);
-  TestEntry pic = image_entry("PIC16", 1, 4, 4, ImageKind::Flat, 5);
-  in.entries = {jpeg, other, tiny, empty, pic};
-  PackRun r = compress(dir, in);
-  TestPack expected = in;
-  expected.entries[2].type = 31;
-  expected.entries[2].payload = lz4_output(r, 2, tiny.payload);
-  expected.entries[3].type = 14;
-  expected.entries[3].payload = lz4_output(r, 3, {});
-  expected.entries[4].type = 14;
-  expected.entries[4].payload = lz4_output(r, 4, pic.payload);
-  EXPECT_EQ(r.tool.status, 0);
-  EXPECT_EQ(r.output, build_pack(expected));
-  EXPECT_EQ(r.tool.output, head(r) + "entry->name ABCDEFGH len 29  w 320 h 200 \r\n" + progress("ABCDEFGH", 41, 41) +
-                               progress("raw", 30, 30) + progress("tiny", 6, expected.entries[2].payload.size()) +
-                               "empty 0 -> 1 (0%)\r\n" + progress("PIC16", 32, expected.entries[4].payload.size()) +
-                               summary("compress", r.input.size(), r.output.size()));
   EXPECT_FALSE(file_exists(dir.file("PIC16_orgin.rgb32")));
 }
 
@@ -132,9 +114,7 @@ class CompressTiledTest : public ::testing::TestWithParam<TiledCase> {};
 TEST_P(CompressTiledTest, BlockOfTheImage) {
   const TiledCase& c = GetParam();
   TempDir dir;
-  TestPack in;
-  in.tiled_flag = 1;
-  in.codec_kind = c.codec;
+  TestPack in = pack_in_mode(1, c.codec);
   TestEntry e = image_entry("img", c.type, c.w, c.h, c.kind, 9, c.hint);
   in.entries.push_back(e);
   in.entries.push_back(jpeg_entry("jpg", 8, 8, 21, 3));
@@ -190,9 +170,7 @@ TEST(CompressTiledTest, DumpNeverWritesThroughItsName) {
 #ifdef _WIN32
   GTEST_SKIP() << "no symbolic links to plant on Windows";
 #else
-  TestPack in;
-  in.tiled_flag = 1;
-  in.codec_kind = 2;
+  TestPack in = pack_in_mode(1, 2);
   in.entries.push_back(image_entry("PIC16", 1, 20, 10, ImageKind::Gradient, 1, TileHint{8, 8}));
   const std::vector<uint8_t> pixels(in.entries[0].payload.begin() + 4, in.entries[0].payload.end());
   TempDir plain;
@@ -229,8 +207,7 @@ TEST(CompressTiledTest, DumpNeverWritesThroughItsName) {
     struct stat st {};
     ASSERT_EQ(lstat(dir.file(dump).c_str(), &st), 0) << c.what;
     std::string expected_stdout = reference.tool.output;
-    const std::string plain_head = kVersionLine + "compress: " + reference.in + " -> " + reference.out + "\r\n";
-    expected_stdout.replace(0, plain_head.size(), kVersionLine + "compress: in.pack -> " + out + "\r\n");
+    expected_stdout.replace(0, head(reference).size(), opening("compress", "in.pack", out));
     if (c.planted == Planted::Folder) {
       EXPECT_EQ(t.status, 1) << c.what;
       EXPECT_TRUE(S_ISDIR(st.st_mode)) << c.what;
@@ -260,9 +237,7 @@ TEST(CompressTiledTest, DumpNeverWritesThroughItsName) {
 // run goes on with the others and ends with status 1.
 TEST(CompressTiledTest, RefusedEntriesAreKept) {
   TempDir dir;
-  TestPack in;
-  in.tiled_flag = 1;
-  in.codec_kind = 2;
+  TestPack in = pack_in_mode(1, 2);
   in.entries.push_back(image_entry("t34", 34, 8, 8, ImageKind::Flat, 2, TileHint{4, 4}));
   in.entries.push_back(image_entry("t5", 5, 8, 8, ImageKind::Flat, 3, TileHint{4, 4}));
   in.entries.push_back(image_entry("zerohint", 1, 8, 8, ImageKind::Flat, 4, TileHint{0, 4}));
@@ -281,9 +256,7 @@ TEST(CompressTiledTest, RefusedEntriesAreKept) {
 
 TEST(CompressTiledTest, TruncatedPixelsAreKeptAsFarAsTheInputHolds) {
   TempDir dir;
-  TestPack in;
-  in.tiled_flag = 1;
-  in.codec_kind = 1;
+  TestPack in = pack_in_mode(1, 1);
   in.entries.push_back(image_entry("cut", 1, 16, 16, ImageKind::Flat, 1, TileHint{8, 8}));
   std::vector<uint8_t> bytes = build_pack(in);
   bytes.resize(bytes.size() - 100);
@@ -319,9 +292,7 @@ std::string copied(const std::string& name, int type, size_t n) {
 TEST_P(RecompressTest, CompressedPackComesBack) {
   const RecompressCase& c = GetParam();
   TempDir dir;
-  TestPack in;
-  in.tiled_flag = c.tiled;
-  in.codec_kind = c.codec;
+  TestPack in = pack_in_mode(c.tiled, c.codec);
   struct Form {
     uint8_t raw, lz4, format;
     ImageKind kind;
@@ -451,11 +422,8 @@ TEST(RecompressTest, KeptCodesComeBackOnEveryRun) {
                        {200, ImageKind::Glyphs, 33, 17}, {200, ImageKind::Noise, 16, 16}};
   for (const Case& c : cases) {
     TempDir dir;
-    TestPack in;
-    in.tiled_flag = c.tiled;
-    in.codec_kind = c.codec;
-    std::optional<TileHint> hint;
-    if (c.tiled) hint = TileHint{16, 16};
+    TestPack in = pack_in_mode(c.tiled, c.codec);
+    const std::optional<TileHint> hint = c.tiled ? std::optional<TileHint>({16, 16}) : std::nullopt;
     uint32_t seed = 1;
     for (const Kept& k : kept) {
       in.entries.push_back(image_entry("k" + std::to_string(seed), k.type, k.w, k.h, k.kind, seed, hint));
@@ -489,7 +457,7 @@ TEST(RecompressTest, KeptCodesComeBackOnEveryRun) {
       EXPECT_EQ(t.status, first.tool.status) << c.what << " run " << run;
       EXPECT_TRUE(read_file(dir.file("out.pack")) == first.output) << c.what << " run " << run;
       if (!c.tiled) {
-        EXPECT_EQ(t.output, kVersionLine + "compress: again.pack -> out.pack\r\n" + copies +
+        EXPECT_EQ(t.output, opening("compress", "again.pack", "out.pack") + copies +
                                 summary("compress", first.output.size(), first.output.size()))
             << c.what;
       }
@@ -625,11 +593,8 @@ TEST(CompressTest, HugeRectangleIsRefusedWithoutAllocating) {
 // when huge_w is not 0, an image large enough that its tiles are coded side
 // by side.
 TestPack mixed_pack(uint8_t tiled, uint8_t codec, uint16_t huge_w, int small) {
-  TestPack p;
-  p.tiled_flag = tiled;
-  p.codec_kind = codec;
-  std::optional<TileHint> hint;
-  if (tiled) hint = TileHint{16, 16};
+  TestPack p = pack_in_mode(tiled, codec);
+  const std::optional<TileHint> hint = tiled ? std::optional<TileHint>({16, 16}) : std::nullopt;
   const uint8_t types[] = {1, 11, 30, 32, 36};
   const ImageKind kinds[] = {ImageKind::Gradient, ImageKind::Flat, ImageKind::Glyphs, ImageKind::Noise};
   for (int i = 0; i < small; ++i) {
@@ -697,6 +662,15 @@ TEST_P(CompressThreadsTest, SameBytesAsOneThread) {
 #ifdef _WIN32
   if (c.file_limit > 0) GTEST_SKIP() << "no file size limit to make writes fail on Windows";
 #endif
+  auto same_on_more_threads = [&](const char* flag, const char* in, const ThreadRun& one) {
+    for (int threads : {2, 3, 16}) {
+      const ThreadRun many = convert_on(dir, flag, in, threads, c.file_limit);
+      EXPECT_EQ(many.tool.status, one.tool.status) << flag << in << threads;
+      EXPECT_EQ(many.tool.output, one.tool.output) << flag << in << threads;
+      EXPECT_TRUE(many.output == one.output && many.dump == one.dump) << flag << in << threads;
+      EXPECT_EQ(many.files, one.files) << flag << in << threads;
+    }
+  };
   const ThreadRun one = convert_on(dir, "-c", "in.pack", 1, c.file_limit);
   // Kept entries end the run with 1, a failed write too.
   EXPECT_EQ(one.tool.status, 1);
@@ -715,14 +689,7 @@ TEST_P(CompressThreadsTest, SameBytesAsOneThread) {
     ASSERT_EQ(out.entries.size(), pack.entries.size());
     EXPECT_EQ(one.dump.empty(), !c.tiled);
   }
-  for (int threads : {2, 3, 16}) {
-    const ThreadRun many = convert_on(dir, "-c", "in.pack", threads, c.file_limit);
-    EXPECT_EQ(many.tool.status, one.tool.status) << threads;
-    EXPECT_EQ(many.tool.output, one.tool.output) << threads;
-    EXPECT_TRUE(many.output == one.output) << threads;
-    EXPECT_TRUE(many.dump == one.dump) << threads;
-    EXPECT_EQ(many.files, one.files) << threads;
-  }
+  same_on_more_threads("-c", "in.pack", one);
 
   // The compressed pack back: kept entries fail again, JPEG is copied.
   write_file(dir.file("in.packz"), c.file_limit > 0 ? convert_on(dir, "-c", "in.pack", 1, 0).output : one.output);
@@ -736,13 +703,7 @@ TEST_P(CompressThreadsTest, SameBytesAsOneThread) {
   } else {
     EXPECT_EQ(parse_pack(back.output).entries.size(), pack.entries.size());
   }
-  for (int threads : {2, 3, 16}) {
-    const ThreadRun many = convert_on(dir, "-d", "in.packz", threads, c.file_limit);
-    EXPECT_EQ(many.tool.status, back.tool.status) << threads;
-    EXPECT_EQ(many.tool.output, back.tool.output) << threads;
-    EXPECT_TRUE(many.output == back.output) << threads;
-    EXPECT_EQ(many.files, back.files) << threads;
-  }
+  same_on_more_threads("-d", "in.packz", back);
 
   // Entries that no longer decode at the start, in the middle and at the
   // end: each is kept at its stored size, not the size it was laid out at,
@@ -768,13 +729,7 @@ TEST_P(CompressThreadsTest, SameBytesAsOneThread) {
       EXPECT_EQ(out.payloads[i], spoilt_one ? parse_pack(spoilt).payloads[i] : before.payloads[i]) << i;
     }
   }
-  for (int threads : {2, 3, 16}) {
-    const ThreadRun many = convert_on(dir, "-d", "spoilt.packz", threads, c.file_limit);
-    EXPECT_EQ(many.tool.status, kept.tool.status) << threads;
-    EXPECT_EQ(many.tool.output, kept.tool.output) << threads;
-    EXPECT_TRUE(many.output == kept.output) << threads;
-    EXPECT_EQ(many.files, kept.files) << threads;
-  }
+  same_on_more_threads("-d", "spoilt.packz", kept);
 }
 
 INSTANTIATE_TEST_SUITE_P(

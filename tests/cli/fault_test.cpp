@@ -20,35 +20,24 @@ namespace {
 
 const char* const kOptions[] = {"-c", "-d", "-i"};
 
-// A pack each command can convert: compressed for -d, raw for -c and -i.
-std::vector<uint8_t> pack_for(const std::string& option, const TempDir& dir) {
+// A pack each command can convert, written to `name` in dir: compressed for
+// -d, raw for -c and -i.
+std::vector<uint8_t> pack_for(const std::string& option, const TempDir& dir, const char* name = "in.pack") {
   TestPack p;
   p.entries.push_back(image_entry("noise", 11, 160, 120, ImageKind::Noise, 1));
   p.entries.push_back(image_entry("flat", 1, 64, 64, ImageKind::Flat, 2));
-  std::vector<uint8_t> raw = build_pack(p);
-  if (option != "-d") return raw;
-  write_file(dir.file("raw.pack"), raw);
-  run_tool(MORVANE_EXE, {"-c", dir.file("raw.pack"), dir.file("packed")});
-  std::vector<uint8_t> packed = read_file(dir.file("packed"));
-  unlink(dir.file("raw.pack").c_str());
-  unlink(dir.file("packed").c_str());
-  return packed;
-}
-
-size_t count_lines_with(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1)) ++n;
-  return n;
+  write_file(dir.file(name), build_pack(p));
+  if (option == "-d") run_tool(MORVANE_EXE, {"-c", dir.file(name), dir.file(name)});
+  return read_file(dir.file(name));
 }
 
 TEST(FaultTest, FullDeviceFailsEveryCommand) {
   for (const char* option : kOptions) {
     TempDir dir;
     const std::vector<uint8_t> input = pack_for(option, dir);
-    write_file(dir.file("in.pack"), input);
     ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), "/dev/full"});
     EXPECT_EQ(r.status, 1) << option;
-    EXPECT_EQ(count_lines_with(r.output, "write /dev/full failed"), 1u) << option << r.output;
+    EXPECT_EQ(count_of(r.output, "write /dev/full failed"), 1u) << option << r.output;
     EXPECT_EQ(r.errors, "morvane: /dev/full: No space left on device; the output was not written\n") << option;
     EXPECT_EQ(read_file(dir.file("in.pack")), input);
   }
@@ -58,13 +47,12 @@ TEST(FaultTest, FileSizeLimitCommitsNothing) {
   for (const char* option : kOptions) {
     TempDir dir;
     const std::vector<uint8_t> input = pack_for(option, dir);
-    write_file(dir.file("in.pack"), input);
     write_file(dir.file("out"), {'o', 'l', 'd'});
     // The listing is short: a tiny limit stops it too.
     const long limit = std::string(option) == "-i" ? 20 : 4000;
     ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), dir.file("out")}, "", limit);
     EXPECT_EQ(r.status, 1) << option;
-    EXPECT_EQ(count_lines_with(r.output, "write " + dir.file("out") + " failed"), 1u) << option << r.output;
+    EXPECT_EQ(count_of(r.output, "write " + dir.file("out") + " failed"), 1u) << option << r.output;
     EXPECT_EQ(read_file(dir.file("out")), (std::vector<uint8_t>{'o', 'l', 'd'})) << option;
     EXPECT_EQ(read_file(dir.file("in.pack")), input);
     EXPECT_EQ(dir.list(), (std::vector<std::string>{"in.pack", "out"})) << option;
@@ -81,11 +69,10 @@ TEST(FaultTest, UnwritableDirectory) {
   }
   for (const char* option : kOptions) {
     const std::vector<uint8_t> input = pack_for(option, dir);
-    write_file(dir.file("in.pack"), input);
     const std::string out = locked + "/out";
     ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), out});
     EXPECT_EQ(r.status, 1) << option;
-    EXPECT_EQ(count_lines_with(r.output, "open " + out + " failed\n"), 1u) << option << r.output;
+    EXPECT_EQ(count_of(r.output, "open " + out + " failed\n"), 1u) << option << r.output;
     // The reason from the system: which one depends on who runs the test.
     const std::string reason = std::strerror(root ? ENOENT : EACCES);
     EXPECT_EQ(r.errors, "morvane: " + out + ": " + reason + "\n") << option;
@@ -116,7 +103,7 @@ TEST(FaultTest, TruncatedInputs) {
     write_file(dir.file("in.pack"), bytes);
     ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("in.pack"), dir.file("out")});
     EXPECT_EQ(r.status, 1) << option;
-    EXPECT_EQ(count_lines_with(r.output, "flat: "), 1u) << option << r.output;
+    EXPECT_EQ(count_of(r.output, "flat: "), 1u) << option << r.output;
     ParsedPack out = parse_pack(read_file(dir.file("out")));
     ASSERT_EQ(out.entries.size(), 2u) << option;
     EXPECT_EQ(out.payloads[1], std::vector<uint8_t>(bytes.begin() + static_cast<long>(second + 4), bytes.end()));
@@ -129,8 +116,7 @@ TEST(FaultTest, TruncatedInputs) {
 TEST(FaultTest, InputIsTheOutputForConversions) {
   for (const char* option : {"-c", "-d"}) {
     TempDir dir;
-    const std::vector<uint8_t> input = pack_for(option, dir);
-    write_file(dir.file("x"), input);
+    const std::vector<uint8_t> input = pack_for(option, dir, "x");
     ToolRun r = run_tool(MORVANE_EXE, {option, dir.file("x"), dir.file("x")});
     EXPECT_EQ(r.status, 0) << option << r.output;
     EXPECT_NE(read_file(dir.file("x")), input) << option;
@@ -154,9 +140,7 @@ TEST(FaultTest, SignalMidRunRemovesTheTemporaryFile) {
   for (uint32_t seed = 1; seed <= 4; ++seed)
     p.entries.push_back(image_entry("e" + std::to_string(seed), 11, 1024, 1024, ImageKind::Gradient, seed));
   write_file(dir.file("in.pack"), build_pack(p));
-  TestPack blocks;
-  blocks.tiled_flag = 1;
-  blocks.codec_kind = morvane::CODEC_KIND_RLE;
+  TestPack blocks = pack_in_mode(1, morvane::CODEC_KIND_RLE);
   TestEntry e;
   e.type = TYPE_TILED;
   e.width = e.height = 2048;

@@ -104,11 +104,10 @@ const Image kImages[] = {
 
 // The entry's data: tiles of the pixels, one LZ4 block, or the pixels.
 Bytes entry_data(const Image& c, const Bytes& px) {
-  static const int kFormat[] = {0, 5, 1, 2, 4};  // the tiled PixelFormat of each pixel size
   if (c.codec == kWholeLz4) return lz4_block(px);
   if (c.codec == kRaw) return px;
   // Noise under the stored codec, so the encoder keeps it untiled.
-  return tile_block(px, kW, kH, kTile, kTile, kFormat[c.bpp], c.codec);
+  return tile_block(px, kW, kH, kTile, kTile, format_for(c.bpp), c.codec);
 }
 
 struct Scene {

@@ -10,11 +10,8 @@
 namespace {
 
 TestPack sample_pack(bool tiled) {
-  TestPack p;
-  p.tiled_flag = tiled ? 1 : 0;
-  p.codec_kind = tiled ? 2 : 0;
-  std::optional<TileHint> hint;
-  if (tiled) hint = TileHint{64, 64};
+  TestPack p = pack_in_mode(tiled, tiled ? 2 : 0);
+  const std::optional<TileHint> hint = tiled ? std::optional<TileHint>({64, 64}) : std::nullopt;
   p.entries.push_back(image_entry("bg_grad", 1, 240, 160, ImageKind::Gradient, 1, hint));
   p.entries.push_back(image_entry("icon_ok", 11, 64, 64, ImageKind::Flat, 2, hint));
   p.entries.push_back(image_entry("font16", 30, 192, 96, ImageKind::Glyphs, 3, hint));

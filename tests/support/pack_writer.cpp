@@ -7,6 +7,13 @@
 #include <cstdio>
 #include <cstring>
 
+TestPack pack_in_mode(uint8_t tiled_flag, uint8_t codec_kind) {
+  TestPack p;
+  p.tiled_flag = tiled_flag;
+  p.codec_kind = codec_kind;
+  return p;
+}
+
 std::vector<uint8_t> build_pack(const TestPack& pack) {
   const size_t count = pack.entries.size();
   std::vector<uint8_t> out(PACK_HEADER_SIZE + count * PACK_ENTRY_SIZE);

@@ -31,6 +31,9 @@ struct TestPack {
   std::vector<TestEntry> entries;
 };
 
+// An empty pack of the mode that the header's TILED_FLAG and CODEC_KIND tell.
+TestPack pack_in_mode(uint8_t tiled_flag, uint8_t codec_kind);
+
 // The pack laid out as the tool writes one: table after the header, entries
 // in order, each padded to a multiple of 4.
 std::vector<uint8_t> build_pack(const TestPack& pack);

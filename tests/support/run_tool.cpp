@@ -11,20 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <string_view>
-
-std::string progress(const std::string& name, size_t n, size_t l) {
-  uint32_t pct = n == 0 ? 0 : static_cast<uint32_t>(l * 100u) / static_cast<uint32_t>(n);
-  return name + " " + std::to_string(n) + " -> " + std::to_string(l) + " (" + std::to_string(pct) + "%)\r\n";
-}
-
-std::string summary(const char* cmd, size_t in, size_t out) {
-  return std::string(cmd) + ": " + std::to_string(in) + " -> " + std::to_string(out) + " (" +
-         std::to_string(static_cast<uint32_t>(out * 100u) / static_cast<uint32_t>(in)) + "%)\r\n" +
-         "file size: " + std::to_string(in) + " -> " + std::to_string(out) + "\n";
-}
 
 ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
                  long file_limit) {
@@ -84,16 +71,7 @@ ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, c
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
   run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  // Anything but morvane's own explanations (a sanitizer's report, another
-  // program's messages) still reaches the test's log, as before it was
-  // caught, whatever the test checks.
-  for (size_t pos = 0; pos < run.errors.size();) {
-    size_t end = run.errors.find('\n', pos);
-    end = end == std::string::npos ? run.errors.size() : end + 1;
-    const std::string_view line(run.errors.data() + pos, end - pos);
-    if (line.rfind("morvane: ", 0) != 0) std::fwrite(line.data(), 1, line.size(), stderr);
-    pos = end;
-  }
+  pass_on_errors(run.errors);
   return run;
 }
 

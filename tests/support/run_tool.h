@@ -12,10 +12,21 @@ struct ToolRun {
                        // caller's, but for morvane's "morvane: " lines)
 };
 
-// morvane's lines: "<name> N -> L (P%)\r\n" for an entry, and the run's
+// morvane's lines: the version and "<cmd>: IN -> OUT\r\n" it starts with,
+// "<name> N -> L (P%)\r\n" for an entry, and the run's
 // "<cmd>: IN -> OUT (P%)\r\n" and "file size: IN -> OUT\n".
+inline const std::string kVersionLine = "VERSION 2.00230624\n";
+std::string opening(const std::string& cmd, const std::string& in, const std::string& out);
 std::string progress(const std::string& name, size_t n, size_t l);
 std::string summary(const char* cmd, size_t in, size_t out);
+
+// How many times `what` occurs in text.
+size_t count_of(const std::string& text, const std::string& what);
+
+// Copies to the caller's standard error every line of a run's but morvane's
+// own "morvane: " explanations (a sanitizer's report, another program's
+// messages), so that they reach the test's log whatever the test checks.
+void pass_on_errors(const std::string& errors);
 
 // Runs `exe args...` in directory cwd (empty: the current one). With
 // file_limit > 0 the child runs under that RLIMIT_FSIZE with SIGXFSZ ignored

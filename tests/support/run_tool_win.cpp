@@ -5,9 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
-#include <string_view>
 #include <thread>
 
 #include "support/run_tool.h"
@@ -67,17 +65,6 @@ int exit_status(DWORD code) {
 
 }  // namespace
 
-std::string progress(const std::string& name, size_t n, size_t l) {
-  uint32_t pct = n == 0 ? 0 : static_cast<uint32_t>(l * 100u) / static_cast<uint32_t>(n);
-  return name + " " + std::to_string(n) + " -> " + std::to_string(l) + " (" + std::to_string(pct) + "%)\r\n";
-}
-
-std::string summary(const char* cmd, size_t in, size_t out) {
-  return std::string(cmd) + ": " + std::to_string(in) + " -> " + std::to_string(out) + " (" +
-         std::to_string(static_cast<uint32_t>(out * 100u) / static_cast<uint32_t>(in)) + "%)\r\n" +
-         "file size: " + std::to_string(in) + " -> " + std::to_string(out) + "\n";
-}
-
 ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd, long) {
   ToolRun run;
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -120,13 +107,7 @@ ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, c
   run.status = exit_status(code);
   CloseHandle(pi.hProcess);
   CloseHandle(pi.hThread);
-  for (size_t pos = 0; pos < run.errors.size();) {
-    size_t end = run.errors.find('\n', pos);
-    end = end == std::string::npos ? run.errors.size() : end + 1;
-    const std::string_view line_text(run.errors.data() + pos, end - pos);
-    if (line_text.rfind("morvane: ", 0) != 0) std::fwrite(line_text.data(), 1, line_text.size(), stderr);
-    pos = end;
-  }
+  pass_on_errors(run.errors);
   return run;
 }
 

@@ -234,27 +234,10 @@ TEST(RleEncoderTest, ComparesEveryByteOfAPixel) {
   }
 }
 
-// a b c d e f f f f codes to 05 a b c d e 84 f: a packet is written whole or
-// not begun.
-TEST(RleEncoderTest, WritesOnlyWholePacketsThatFit) {
-  const Bytes pixels = px("abcdeffff");
-  const Bytes full = {0x05, 'a', 'b', 'c', 'd', 'e', 0x84, 'f'};
-  for (uint32_t cap = 0; cap <= 10; ++cap) {
-    const int32_t want = cap < 6 ? 0 : cap < 8 ? 6 : 8;
-    Bytes out(cap + kGuard, kCanary);
-    EXPECT_EQ(encode_rle_pixels(pixels.data(), out.data(), 9, cap, 1), want) << "capacity " << cap;
-    EXPECT_TRUE(std::equal(full.begin(), full.begin() + want, out.begin())) << "capacity " << cap;
-    EXPECT_TRUE(guard_intact(out, static_cast<size_t>(want))) << "capacity " << cap;
-    if (cap > 0) {
-      // The same into a buffer of exactly the capacity.
-      Bytes exact(cap);
-      EXPECT_EQ(encode_rle_pixels(pixels.data(), exact.data(), 9, cap, 1), want) << "capacity " << cap;
-    }
-  }
-  for (uint32_t cap : {0u, 3u, 8u, 1000u}) EXPECT_EQ(encode_rle_pixels(pixels.data(), nullptr, 9, cap, 1), 8);
-}
-
-// At every capacity the result is the largest run of whole packets that fits.
+// At every capacity the result is the largest run of whole packets that fits
+// (a packet is written whole or not begun), also in a buffer of exactly the
+// capacity; with no destination, the whole stream's size whatever the
+// capacity.
 TEST(RleEncoderTest, EveryCapacityEndsOnAPacketBoundary) {
   for (uint32_t bpp = 1; bpp <= 4; ++bpp) {
     const Bytes pixels = runs_of_near_pixels(700, bpp, 40 + bpp);
@@ -273,40 +256,32 @@ TEST(RleEncoderTest, EveryCapacityEndsOnAPacketBoundary) {
       ASSERT_EQ(got, static_cast<int32_t>(want)) << "bpp " << bpp << " capacity " << cap;
       ASSERT_TRUE(std::equal(full.begin(), full.begin() + got, out.begin())) << "bpp " << bpp << " capacity " << cap;
       ASSERT_TRUE(guard_intact(out, want)) << "bpp " << bpp << " capacity " << cap;
+      Bytes exact(cap);  // (none at capacity 0: a null destination asks the size)
+      if (cap > 0) {
+        ASSERT_EQ(encode_rle_pixels(pixels.data(), exact.data(), n, cap, bpp), got) << "capacity " << cap;
+      }
+      ASSERT_EQ(encode_rle_pixels(pixels.data(), nullptr, n, cap, bpp), int32_t(full.size())) << "capacity " << cap;
     }
-  }
-}
-
-TEST(RleEncoderTest, PixelsOfOneToFourBytesOnly) {
-  const Bytes pixels(40, 7);
-  for (uint32_t bpp : {0u, 5u, 8u}) {
-    Bytes out(64, kCanary);
-    EXPECT_EQ(encode_rle_pixels(pixels.data(), out.data(), 8, 64, bpp), 0) << bpp;
-    EXPECT_EQ(encode_rle_pixels(pixels.data(), nullptr, 8, 64, bpp), 0) << bpp;
-    EXPECT_TRUE(guard_intact(out, 0)) << bpp;
   }
 }
 
 // ---- Decoder ------------------------------------------------------------------
 
-struct DecodeCase {
-  const char* what;
-  Bytes stream;
-  int32_t capacity;
-  int32_t bpp;
-  Bytes pixels;   // what comes out
-  int32_t whole;  // the result with no destination
-};
-
-void check_decode(const std::vector<DecodeCase>& cases) {
-  for (const DecodeCase& c : cases) {
-    EXPECT_EQ(decode(c.stream, c.capacity, c.bpp), c.pixels) << c.what;
-    EXPECT_EQ(decoded_size(c.stream, c.bpp), c.whole) << c.what;
-  }
-}
-
-TEST(RleDecoderTest, ExpandsPackets) {
-  check_decode({
+// Packets expanded; the budget is the capacity in whole pixels, and a packet
+// that crosses it is cut and is the last one decoded; a packet whose payload
+// reaches past the end of the stream gives the whole pixels that are there
+// and ends the decoding, nothing past the stream read. `whole` is the result
+// with no destination.
+TEST(RleDecoderTest, PacketsBudgetsAndCutStreams) {
+  struct Case {
+    const char* what;
+    Bytes stream;
+    int32_t capacity;
+    int32_t bpp;
+    Bytes pixels;  // what comes out
+    int32_t whole;
+  };
+  const Case cases[] = {
       {"run", {0x83, 0x41}, 16, 1, {0x41, 0x41, 0x41}, 3},
       {"runs of 1 and 2 pixels, bpp 2", {0x82, 0x41, 0x42, 0x81, 0x43, 0x44}, 16, 2,
        {0x41, 0x42, 0x41, 0x42, 0x43, 0x44}, 6},
@@ -317,13 +292,6 @@ TEST(RleDecoderTest, ExpandsPackets) {
       {"run of bpp 4", {0x83, 1, 2, 3, 4}, 64, 4, {1, 2, 3, 4, 1, 2, 3, 4, 1, 2, 3, 4}, 12},
       {"literal then run, bpp 2", {0x02, 1, 2, 3, 4, 0x82, 5, 6}, 64, 2, {1, 2, 3, 4, 5, 6, 5, 6}, 8},
       {"long run into exact room", {0xFF, 0x33}, 127, 1, Bytes(127, 0x33), 127},
-  });
-}
-
-// The budget is the capacity in whole pixels; a packet that crosses it is cut
-// and is the last one decoded.
-TEST(RleDecoderTest, StopsAtTheBudget) {
-  check_decode({
       {"run cut", {0x83, 0x41, 0x83, 0x42}, 5, 1, {0x41, 0x41, 0x41, 0x42, 0x42}, 6},
       {"run cut, bpp 2", {0x83, 0x41, 0x42, 0x83, 0x43, 0x44}, 5, 2, {0x41, 0x42, 0x41, 0x42}, 12},
       {"literal cut", {0x04, 1, 2, 3, 4, 0x83, 9}, 3, 1, {1, 2, 3}, 7},
@@ -333,13 +301,6 @@ TEST(RleDecoderTest, StopsAtTheBudget) {
       {"capacity under one pixel, bpp 4", {0x01, 1, 2, 3, 4}, 3, 4, {}, 4},
       {"capacity 0", {0x83, 0x41}, 0, 1, {}, 3},
       {"negative capacity", {0x83, 0x41}, -4, 1, {}, 3},
-  });
-}
-
-// A packet whose payload reaches past the end of the stream gives the whole
-// pixels that are there and ends the decoding; nothing past the stream is read.
-TEST(RleDecoderTest, CutStreamsGiveTheWholePixelsPresent) {
-  check_decode({
       {"literal past the end", {0x03, 0x41, 0x42}, 64, 1, {0x41, 0x42}, 2},
       {"literal past the end after a packet", {0x01, 0x41, 0x05, 0x42, 0x43}, 64, 1, {0x41, 0x42, 0x43}, 3},
       {"literal past the end, bpp 2", {0x03, 1, 2, 3, 4, 5}, 64, 2, {1, 2, 3, 4}, 4},
@@ -350,7 +311,11 @@ TEST(RleDecoderTest, CutStreamsGiveTheWholePixelsPresent) {
       {"run with half a pixel, bpp 2", {0x85, 0x41}, 64, 2, {}, 0},
       {"run with 3 of 4 bytes", {0x81, 1, 2, 3, 4, 0x90, 1, 2, 3}, 64, 4, {1, 2, 3, 4}, 4},
       {"cut literal and budget", {0x05, 1, 2, 3, 4}, 2, 1, {1, 2}, 4},
-  });
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(decode(c.stream, c.capacity, c.bpp), c.pixels) << c.what;
+    EXPECT_EQ(decoded_size(c.stream, c.bpp), c.whole) << c.what;
+  }
 }
 
 TEST(RleDecoderTest, NullDestinationCountsEveryPacket) {
@@ -359,29 +324,28 @@ TEST(RleDecoderTest, NullDestinationCountsEveryPacket) {
     EXPECT_EQ(decode_rle_pixels(stream.data(), nullptr, static_cast<int32_t>(stream.size()), capacity, 1),
               3 + 2 + 0 + 0 + 127);
   }
-  const Bytes wide = {0x83, 0x41, 0x42, 0x02, 1, 2, 3, 4};
-  EXPECT_EQ(decoded_size(wide, 2), 6 + 4);
 }
 
-TEST(RleDecoderTest, NothingFromAnEmptySource) {
-  const uint8_t stream[] = {0x83, 0x41};
-  for (int32_t len : {0, -1, -100}) {
-    Bytes out(8, kCanary);
-    EXPECT_EQ(decode_rle_pixels(stream, out.data(), len, 8, 1), 0) << len;
-    EXPECT_EQ(decode_rle_pixels(stream, nullptr, len, 8, 1), 0) << len;
-    // Not a byte is read: no stream at all is fine.
-    EXPECT_EQ(decode_rle_pixels(nullptr, out.data(), len, 8, 1), 0) << len;
-    EXPECT_TRUE(guard_intact(out, 0)) << len;
-  }
-}
-
-TEST(RleDecoderTest, PixelsOfOneToFourBytesOnly) {
-  const Bytes stream = {0x83, 1, 2, 3, 4, 5, 6, 7, 8};
+// Pixels of 1 to 4 bytes only, and streams of no bytes: nothing coded or
+// decoded, with a destination or without, and nothing written.
+TEST(RleCodecTest, NothingForOtherPixelSizesOrNoStream) {
+  const Bytes pixels(40, 7), stream = {0x83, 1, 2, 3, 4, 5, 6, 7, 8};
+  const int32_t len = static_cast<int32_t>(stream.size());
   for (int32_t bpp : {0, -1, 5, 8}) {
     Bytes out(64, kCanary);
-    EXPECT_EQ(decode_rle_pixels(stream.data(), out.data(), static_cast<int32_t>(stream.size()), 64, bpp), 0) << bpp;
-    EXPECT_EQ(decode_rle_pixels(stream.data(), nullptr, static_cast<int32_t>(stream.size()), 64, bpp), 0) << bpp;
+    EXPECT_EQ(encode_rle_pixels(pixels.data(), out.data(), 8, 64, static_cast<uint32_t>(bpp)), 0) << bpp;
+    EXPECT_EQ(encode_rle_pixels(pixels.data(), nullptr, 8, 64, static_cast<uint32_t>(bpp)), 0) << bpp;
+    EXPECT_EQ(decode_rle_pixels(stream.data(), out.data(), len, 64, bpp), 0) << bpp;
+    EXPECT_EQ(decode_rle_pixels(stream.data(), nullptr, len, 64, bpp), 0) << bpp;
     EXPECT_TRUE(guard_intact(out, 0)) << bpp;
+  }
+  for (int32_t empty : {0, -1, -100}) {
+    Bytes out(8, kCanary);
+    EXPECT_EQ(decode_rle_pixels(stream.data(), out.data(), empty, 8, 1), 0) << empty;
+    EXPECT_EQ(decode_rle_pixels(stream.data(), nullptr, empty, 8, 1), 0) << empty;
+    // Not a byte is read: no stream at all is fine.
+    EXPECT_EQ(decode_rle_pixels(nullptr, out.data(), empty, 8, 1), 0) << empty;
+    EXPECT_TRUE(guard_intact(out, 0)) << empty;
   }
 }
 
@@ -552,6 +516,12 @@ TEST(RleCodecTest, RoundTripsEveryLength) {
       check_round_trip(runs_of_near_pixels(n, bpp, n * 4 + bpp), bpp, "runs, " + at);
       check_round_trip(make_random_bytes(size_t{n} * bpp, n + 1000 * bpp), bpp, "random, " + at);
       check_round_trip(Bytes(size_t{n} * bpp, 0x5A), bpp, "one value, " + at);
+      // Equal pairs: every pixel a literal of one, the largest stream, which
+      // fills its (1 + bpp) x pixels of room exactly.
+      Bytes pairs;
+      for (uint32_t i = 0; i < n; ++i)
+        for (uint32_t b = 0; b < bpp; ++b) pairs.push_back(static_cast<uint8_t>(i / 2 + b));
+      check_round_trip(pairs, bpp, "pairs, " + at);
     }
   }
 }
@@ -566,25 +536,6 @@ TEST(RleCodecTest, RoundTripsImages) {
                          "bpp " + std::to_string(bpp) + " kind " + std::to_string(static_cast<int>(kind)) + " side " +
                              std::to_string(side));
       }
-    }
-  }
-}
-
-// Pixels in equal pairs make the largest stream, exactly (1 + bpp) bytes a
-// pixel, and it fits in that room.
-TEST(RleCodecTest, PairsFillTheWorstCaseRoomExactly) {
-  for (uint32_t bpp = 1; bpp <= 4; ++bpp) {
-    for (uint32_t n : {2u, 254u, 1000u}) {
-      Bytes pixels;
-      for (uint32_t i = 0; i < n; ++i)
-        for (uint32_t b = 0; b < bpp; ++b) pixels.push_back(static_cast<uint8_t>(i / 2 + b));
-      const uint32_t room = (1 + bpp) * n;
-      Bytes exact(room);
-      EXPECT_EQ(encode_rle_pixels(pixels.data(), exact.data(), n, room, bpp), static_cast<int32_t>(room))
-          << "bpp " << bpp << " pixels " << n;
-      std::string what = "pairs, bpp ";  // appended: GCC 12 warns wrongly on "..." + s for ARM
-      what += std::to_string(bpp);
-      check_round_trip(pixels, bpp, what);
     }
   }
 }

@@ -5,13 +5,11 @@
 // payload that decodes to more than the slot holds is caught without an
 // overrun (AddressSanitizer would show one).
 #include <gtest/gtest.h>
-#include <lz4.h>
-
 #include <cstring>
 #include <vector>
 
 #include "morvane/tile.h"
-#include "tile/byte_order.h"
+#include "support/encode.h"
 #include "tile/tile_image.h"
 
 using namespace morvane;
@@ -27,29 +25,6 @@ Bytes pattern(int w, int h, int bpp) {
   Bytes img(size_t(w) * h * bpp);
   for (size_t i = 0; i < img.size(); ++i) img[i] = uint8_t((i / 7) * 13 + (i % 5));
   return img;
-}
-
-// A tiled block: the header, one TileRef per payload, the payloads.
-Bytes tiled(uint32_t magic, int w, int h, int tw, int th, int bpp, const std::vector<Bytes>& payloads) {
-  Bytes b(16 + 8 * payloads.size());
-  store_le32(b.data(), magic);
-  store_le16(b.data() + 4, uint16_t(w));
-  store_le16(b.data() + 6, uint16_t(h));
-  store_le16(b.data() + 8, uint16_t(tw));
-  store_le16(b.data() + 10, uint16_t(th));
-  b[12] = bpp == 1 ? 5 : 4;
-  b[13] = uint8_t(bpp);
-  store_le16(b.data() + 14, uint16_t(payloads.size()));
-  for (size_t i = 0; i < payloads.size(); ++i) {
-    store_le32(b.data() + 16 + 8 * i, uint32_t(b.size()));
-    store_le32(b.data() + 20 + 8 * i, uint32_t(payloads[i].size()));
-    b.insert(b.end(), payloads[i].begin(), payloads[i].end());
-  }
-  return b;
-}
-
-TEST(TileSmallBufferTest, TheStaticDecoderIsTheConfiguredSize) {
-  EXPECT_EQ(morvane_tile_buffer_size(), 4096u);
 }
 
 TEST(TileSmallBufferTest, EncoderRefusesTilesAboveTheBuffer) {
@@ -69,10 +44,9 @@ TEST(TileSmallBufferTest, TilesThatFitRoundTrip) {
     for (int bpp : {1, 4}) {
       const int side = bpp == 1 ? 64 : 32;
       const Bytes img = pattern(100, 70, bpp);
-      Bytes block(tile_image_bound(100, 70, side, side, bpp == 1 ? 5 : 4, codec));
-      const int32_t n = encode_tile_image(img, block, 100, 70, side, side, uint8_t(bpp == 1 ? 5 : 4), uint8_t(codec));
+      const Bytes block = tile_block(img, 100, 70, side, side, format_for(bpp), codec);
+      const int32_t n = int32_t(block.size());
       ASSERT_GT(n, 0) << codec << " " << bpp;
-      block.resize(size_t(n));
       Bytes out(img.size());
       EXPECT_EQ(morvane_decode_tile_region(block.data(), out.data(), n, int32_t(out.size()), 0, 0, 100, 70),
                 int32_t(img.size()));
@@ -83,8 +57,9 @@ TEST(TileSmallBufferTest, TilesThatFitRoundTrip) {
 }
 
 TEST(TileSmallBufferTest, DecoderRefusesTilesAboveTheBuffer) {
+  EXPECT_EQ(morvane_tile_buffer_size(), 4096u);  // the static decoder's room
   // A block as a 1 MiB build writes it: 65 x 64 tiles of one byte.
-  const Bytes big = tiled(MORVANE_TILE_MAGIC_RLE, 65, 64, 65, 64, 1, {{0x7F}});
+  const Bytes big = tiled_block(tile_header(MORVANE_TILE_MAGIC_RLE, 65, 64, 65, 64, 5, 1, 1), {{0x7F}});
   Bytes out(65 * 64, 0xEE);
   EXPECT_EQ(decode_tile_region(big, out, 0, 0, 65, 64), MORVANE_TILE_ERR_HEADER);
   EXPECT_EQ(out, Bytes(out.size(), 0xEE));
@@ -93,17 +68,13 @@ TEST(TileSmallBufferTest, DecoderRefusesTilesAboveTheBuffer) {
 
   // A 60 x 60 tile (3600 bytes) whose payload decodes to more than the
   // 4096-byte slot: refused as damaged, nothing written past the slot.
-  const Bytes many(5000, 0x5A);
-  Bytes lz4(size_t(LZ4_compressBound(int(many.size()))));
-  lz4.resize(size_t(LZ4_compress_default(reinterpret_cast<const char*>(many.data()), reinterpret_cast<char*>(lz4.data()),
-                                         int(many.size()), int(lz4.size()))));
-  const Bytes lying = tiled(MORVANE_TILE_MAGIC_LZ4, 60, 60, 60, 60, 1, {lz4});
+  const Bytes lying = tiled_block(tile_header(MORVANE_TILE_MAGIC_LZ4, 60, 60, 60, 60, 5, 1, 1), {lz4_block(Bytes(5000, 0x5A))});
   Bytes small(4, 0xEE);
   EXPECT_EQ(decode_tile_region(lying, small, 0, 0, 2, 2), MORVANE_TILE_ERR_CORRUPT);
   Bytes rle_run(40, 0);
   for (size_t i = 0; i < rle_run.size(); i += 2) rle_run[i] = 0xFF, rle_run[i + 1] = 0x33;  // 20 x 127 pixels
   rle_run.insert(rle_run.end(), rle_run.begin(), rle_run.end());                           // 5080 pixels
-  const Bytes lying_rle = tiled(MORVANE_TILE_MAGIC_RLE, 60, 60, 60, 60, 1, {rle_run});
+  const Bytes lying_rle = tiled_block(tile_header(MORVANE_TILE_MAGIC_RLE, 60, 60, 60, 60, 5, 1, 1), {rle_run});
   EXPECT_EQ(decode_tile_region(lying_rle, small, 0, 0, 2, 2), MORVANE_TILE_ERR_CORRUPT);
   EXPECT_EQ(small, Bytes(4, 0xEE));
 }

@@ -44,12 +44,6 @@ std::vector<uint8_t> jpeg_file(int w, int h) {
   return file;
 }
 
-size_t count_of(const std::string& text, const std::string& what) {
-  size_t n = 0;
-  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-  return n;
-}
-
 TEST(ReportTest, ShrinkWeighsColoursByAlpha) {
   // Opaque red, transparent green, opaque blue, transparent white.
   const std::vector<uint8_t> rgba = {255, 0, 0, 255, 0, 255, 0, 0, 0, 0, 255, 255, 255, 255, 255, 0};
