@@ -158,13 +158,17 @@ TEST(TileFormatTest, HeaderAndTileRefAreLittleEndian) {
   EXPECT_EQ(rback.len, r.len);
 }
 
-TEST(TileFormatTest, MagicsAreTheirAsciiBytes) {
-  const std::pair<uint32_t, const char*> magics[] = {
-      {MORVANE_TILE_MAGIC_LZ4, "C4ZL"}, {MORVANE_TILE_MAGIC_RLE, "CELR"}, {MORVANE_TILE_MAGIC_RAW, "CWAR"}};
-  for (auto [magic, text] : magics) {
+// The codec table's rows: a kind's magic, as its ASCII bytes, and its name.
+TEST(TileFormatTest, CodecRowsAndTheirMagics) {
+  struct Row { int kind; uint32_t magic; const char* text; std::string_view name; };
+  const Row rows[] = {{2, MORVANE_TILE_MAGIC_LZ4, "C4ZL", "lz4"}, {1, MORVANE_TILE_MAGIC_RLE, "CELR", "rle"},
+                      {3, MORVANE_TILE_MAGIC_RAW, "CWAR", "stored"}};
+  for (const Row& r : rows) {
     Bytes b(16);
-    write_tile_image(TileImage{magic, 0, 0, 0, 0, 0, 0, 0}, b.data());
-    EXPECT_EQ(std::memcmp(b.data(), text, 4), 0) << text;
+    write_tile_image(TileImage{r.magic, 0, 0, 0, 0, 0, 0, 0}, b.data());
+    EXPECT_EQ(std::memcmp(b.data(), r.text, 4), 0) << r.text;
+    const TileCodec* c = tile_codec_of_kind(r.kind);
+    ASSERT_TRUE(c != nullptr && c->magic == r.magic && c->name == r.name) << r.text;
   }
 }
 
@@ -183,6 +187,7 @@ TEST(TileFormatTest, EveryErrorHasItsOwnText) {
     EXPECT_TRUE(seen.insert(text).second) << "shared text: " << text;
   }
   EXPECT_STREQ(tile_error_text(MORVANE_TILE_ERR_MAGIC), "block names no codec");
+  EXPECT_STREQ(tile_error_text(MORVANE_TILE_ERR_CODEC_KIND), "codec kind not 1, 2 or 3");
   EXPECT_STREQ(tile_error_text(MORVANE_TILE_ERR_TILE_BYTES), "tile larger than 1 MiB");
   for (int32_t code : {1, -39, -55, INT32_MIN, INT32_MAX}) EXPECT_EQ(tile_error_text(code), unknown) << code;
 }
