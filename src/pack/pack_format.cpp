@@ -57,11 +57,20 @@ constexpr TypeRow kTypeTable[] = {
     {TYPE_TILED, TypeKind::Tiled, 0, 0, 2, false},
 };
 
-const TypeRow* row_of(uint8_t type) {
+constexpr const TypeRow* row_of(uint8_t type) {
   for (const TypeRow& r : kTypeTable)
     if (r.type == type) return &r;
   return nullptr;
 }
+
+// row_bytes takes an LZ4 row's bytes from its raw row, which must be there.
+constexpr bool lz4_rows_have_raw_rows() {
+  for (const TypeRow& r : kTypeTable)
+    if (r.kind == TypeKind::Lz4 && (row_of(r.other_form) == nullptr || row_of(r.other_form)->kind != TypeKind::Raw))
+      return false;
+  return true;
+}
+static_assert(lz4_rows_have_raw_rows());
 
 int row_bytes(const TypeRow& r) {
   if (r.bytes_per_pixel != 0) return r.bytes_per_pixel;
