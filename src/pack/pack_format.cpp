@@ -48,13 +48,13 @@ struct TypeRow {
   bool is_default;
 };
 constexpr TypeRow kTypeTable[] = {
-    {1, TypeKind::Raw, 14, 1, 0, true},    {5, TypeKind::Raw, 0, 0, 3, false},   {8, TypeKind::Raw, 0, 0, 3, false},
-    {10, TypeKind::Raw, 0, 0, 3, false},   {11, TypeKind::Raw, 15, 4, 0, true},  {12, TypeKind::Raw, 0, 0, 3, false},
-    {13, TypeKind::Raw, 0, 0, 4, false},   {14, TypeKind::Lz4, 1, 0, 0, false},  {15, TypeKind::Lz4, 11, 0, 0, false},
-    {30, TypeKind::Raw, 31, 5, 0, true},   {31, TypeKind::Lz4, 30, 0, 0, false}, {32, TypeKind::Raw, 33, 3, 0, true},
-    {33, TypeKind::Lz4, 32, 0, 0, false},  {34, TypeKind::Raw, 35, 2, 2, false}, {35, TypeKind::Lz4, 34, 0, 0, false},
-    {36, TypeKind::Raw, 37, 6, 0, false},  {37, TypeKind::Lz4, 36, 0, 0, false}, {TYPE_JPEG, TypeKind::Jpeg, 0, 0, 2, false},
-    {TYPE_TILED, TypeKind::Tiled, 0, 0, 2, false},
+    {1, TypeKind::Raw, 14, 1, 0, true},   {5, TypeKind::Raw, 0, 0, 3, false},   {8, TypeKind::Raw, 0, 0, 3, false},
+    {10, TypeKind::Raw, 0, 0, 3, false},  {11, TypeKind::Raw, 15, 4, 0, true},  {12, TypeKind::Raw, 0, 0, 3, false},
+    {13, TypeKind::Raw, 0, 0, 4, false},  {14, TypeKind::Lz4, 1, 0, 0, false},  {15, TypeKind::Lz4, 11, 0, 0, false},
+    {30, TypeKind::Raw, 31, 5, 0, true},  {31, TypeKind::Lz4, 30, 0, 0, false}, {32, TypeKind::Raw, 33, 3, 0, true},
+    {33, TypeKind::Lz4, 32, 0, 0, false}, {34, TypeKind::Raw, 35, 2, 2, false}, {35, TypeKind::Lz4, 34, 0, 0, false},
+    {36, TypeKind::Raw, 37, 6, 0, false}, {37, TypeKind::Lz4, 36, 0, 0, false},
+    {TYPE_JPEG, TypeKind::Jpeg, 0, 0, 2, false},  {TYPE_TILED, TypeKind::Tiled, 0, 0, 2, false},
 };
 
 constexpr const TypeRow* row_of(uint8_t type) {

@@ -200,7 +200,8 @@ uint64_t write_tiles(const Grid& g, std::span<const uint8_t> src, std::span<uint
       const std::span<const uint8_t> before = index < coded.size() ? coded[index] : std::span<const uint8_t>{};
       const uint32_t len = place_tile(g, src, block, pos, r, c, before, codec_kind);
       if (len == 0) return 0;
-      write_tile_ref({static_cast<uint32_t>(pos), len}, block.data() + TILE_HEADER_SIZE + size_t{index} * TILE_REF_SIZE);
+      uint8_t* ref = block.data() + TILE_HEADER_SIZE + size_t{index} * TILE_REF_SIZE;
+      write_tile_ref({static_cast<uint32_t>(pos), len}, ref);
       pos += len;
     }
   }
@@ -313,7 +314,8 @@ int32_t assemble_tile_image(std::span<const uint8_t> src, std::span<uint8_t> blo
   const uint64_t table_end = TILE_HEADER_SIZE + uint64_t{TILE_REF_SIZE} * g.across * g.down;
   if (capacity < table_end) return MORVANE_TILE_ERR_CAPACITY;
   write_tile_image(t, block.data());  // tile_count stays 0 until every tile is in
-  const uint64_t end = write_tiles(g, src, block.first(static_cast<size_t>(capacity)), table_end, codec_kind, coded);
+  const std::span<uint8_t> usable = block.first(static_cast<size_t>(capacity));
+  const uint64_t end = write_tiles(g, src, usable, table_end, codec_kind, coded);
   if (end == 0) return MORVANE_TILE_ERR_CAPACITY;
   t.tile_count = static_cast<uint16_t>(g.across * g.down);
   write_tile_image(t, block.data());
