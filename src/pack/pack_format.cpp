@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "morvane/tile.hpp"
+
 PackEntry read_pack_entry(const uint8_t* p) {
   PackEntry e;
   e.offset = load_le32(p);
@@ -31,44 +33,69 @@ TileHint read_tile_hint(const uint8_t* p) { return {load_le16(p), load_le16(p + 
 
 namespace {
 
-// Rows for the codes that differ from the default; 0 in other_form and
-// pixel_format stands for the code itself.
+// Rows for the codes that differ from the default. 0 in other_form and
+// pixel_format stands for the code itself; 0 in bytes_per_pixel for the
+// bytes a pixel of its PixelFormat holds (pixel_format_bytes), or on an LZ4
+// row for those of its raw code: written out only where a code's pixels
+// differ from its PixelFormat's. is_default marks the raw code of its bytes
+// per pixel for pixels whose PixelFormat no row names, one for each of 1 to 4.
 struct TypeRow {
   uint8_t type;
-  uint8_t bytes_per_pixel;
   TypeKind kind;
   uint8_t other_form;
   uint8_t pixel_format;
+  uint8_t bytes_per_pixel;
+  bool is_default;
 };
 constexpr TypeRow kTypeTable[] = {
-    {1, 2, TypeKind::Raw, 14, 1},   {5, 3, TypeKind::Raw, 0, 0},     {8, 3, TypeKind::Raw, 0, 0},
-    {10, 3, TypeKind::Raw, 0, 0},   {11, 4, TypeKind::Raw, 15, 4},   {12, 3, TypeKind::Raw, 0, 0},
-    {13, 4, TypeKind::Raw, 0, 0},   {14, 2, TypeKind::Lz4, 1, 0},    {15, 4, TypeKind::Lz4, 11, 0},
-    {30, 1, TypeKind::Raw, 31, 5},  {31, 1, TypeKind::Lz4, 30, 0},   {32, 3, TypeKind::Raw, 33, 3},
-    {33, 3, TypeKind::Lz4, 32, 0},  {34, 2, TypeKind::Raw, 35, 2},   {35, 2, TypeKind::Lz4, 34, 0},
-    {36, 2, TypeKind::Raw, 37, 6},  {37, 2, TypeKind::Lz4, 36, 0},   {TYPE_JPEG, 2, TypeKind::Jpeg, 0, 0},
-    {TYPE_TILED, 2, TypeKind::Tiled, 0, 0},
+    {1, TypeKind::Raw, 14, 1, 0, true},   {5, TypeKind::Raw, 0, 0, 3, false},   {8, TypeKind::Raw, 0, 0, 3, false},
+    {10, TypeKind::Raw, 0, 0, 3, false},  {11, TypeKind::Raw, 15, 4, 0, true},  {12, TypeKind::Raw, 0, 0, 3, false},
+    {13, TypeKind::Raw, 0, 0, 4, false},  {14, TypeKind::Lz4, 1, 0, 0, false},  {15, TypeKind::Lz4, 11, 0, 0, false},
+    {30, TypeKind::Raw, 31, 5, 0, true},  {31, TypeKind::Lz4, 30, 0, 0, false}, {32, TypeKind::Raw, 33, 3, 0, true},
+    {33, TypeKind::Lz4, 32, 0, 0, false}, {34, TypeKind::Raw, 35, 2, 2, false}, {35, TypeKind::Lz4, 34, 0, 0, false},
+    {36, TypeKind::Raw, 37, 6, 0, false}, {37, TypeKind::Lz4, 36, 0, 0, false},
+    {TYPE_JPEG, TypeKind::Jpeg, 0, 0, 2, false},  {TYPE_TILED, TypeKind::Tiled, 0, 0, 2, false},
 };
+
+constexpr const TypeRow* row_of(uint8_t type) {
+  for (const TypeRow& r : kTypeTable)
+    if (r.type == type) return &r;
+  return nullptr;
+}
+
+// row_bytes takes an LZ4 row's bytes from its raw row, which must be there.
+constexpr bool lz4_rows_have_raw_rows() {
+  for (const TypeRow& r : kTypeTable)
+    if (r.kind == TypeKind::Lz4 && (row_of(r.other_form) == nullptr || row_of(r.other_form)->kind != TypeKind::Raw))
+      return false;
+  return true;
+}
+static_assert(lz4_rows_have_raw_rows());
+
+int row_bytes(const TypeRow& r) {
+  if (r.bytes_per_pixel != 0) return r.bytes_per_pixel;
+  if (r.kind == TypeKind::Lz4) return row_bytes(*row_of(r.other_form));
+  return morvane::pixel_format_bytes(r.pixel_format);
+}
 
 }  // namespace
 
 TypeInfo type_info(uint8_t type) {
-  for (const TypeRow& r : kTypeTable) {
-    if (r.type == type)
-      return {r.bytes_per_pixel, r.kind, r.other_form != 0 ? r.other_form : type,
-              r.pixel_format != 0 ? r.pixel_format : type};
-  }
+  if (const TypeRow* r = row_of(type))
+    return {row_bytes(*r), r->kind, r->other_form != 0 ? r->other_form : type,
+            r->pixel_format != 0 ? r->pixel_format : type};
   return {2, TypeKind::Raw, type, type};
 }
 
 uint8_t raw_type_for_pixels(int pixel_format, int bytes_per_pixel) {
   for (const TypeRow& r : kTypeTable) {
     if (r.kind == TypeKind::Raw && r.other_form != 0 && r.pixel_format == pixel_format &&
-        r.bytes_per_pixel == bytes_per_pixel)
+        row_bytes(r) == bytes_per_pixel)
       return r.type;
   }
-  static const uint8_t kDefaults[] = {30, 1, 32, 11};
-  return bytes_per_pixel >= 1 && bytes_per_pixel <= 4 ? kDefaults[bytes_per_pixel - 1] : 1;
+  for (const TypeRow& r : kTypeTable)
+    if (r.is_default && row_bytes(r) == bytes_per_pixel) return r.type;
+  return 1;
 }
 
 std::string_view entry_name(const PackEntry& e) {

@@ -117,7 +117,8 @@ inline int pixel_format_for_type(uint8_t type) { return type_info(type).pixel_fo
 
 // The raw type whose pixels fill the PixelFormat's bytes: the raw code with
 // an LZ4 form whose row names that PixelFormat and bytes_per_pixel, else the
-// first of 30, 1, 32 and 11 that holds bytes_per_pixel bytes (1 for none).
+// table's default raw code of bytes_per_pixel (30, 1, 32, 11 for 1 to 4; 1
+// for none).
 uint8_t raw_type_for_pixels(int pixel_format, int bytes_per_pixel);
 
 // ---- Entries ------------------------------------------------------------------

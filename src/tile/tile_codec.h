@@ -84,6 +84,11 @@ uint32_t morvane_mvt_udiv(uint32_t n, uint32_t d);
         lz4_tile_worst)                                                                                     \
   WHOLE(3, MORVANE_TILE_MAGIC_RAW, "stored", "raw", "images stored whole")
 
+/* The table's kinds in words, for the text of MORVANE_TILE_ERR_CODEC_KIND:
+   C99's preprocessor cannot join the rows with ", " and " or ", so the text
+   is written here, beside them, and tile_image.h checks it against them. */
+#define MORVANE_MVT_CODEC_KINDS_TEXT "1, 2 or 3"
+
 /* The key of the tile a decoder holds. */
 typedef struct TileCache {
   const uint8_t *owner;  /* the block the tile came from, by address */

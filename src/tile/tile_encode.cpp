@@ -139,11 +139,73 @@ int32_t write_untiled(std::span<const uint8_t> src, std::span<uint8_t> block, in
   return static_cast<int32_t>(TILE_HEADER_SIZE + raw);
 }
 
+// The header of the tiled form without its tile size and count.
+TileImage tiled_header(int32_t width, int32_t height, uint8_t pixel_format, int codec_kind) {
+  TileImage t;
+  t.magic = coder_of(codec_kind)->magic;
+  t.width = static_cast<uint16_t>(width);
+  t.height = static_cast<uint16_t>(height);
+  t.pixel_format = pixel_format;
+  t.bytes_per_pixel = static_cast<uint8_t>(pixel_format_bytes(pixel_format));
+  return t;
+}
+
+// The header alone, for an image without pixels: no tiles. Any tile size is
+// accepted here; one outside the header's range is kept as 0.
+int32_t write_empty(TileImage t, std::span<uint8_t> block, uint64_t capacity, int32_t tile_width, int32_t tile_height) {
+  if (capacity < TILE_HEADER_SIZE) return MORVANE_TILE_ERR_CAPACITY;
+  t.tile_width = static_cast<uint16_t>(is_u16(tile_width) ? tile_width : 0);
+  t.tile_height = static_cast<uint16_t>(is_u16(tile_height) ? tile_height : 0);
+  write_tile_image(t, block.data());
+  return static_cast<int32_t>(TILE_HEADER_SIZE);
+}
+
 // Codes the w x h tile at `pixels` into dst with at most `room` bytes.
 // Returns the stored length, or 0 when the whole coded tile does not fit.
 uint32_t code_tile(const uint8_t* pixels, uint32_t w, uint32_t h, uint32_t bpp, uint8_t* dst, uint32_t room,
                    int codec_kind) {
   return coder_of(codec_kind)->encode(pixels, w * h, bpp, dst, room);
+}
+
+// Tile `index` (row r, column c) at block[pos], in at most the rest of
+// block: the payload coded beforehand when it is what coding it here would
+// give, else coded here. Its stored length, 0 when it does not fit.
+uint32_t place_tile(const Grid& g, std::span<const uint8_t> src, std::span<uint8_t> block, uint64_t pos, uint32_t r,
+                    uint32_t c, std::span<const uint8_t> coded, int codec_kind) {
+  const uint32_t w = tile_side(c, g.tw, g.w_img), h = tile_side(r, g.th, g.h_img);
+  const uint32_t room = static_cast<uint32_t>(block.size() - pos);
+  const uint32_t worst = tile_worst(w, h, g.bpp, codec_kind);
+  // With at least its worst case as room a tile codes to the same bytes
+  // whatever the room (LZ4_compress_HC checks the room only below
+  // LZ4_compressBound; the run-length stream is whole at (1 + bpp) bytes
+  // a pixel), so a payload coded beforehand with that room is what
+  // coding it here would give. With less room the codec must see the
+  // real room, so the tile is coded here.
+  if (!coded.empty() && coded.size() <= worst && room >= worst) {
+    std::memcpy(block.data() + pos, coded.data(), coded.size());
+    return static_cast<uint32_t>(coded.size());
+  }
+  const uint8_t* pixels = gather_tile(src.data(), g.w_img, g.bpp, c * g.tw, r * g.th, w, h);
+  return code_tile(pixels, w, h, g.bpp, block.data() + pos, room, codec_kind);
+}
+
+// Every tile's payload, back to back from table_end on, and its TileRef:
+// where the payloads end, or 0 when one does not fit into block.
+uint64_t write_tiles(const Grid& g, std::span<const uint8_t> src, std::span<uint8_t> block, uint64_t table_end,
+                     int codec_kind, std::span<const std::span<const uint8_t>> coded) {
+  uint64_t pos = table_end;  // where the next payload goes
+  uint32_t index = 0;
+  for (uint32_t r = 0; r < g.down; ++r) {
+    for (uint32_t c = 0; c < g.across; ++c, ++index) {
+      const std::span<const uint8_t> before = index < coded.size() ? coded[index] : std::span<const uint8_t>{};
+      const uint32_t len = place_tile(g, src, block, pos, r, c, before, codec_kind);
+      if (len == 0) return 0;
+      uint8_t* ref = block.data() + TILE_HEADER_SIZE + size_t{index} * TILE_REF_SIZE;
+      write_tile_ref({static_cast<uint32_t>(pos), len}, ref);
+      pos += len;
+    }
+  }
+  return pos;
 }
 
 }  // namespace
@@ -243,68 +305,22 @@ int32_t assemble_tile_image(std::span<const uint8_t> src, std::span<uint8_t> blo
     if (capacity < TILE_HEADER_SIZE + raw) return MORVANE_TILE_ERR_CAPACITY;
     return write_untiled(src, block, width, height, pixel_format, raw);
   }
+  TileImage t = tiled_header(width, height, pixel_format, codec_kind);
+  if (width == 0 || height == 0) return write_empty(t, block, capacity, tile_width, tile_height);
 
-  TileImage t;
-  t.magic = coder_of(codec_kind)->magic;
-  t.width = static_cast<uint16_t>(width);
-  t.height = static_cast<uint16_t>(height);
-  t.pixel_format = pixel_format;
-  t.bytes_per_pixel = static_cast<uint8_t>(bpp);
-
-  if (width == 0 || height == 0) {
-    if (capacity < TILE_HEADER_SIZE) return MORVANE_TILE_ERR_CAPACITY;
-    // Any tile size is accepted here; one outside the header's range is kept as 0.
-    t.tile_width = static_cast<uint16_t>(is_u16(tile_width) ? tile_width : 0);
-    t.tile_height = static_cast<uint16_t>(is_u16(tile_height) ? tile_height : 0);
-    write_tile_image(t, block.data());
-    return static_cast<int32_t>(TILE_HEADER_SIZE);
-  }
-
+  const Grid g = grid_of(width, height, tile_width, tile_height, pixel_format);
   t.tile_width = static_cast<uint16_t>(tile_width);
   t.tile_height = static_cast<uint16_t>(tile_height);
-  const uint32_t w_img = static_cast<uint32_t>(width), h_img = static_cast<uint32_t>(height);
-  const uint32_t tw = static_cast<uint32_t>(tile_width), th = static_cast<uint32_t>(tile_height);
-  const uint32_t across = static_cast<uint32_t>(div_up(w_img, tw));
-  const uint32_t down = static_cast<uint32_t>(div_up(h_img, th));
-  const uint64_t table_end = TILE_HEADER_SIZE + uint64_t{TILE_REF_SIZE} * across * down;
+  const uint64_t table_end = TILE_HEADER_SIZE + uint64_t{TILE_REF_SIZE} * g.across * g.down;
   if (capacity < table_end) return MORVANE_TILE_ERR_CAPACITY;
   write_tile_image(t, block.data());  // tile_count stays 0 until every tile is in
-
-  uint64_t pos = table_end;  // where the next payload goes
-  uint64_t sum = 0;          // payload bytes so far
-  uint32_t index = 0;
-  for (uint32_t r = 0; r < down; ++r) {
-    const uint32_t y0 = r * th;
-    const uint32_t h = tile_side(r, th, h_img);
-    for (uint32_t c = 0; c < across; ++c, ++index) {
-      const uint32_t x0 = c * tw;
-      const uint32_t w = tile_side(c, tw, w_img);
-      const uint32_t room = static_cast<uint32_t>(capacity - pos);
-      const uint32_t worst = tile_worst(w, h, bpp, codec_kind);
-      uint32_t len = 0;
-      // With at least its worst case as room a tile codes to the same bytes
-      // whatever the room (LZ4_compress_HC checks the room only below
-      // LZ4_compressBound; the run-length stream is whole at (1 + bpp) bytes
-      // a pixel), so a payload coded beforehand with that room is what
-      // coding it here would give. With less room the codec must see the
-      // real room, so the tile is coded here.
-      if (index < coded.size() && !coded[index].empty() && coded[index].size() <= worst && room >= worst) {
-        len = static_cast<uint32_t>(coded[index].size());
-        std::memcpy(block.data() + pos, coded[index].data(), len);
-      } else {
-        const uint8_t* pixels = gather_tile(src.data(), w_img, bpp, x0, y0, w, h);
-        len = code_tile(pixels, w, h, bpp, block.data() + pos, room, codec_kind);
-      }
-      if (len == 0) return MORVANE_TILE_ERR_CAPACITY;
-      write_tile_ref({static_cast<uint32_t>(pos), len}, block.data() + TILE_HEADER_SIZE + size_t{index} * TILE_REF_SIZE);
-      pos += len;
-      sum += len;
-    }
-  }
-  t.tile_count = static_cast<uint16_t>(index);
+  const std::span<uint8_t> usable = block.first(static_cast<size_t>(capacity));
+  const uint64_t end = write_tiles(g, src, usable, table_end, codec_kind, coded);
+  if (end == 0) return MORVANE_TILE_ERR_CAPACITY;
+  t.tile_count = static_cast<uint16_t>(g.across * g.down);
   write_tile_image(t, block.data());
   // Only the payloads are weighed against the raw pixels; a tie stays tiled.
-  if (sum <= raw) return static_cast<int32_t>(pos);
+  if (end - table_end <= raw) return static_cast<int32_t>(end);
   if (capacity < TILE_HEADER_SIZE + raw) return MORVANE_TILE_ERR_CAPACITY;
   return write_untiled(src, block, width, height, pixel_format, raw);
 }

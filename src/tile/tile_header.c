@@ -11,7 +11,7 @@ const char *morvane_tile_error_text(int32_t code) {
     case MORVANE_TILE_ERR_FAILED: return "tiled encoding failed";
     case MORVANE_TILE_ERR_MAGIC: return "block names no codec";
     case MORVANE_TILE_ERR_NO_DECODER: return "no cache slot";
-    case MORVANE_TILE_ERR_CODEC_KIND: return "codec kind not 1, 2 or 3";
+    case MORVANE_TILE_ERR_CODEC_KIND: return "codec kind not " MORVANE_MVT_CODEC_KINDS_TEXT;
     case MORVANE_TILE_ERR_PIXEL_FORMAT: return "pixel format not 1 to 6";
     case MORVANE_TILE_ERR_DIMENSIONS: return "image size outside 0 to 65535";
     case MORVANE_TILE_ERR_TILE_SIZE: return "tile side 0 or above 65535";

@@ -21,7 +21,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <span>
+#include <string_view>
 
 #include "morvane/tile.hpp"
 #include "tile/tile_codec.h"
@@ -75,6 +77,25 @@ constexpr const TileCodec* tile_codec_of_magic(uint32_t magic) {
 }
 // True for the magic of one of the block forms.
 constexpr bool is_tile_magic(uint32_t magic) { return tile_codec_of_magic(magic) != nullptr; }
+
+// Whether text names the table's kinds in its order as "1, 2 or 3" does: the
+// check on MORVANE_MVT_CODEC_KINDS_TEXT, which C cannot build from the rows.
+constexpr bool names_codec_kinds(std::string_view text) {
+  const size_t n = std::size(TILE_CODECS);
+  size_t at = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const std::string_view sep = i == 0 ? "" : i + 1 == n ? " or " : ", ";
+    char digits[3] = {};
+    size_t k = 0;
+    for (unsigned v = TILE_CODECS[i].kind, d = v >= 100 ? 100 : v >= 10 ? 10 : 1; d > 0; d /= 10)
+      digits[k++] = static_cast<char>('0' + v / d % 10);
+    const std::string_view word(digits, k);
+    if (!text.substr(at).starts_with(sep) || !text.substr(at + sep.size()).starts_with(word)) return false;
+    at += sep.size() + word.size();
+  }
+  return at == text.size();
+}
+static_assert(names_codec_kinds(MORVANE_MVT_CODEC_KINDS_TEXT), "MORVANE_MVT_CODEC_KINDS_TEXT lists other kinds");
 
 // The 16-byte block header.
 struct TileImage {

@@ -99,7 +99,7 @@ Subcommand repack_command(CLI::App& app, Args& a) {
   CLI::App* c = app.add_subcommand("repack", "Write the raw pack of any pack, for morvane -c in another mode");
   c->add_option("IN", rp.in, "The pack to repack: raw, compressed, or the -d output of a tiled pack")->required();
   c->add_option("OUT", rp.out, "The raw pack to write")->required();
-  c->add_option("--mode", rp.mode, "whole, rle, lz4 or stored (default: IN's)")->option_text("MODE");
+  c->add_option("--mode", rp.mode, repack_mode_names(true, " or ") + " (default: IN's)")->option_text("MODE");
   c->add_option("--tile", a.repack_tile, "Every image's TileHint (default: its own, else 64,64)")->option_text("W,H");
   c->add_option("--types", rp.types, "A manifest naming the types of entries that type 39 hides")
       ->option_text("MANIFEST");

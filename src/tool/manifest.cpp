@@ -17,9 +17,9 @@ using nlohmann::ordered_json;
 
 // The codec table's names, quoted: "rle", "lz4", "stored".
 std::string codec_names() {
-  std::string text;
-  for (const TileCodec& c : TILE_CODECS) text += (text.empty() ? "\"" : ", \"") + std::string(c.name) + "\"";
-  return text;
+  std::vector<std::string> names;
+  for (const TileCodec& c : TILE_CODECS) names.push_back("\"" + std::string(c.name) + "\"");
+  return tool_word_list(names, ", ");
 }
 
 bool from_hex(std::string_view text, std::string& bytes) {

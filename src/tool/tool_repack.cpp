@@ -68,6 +68,13 @@ void unpack_entry(PackMode mode, const PackEntry& e, const EntryRect& rect, Repa
 
 }  // namespace
 
+std::string repack_mode_names(bool with_whole, std::string_view last) {
+  std::vector<std::string> names;
+  if (with_whole) names.emplace_back(kWhole);
+  for (const TileCodec& c : TILE_CODECS) names.emplace_back(c.name);
+  return tool_word_list(names, last);
+}
+
 bool parse_repack_mode(std::string_view name, PackMode& mode) {
   if (name == kWhole) {
     mode = {};
@@ -102,6 +109,13 @@ bool parse_tile_option(std::string_view text, TileHint& out) {
 }
 
 namespace {
+
+// The type table's default raw types of 1 to 4 bytes per pixel: "30, 1, 32 or 11".
+std::string default_raw_types() {
+  std::vector<std::string> types;
+  for (int bpp = 1; bpp <= 4; ++bpp) types.push_back(std::to_string(raw_type_for_pixels(0, bpp)));
+  return tool_word_list(types, " or ");
+}
 
 std::string mode_name(PackMode mode) {
   if (!mode.tiled) return kWhole;
@@ -138,11 +152,12 @@ struct Repacker {
     }
     mode = pack_mode(pf.records.header);
     if (!o.mode.empty() && !parse_repack_mode(o.mode, mode)) {
-      std::fprintf(err, "repack: --mode %s: not whole, rle, lz4 or stored\n", tool_display_name(o.mode).c_str());
+      std::fprintf(err, "repack: --mode %s: not %s\n", tool_display_name(o.mode).c_str(),
+                   repack_mode_names(true, " or ").c_str());
       return 2;
     }
     if (o.tile && !mode.tiled) {
-      std::fprintf(err, "repack: --tile is for the tiled modes (rle, lz4, stored); %s\n",
+      std::fprintf(err, "repack: --tile is for the tiled modes (%s); %s\n", repack_mode_names(false, ", ").c_str(),
                    o.mode.empty() ? "the input is whole-entry, give --mode" : "not whole");
       return 2;
     }
@@ -243,8 +258,8 @@ struct Repacker {
       return 1;
     }
     if (assumed > 0)
-      std::fprintf(err, "repack: %zu %s of type 39 given the type of %s bytes per pixel (30, 1, 32 or 11)%s\n",
-                   assumed, assumed == 1 ? "entry" : "entries", assumed == 1 ? "its" : "their",
+      std::fprintf(err, "repack: %zu %s of type 39 given the type of %s bytes per pixel (%s)%s\n", assumed,
+                   assumed == 1 ? "entry" : "entries", assumed == 1 ? "its" : "their", default_raw_types().c_str(),
                    o.types.empty() ? "; --types MANIFEST names their types"
                                    : ": not in --types, or of other bytes per pixel there");
     std::fprintf(out, "repack: %s: %zu entries, %llu bytes, raw for mode %s\n", tool_display_name(o.out).c_str(), count,

@@ -20,6 +20,9 @@ struct RepackOptions {
   std::string types;            // a manifest naming the types 39 lost; empty: none
 };
 
+// The modes' names: "whole" (with_whole) and the codec table's, joined as
+// tool_word_list joins them with `last`.
+std::string repack_mode_names(bool with_whole, std::string_view last);
 // The mode's TILED_FLAG and CODEC_KIND; false for an unknown name.
 bool parse_repack_mode(std::string_view name, PackMode& mode);
 // "W,H" (decimal, each 1..65535); false otherwise.

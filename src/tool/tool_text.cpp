@@ -104,3 +104,12 @@ std::string tool_hex(std::string_view bytes) {
   for (char c : bytes) append_hex_byte(out, static_cast<uint8_t>(c));
   return out;
 }
+
+std::string tool_word_list(const std::vector<std::string>& words, std::string_view last) {
+  std::string text;
+  for (size_t i = 0; i < words.size(); ++i) {
+    if (i > 0) text += i + 1 == words.size() ? last : ", ";
+    text += words[i];
+  }
+  return text;
+}

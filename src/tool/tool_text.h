@@ -47,3 +47,6 @@ std::string tool_utf8_name(std::string_view bytes);
 
 // Two lower-case hexadecimal digits per byte.
 std::string tool_hex(std::string_view bytes);
+
+// The words joined by ", ", the last by `last`: "a, b or c" for " or ".
+std::string tool_word_list(const std::vector<std::string>& words, std::string_view last);

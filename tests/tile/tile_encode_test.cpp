@@ -131,11 +131,15 @@ TEST(TileFormatTest, PixelFormatBytes) {
   for (int f : {-1, 8, 39, 255, 256, INT_MIN, INT_MAX}) EXPECT_EQ(pixel_format_bytes(f), 0) << f;
 }
 
-// Every field little-endian, and the magics their ASCII bytes.
+// Every field little-endian, the magics their ASCII bytes, and the codec
+// table's row of each kind.
 TEST(TileFormatTest, HeaderAndTileRefAreLittleEndian) {
-  const std::pair<uint32_t, const char*> magics[] = {
-      {MORVANE_TILE_MAGIC_LZ4, "C4ZL"}, {MORVANE_TILE_MAGIC_RLE, "CELR"}, {MORVANE_TILE_MAGIC_RAW, "CWAR"}};
-  for (auto [magic, text] : magics) {
+  struct Row { int kind; uint32_t magic; const char* text; std::string_view name; };
+  const Row magics[] = {{2, MORVANE_TILE_MAGIC_LZ4, "C4ZL", "lz4"}, {1, MORVANE_TILE_MAGIC_RLE, "CELR", "rle"},
+                        {3, MORVANE_TILE_MAGIC_RAW, "CWAR", "stored"}};
+  for (auto [kind, magic, text, name] : magics) {
+    const TileCodec* c = tile_codec_of_kind(kind);
+    ASSERT_TRUE(c != nullptr && c->magic == magic && c->name == name) << text;
     const TileImage t{magic, 0x1234, 0x5678, 0x9ABC, 0xDEF0, 5, 1, 0x0102};
     Bytes b(16);
     write_tile_image(t, b.data());
@@ -168,6 +172,7 @@ TEST(TileFormatTest, EveryErrorHasItsOwnText) {
     EXPECT_TRUE(seen.insert(text).second) << "shared text: " << text;
   }
   EXPECT_STREQ(tile_error_text(MORVANE_TILE_ERR_MAGIC), "block names no codec");
+  EXPECT_STREQ(tile_error_text(MORVANE_TILE_ERR_CODEC_KIND), "codec kind not 1, 2 or 3");
   EXPECT_STREQ(tile_error_text(MORVANE_TILE_ERR_TILE_BYTES), "tile larger than 1 MiB");
   for (int32_t code : {1, -39, -55, INT32_MIN, INT32_MAX}) EXPECT_EQ(tile_error_text(code), unknown) << code;
 }
