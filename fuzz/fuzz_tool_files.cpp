@@ -44,8 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!parse_manifest(text, again).ok() || manifest_json(again) != text) __builtin_trap();
   }
   Picture pic;
-  if (read_png(in, uint64_t{1} << 22, pic).ok() &&
-      pic.rgba.size() != uint64_t{pic.width} * pic.height * 4)
+  if (read_png(in, uint64_t{1} << 22, pic).ok() && pic.rgba.size() != uint64_t{pic.width} * pic.height * 4)
     __builtin_trap();
   uint16_t w = 0, h = 0;
   (void)jpeg_size(in, w, h);

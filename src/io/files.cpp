@@ -186,7 +186,6 @@ std::vector<std::string> link_chain(const std::string& path) {
   return chain;
 }
 
-
 bool OutputFile::open(const char* path, OutputLinks links) {
   static const bool signals_installed = install_signal_cleanup();
   (void)signals_installed;

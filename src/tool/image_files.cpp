@@ -73,8 +73,7 @@ Status read_png(std::span<const uint8_t> file, uint64_t max_pixels, Picture& out
   size_t size = 0;
   if (s = spng_status(spng_decoded_image_size(ctx.get(), SPNG_FMT_RGBA8, &size), "bad PNG"); !s.ok()) return s;
   std::vector<uint8_t> rgba(size);
-  s = spng_status(spng_decode_image(ctx.get(), rgba.data(), rgba.size(), SPNG_FMT_RGBA8, SPNG_DECODE_TRNS),
-                  "bad PNG");
+  s = spng_status(spng_decode_image(ctx.get(), rgba.data(), rgba.size(), SPNG_FMT_RGBA8, SPNG_DECODE_TRNS), "bad PNG");
   if (!s.ok()) return s;
   spng_trns trns{};
   out.width = ihdr.width;
@@ -111,9 +110,9 @@ Status write_png(uint32_t width, uint32_t height, int channels, std::span<const 
   ihdr.bit_depth = 8;
   ihdr.color_type = colour;
   if (Status s = spng_status(spng_set_ihdr(ctx.get(), &ihdr), "PNG header"); !s.ok()) return s;
-  if (Status s = spng_status(
-          spng_encode_image(ctx.get(), samples.data(), samples.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE),
-          "PNG encoding");
+  if (Status s =
+          spng_status(spng_encode_image(ctx.get(), samples.data(), samples.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE),
+                      "PNG encoding");
       !s.ok())
     return s;
   size_t len = 0;
@@ -137,12 +136,13 @@ Status jpeg_size(std::span<const uint8_t> file, uint16_t& width, uint16_t& heigh
   if (!tj) return failed("cannot start the JPEG decoder");
   int w = 0, h = 0, subsamp = 0, colourspace = 0;
   // The library's interface takes a non-const buffer but only reads it.
-  if (tjDecompressHeader3(tj.get(), const_cast<unsigned char*>(file.data()),
-                          static_cast<unsigned long>(file.size()), &w, &h, &subsamp, &colourspace) != 0)
+  if (tjDecompressHeader3(tj.get(), const_cast<unsigned char*>(file.data()), static_cast<unsigned long>(file.size()),
+                          &w, &h, &subsamp, &colourspace) != 0)
     return failed(std::string("not a JPEG: ") + tjGetErrorStr2(tj.get()));
   // The library reports a stream that ends before its frame header as a
   // picture of no pixels.
-  if (w < 1 || h < 1 || w > 65535 || h > 65535) return failed("not a JPEG: no frame header with a size from 1 to 65535");
+  if (w < 1 || h < 1 || w > 65535 || h > 65535)
+    return failed("not a JPEG: no frame header with a size from 1 to 65535");
   width = static_cast<uint16_t>(w);
   height = static_cast<uint16_t>(h);
   return {};

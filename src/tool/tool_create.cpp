@@ -136,8 +136,9 @@ Status build_entry(const Manifest& m, const ManifestEntry& me, const std::string
   if (!s.ok()) return s;
   const uint64_t len = entry_len(b);
   if (len > PACK_MAX_LEN)
-    return file_error({TOOL_ERR_TOO_BIG,
-                       std::to_string(len) + " bytes with its rectangle; an entry's 24-bit len holds at most 16777215"});
+    return file_error(
+        {TOOL_ERR_TOO_BIG,
+         std::to_string(len) + " bytes with its rectangle; an entry's 24-bit len holds at most 16777215"});
   if (position + len + pack_padding(len) > uint64_t(PACK_MAX_FILE_SIZE))
     return file_error({TOOL_ERR_TOO_BIG, "the pack would pass 2 GiB (2147483647 bytes) with this entry"});
   return {};

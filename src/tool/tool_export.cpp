@@ -64,7 +64,8 @@ void encode_entry(const PackRecords& pack, size_t i, ExportWork& w, ManifestEntr
   std::string jpeg_error;
   if (px.form == EntryForm::Jpeg) {
     uint16_t wd = 0, ht = 0;
-    if (Status s = jpeg_size(w.payload, wd, ht); !s.ok()) jpeg_error = "payload " + s.message + "; create will refuse it";
+    if (Status s = jpeg_size(w.payload, wd, ht); !s.ok())
+      jpeg_error = "payload " + s.message + "; create will refuse it";
     else if (wd != rect.width || ht != rect.height) me.size = rect;
     w.file_bytes = std::move(w.payload);
   } else {

@@ -581,7 +581,8 @@ bool write_page(const std::string& out_path, std::FILE* err, const std::string& 
   // A link or anything else already at OUT is replaced, never written through.
   OutputFile file;
   if (!file.open(out_path.c_str(), OutputLinks::Replace)) {
-    std::fprintf(err, "report: cannot create %s: %s\n", tool_display_name(out_path).c_str(), std::strerror(file.error()));
+    std::fprintf(err, "report: cannot create %s: %s\n", tool_display_name(out_path).c_str(),
+                 std::strerror(file.error()));
     return false;
   }
   auto write_text = [&](const std::string& text) {
@@ -622,7 +623,8 @@ int run_report(const std::string& pack_path, const std::string& out_path, std::F
   ManifestMatcher matcher = formats_path.empty() ? ManifestMatcher() : ManifestMatcher(formats);
   FileId pack_id, out_id;
   if (file_id(fileno(pf.in.file), pack_id) && file_id(out_path, out_id) && pack_id == out_id) {
-    std::fprintf(err, "report: %s is the pack being reported; refusing to overwrite it\n", tool_display_name(out_path).c_str());
+    std::fprintf(err, "report: %s is the pack being reported; refusing to overwrite it\n",
+                 tool_display_name(out_path).c_str());
     return 1;
   }
   const PackRecords& pack = pf.records;
@@ -653,12 +655,13 @@ int run_report(const std::string& pack_path, const std::string& out_path, std::F
   }
   if (!write_page(out_path, err, report_head(pack_path, pack.header, pack.size, totals), rows)) return 1;
   if (failed > 0) {
-    std::fprintf(err, "report: %s: %zu of %zu entries do not decode; %s shows why\n", tool_display_name(pack_path).c_str(), failed,
-                 pack.entries.size(), tool_display_name(out_path).c_str());
+    std::fprintf(err, "report: %s: %zu of %zu entries do not decode; %s shows why\n",
+                 tool_display_name(pack_path).c_str(), failed, pack.entries.size(),
+                 tool_display_name(out_path).c_str());
     return 1;
   }
-  std::fprintf(out, "report: %s: %zu entries reported in %s\n", tool_display_name(pack_path).c_str(), pack.entries.size(),
-               tool_display_name(out_path).c_str());
+  std::fprintf(out, "report: %s: %zu entries reported in %s\n", tool_display_name(pack_path).c_str(),
+               pack.entries.size(), tool_display_name(out_path).c_str());
   return std::fflush(out) == 0 ? 0 : 1;
 }
 

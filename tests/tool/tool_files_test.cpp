@@ -332,7 +332,8 @@ TEST(ExportDir, NeverWritesThroughLinksOrOutside) {
   ASSERT_TRUE((s = dir.write_file("x.png", Bytes{9})).ok()) << s.message;
   EXPECT_EQ(read_file(tmp.file("outside")), (Bytes{1, 2, 3}));
   EXPECT_EQ(read_file(tmp.file("out/x.png")), Bytes{9});
-  for (const char* bad : {"../y", "..", ".", "a/b", ""}) EXPECT_EQ(dir.write_file(bad, Bytes{1}).code, TOOL_ERR_NAME) << bad;
+  for (const char* bad : {"../y", "..", ".", "a/b", ""})
+    EXPECT_EQ(dir.write_file(bad, Bytes{1}).code, TOOL_ERR_NAME) << bad;
   EXPECT_EQ(tmp.list(), (std::vector<std::string>{"out", "outside"}));
 }
 
@@ -401,11 +402,12 @@ TEST(Manifest, DitherByEntryOrByDefault) {
 // after a fault in an earlier one; at most 20 lines.
 TEST(Manifest, EveryFaultIsNamed) {
   Manifest m;
-  std::string err = parse_manifest(R"({"tiled": true, "codex": 1, "entries": [)"
-                                   R"({"name":"a","type":1,"file":"a.png","fromat":"a8","format":"argb8888","tile":[0,0]},)"
-                                   R"({"name":"b","type":300}]})",
-                                   m)
-                        .message;
+  std::string err =
+      parse_manifest(R"({"tiled": true, "codex": 1, "entries": [)"
+                     R"({"name":"a","type":1,"file":"a.png","fromat":"a8","format":"argb8888","tile":[0,0]},)"
+                     R"({"name":"b","type":300}]})",
+                     m)
+          .message;
   EXPECT_EQ(err,
             "field \"codex\": unknown field\n"
             "entry 1 (a): field \"fromat\": unknown field\n"
