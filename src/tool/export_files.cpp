@@ -22,7 +22,7 @@ int hex_value(char c) {
   return -1;
 }
 
-std::string errno_text(const char* what, const std::string& name, const Status& s) {
+std::string failure_text(const char* what, const std::string& name, const Status& s) {
   return std::string(what) + " " + name + ": " + s.message;
 }
 
@@ -165,7 +165,7 @@ std::string ExportNames::take(std::string_view name, std::string_view extension)
 Status ExportDir::open(const std::string& path) {
   bool created = false;
   Status s = folder_.open(path, created);
-  if (!s.ok()) s.message = errno_text(created ? "cannot open folder" : "cannot create", path, s);
+  if (!s.ok()) s.message = failure_text(created ? "cannot open folder" : "cannot create", path, s);
   return s;
 }
 
@@ -181,13 +181,13 @@ Status ExportDir::write_file(const std::string& name, std::span<const uint8_t> b
     s = folder_.create_new(temp, bytes, created);
   }
   if (!created) {
-    s.message = errno_text("cannot create a file for", name, s);
+    s.message = failure_text("cannot create a file for", name, s);
     return s;
   }
   if (s.ok()) s = folder_.rename(temp, name);
   if (!s.ok()) {
     folder_.remove(temp);
-    s.message = errno_text("cannot write", name, s);
+    s.message = failure_text("cannot write", name, s);
   }
   return s;
 }
