@@ -81,11 +81,10 @@ int main(int argc, char** argv) {
   for (const Named& n : settings) {
     uint64_t bytes = 0;
     std::vector<uint8_t> png;
-    std::string err;
     const double t0 = thread_seconds();
     for (const Image& im : images) {
-      if (!write_png(im.width, im.height, im.channels, im.samples, png, err, n.s)) {
-        std::printf("%s\n", err.c_str());
+      if (Status s = write_png(im.width, im.height, im.channels, im.samples, png, n.s); !s.ok()) {
+        std::printf("%s\n", s.message.c_str());
         return 1;
       }
       bytes += png.size();

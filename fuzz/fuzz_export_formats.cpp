@@ -21,8 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Every entry is decoded as export decodes it; a few keep a run fast.
   if (pack.size() < PACK_HEADER_SIZE || load_le16(pack.data() + 4) > 16) return 0;
   Manifest m;
-  std::string error;
-  if (!parse_manifest(text, m, error)) return 0;
+  if (!parse_manifest(text, m).ok()) return 0;
   ManifestMatcher matcher(m);
   const bool tiled = pack[TILED_FLAG] != 0;
   fuzz_for_each_entry(pack, [&](const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> payload) {

@@ -25,8 +25,8 @@ void explain(const char* fmt, ...) {
 void report_load_failure(const Status& s, const char* path, const PackFile& pf) {
   std::printf("%s\n", printable_text(s.message).c_str());
   if (s.code == PACK_ERR_OPEN) {
-    explain("%s: %s", path, std::strerror(pf.in.error));
-    if (pf.in.error == EISDIR) explain("a pack is one file, made with morvane-tool create MANIFEST PACK");
+    explain("%s: %s", path, pf.open_failure.message.c_str());
+    if (pf.open_failure.code == EISDIR) explain("a pack is one file, made with morvane-tool create MANIFEST PACK");
   } else if (s.code == PACK_ERR_NOT_PACK) {
     explain("%s: %s", path, pf.records.not_a_pack.c_str());
     explain("packs are made from PNG and JPEG files with morvane-tool create MANIFEST PACK");
@@ -35,8 +35,32 @@ void report_load_failure(const Status& s, const char* path, const PackFile& pf) 
   }
 }
 
+namespace {
+
+// Whether path is the entry `name` of the current folder (that folder
+// reached by any way).
+bool is_entry_of_cwd(const std::string& path, const char* name) {
+  std::string dir, base;
+  split_path(path, dir, base);
+  FileId here, there;
+  return base == name && file_id(".", here) && file_id(dir, there) && here == there;
+}
+
+}  // namespace
+
 bool open_output(OutputFile& out, const char* path, const char* side_file) {
-  if (out.open(path, OutputLinks::Follow, side_file)) return true;
+  // The side file's name is replaced, never written through: neither when
+  // the output names it nor when a link on the way from it does.
+  std::string side_name;
+  if (side_file != nullptr) {
+    for (const std::string& step : link_chain(path)) {
+      if (is_entry_of_cwd(step, side_file)) {
+        side_name = step;
+        break;
+      }
+    }
+  }
+  if (side_name.empty() ? out.open(path) : out.open(side_name.c_str(), OutputLinks::Replace)) return true;
   std::printf("open %s failed\n", printable_text(path).c_str());
   explain("%s: %s", path, std::strerror(out.error()));
   return false;

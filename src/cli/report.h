@@ -18,7 +18,9 @@ void explain(const char* fmt, ...) MORVANE_PRINTF_FORMAT(1, 2);
 void report_load_failure(const Status& s, const char* path, const PackFile& pf);
 
 // Opens the output of a command; prints "open <path> failed" (and why) when
-// it cannot be created. side_file: see OutputFile::open.
+// it cannot be created. side_file, when given, is a name in the current
+// folder that is never followed: when the path, or a symbolic link on the
+// way from it, names it, that name itself is replaced (OutputLinks::Replace).
 bool open_output(OutputFile& out, const char* path, const char* side_file = nullptr);
 
 // (part * 100) / whole in unsigned 32-bit arithmetic, as morvane's

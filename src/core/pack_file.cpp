@@ -3,7 +3,8 @@
 
 Status open_pack(PackFile& pf, const char* path, const PackLoadOptions& options) {
   pf.records = PackRecords{};
-  if (!pf.in.open(path)) return {PACK_ERR_OPEN, "open " + std::string(path) + " failed"};
+  pf.open_failure = pf.in.open(path);
+  if (!pf.open_failure.ok()) return {PACK_ERR_OPEN, "open " + std::string(path) + " failed"};
   InputFile& in = pf.in;
   return load_pack_records(
       [&in](uint64_t pos, std::span<uint8_t> dst, bool& failed) {

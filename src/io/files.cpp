@@ -14,34 +14,25 @@
 
 #include "io/signal_cleanup.h"
 
-bool InputFile::open(const char* path) {
+Status InputFile::open(const char* path) {
   close();
-  error = 0;
   file = std::fopen(path, "rb");
-  if (file == nullptr) {
-    error = errno;
-    return false;
-  }
+  if (file == nullptr) return errno_status(errno);
   // A directory opens but cannot be read.
   struct stat st {};
+  int err = 0;
   if (fstat(fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
-    error = S_ISDIR(st.st_mode) ? EISDIR : errno;
-    close();
-    return false;
+    err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+  } else if (std::fseek(file, 0, SEEK_END) != 0) {
+    err = errno;
+  } else if (long end = std::ftell(file); end < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+    err = errno;
+  } else {
+    size = end;
+    return {};
   }
-  if (std::fseek(file, 0, SEEK_END) != 0) {
-    error = errno;
-    close();
-    return false;
-  }
-  long end = std::ftell(file);
-  if (end < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
-    error = errno;
-    close();
-    return false;
-  }
-  size = end;
-  return true;
+  close();
+  return errno_status(err);
 }
 
 void InputFile::close() {
@@ -75,26 +66,22 @@ bool file_id(int fd, FileId& out) {
 
 long process_id() { return static_cast<long>(getpid()); }
 
-ReadWhole read_regular_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out, uint64_t& size,
-                            int& err) {
-  err = 0;
+Status read_regular_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out, uint64_t& size) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    err = errno;
-    return ReadWhole::CannotOpen;
-  }
+  if (fd < 0) return errno_status(errno);
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    return ReadWhole::NotRegular;
+    return {IO_ERR_NOT_REGULAR, "not a regular file"};
   }
   size = static_cast<uint64_t>(st.st_size);
   if (size > max_size) {
     ::close(fd);
-    return ReadWhole::TooBig;
+    return {IO_ERR_TOO_BIG, "too big"};
   }
   out.resize(static_cast<size_t>(size));
   size_t done = 0;
+  int err = 0;
   while (done < out.size()) {
     ssize_t n = ::read(fd, out.data() + done, out.size() - done);
     if (n < 0 && errno == EINTR) continue;
@@ -103,7 +90,8 @@ ReadWhole read_regular_file(const std::string& path, uint64_t max_size, std::vec
     done += static_cast<size_t>(n);
   }
   ::close(fd);
-  return done == out.size() ? ReadWhole::Done : ReadWhole::ReadFailed;
+  if (done == out.size()) return {};
+  return {IO_ERR_READ, err != 0 ? std::strerror(err) : "it shrank while being read"};
 }
 
 Folder::~Folder() {
@@ -112,21 +100,21 @@ Folder::~Folder() {
 
 bool Folder::is_open() const { return fd_ >= 0; }
 
-int Folder::open(const std::string& path, bool& created) {
+Status Folder::open(const std::string& path, bool& created) {
   created = true;
   if (mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
     created = false;
-    return errno;
+    return errno_status(errno);
   }
   fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return fd_ < 0 ? errno : 0;
+  return fd_ < 0 ? errno_status(errno) : Status{};
 }
 
-int Folder::create_new(const std::string& name, std::span<const uint8_t> bytes, bool& created) {
+Status Folder::create_new(const std::string& name, std::span<const uint8_t> bytes, bool& created) {
   // O_EXCL also refuses a symbolic link of that name: nothing is followed.
   int fd = openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
   created = fd >= 0;
-  if (fd < 0) return errno;
+  if (fd < 0) return errno_status(errno);
   size_t done = 0;
   int err = 0;
   while (done < bytes.size()) {
@@ -139,12 +127,12 @@ int Folder::create_new(const std::string& name, std::span<const uint8_t> bytes, 
     done += static_cast<size_t>(n);
   }
   if (::close(fd) != 0 && err == 0) err = errno;
-  return err;
+  return errno_status(err);
 }
 
-int Folder::rename(const std::string& from, const std::string& to) {
+Status Folder::rename(const std::string& from, const std::string& to) {
   // rename replaces a link of that name by the file; it never writes through it.
-  return renameat(fd_, from.c_str(), fd_, to.c_str()) == 0 ? 0 : errno;
+  return renameat(fd_, from.c_str(), fd_, to.c_str()) == 0 ? Status{} : errno_status(errno);
 }
 
 void Folder::remove(const std::string& name) { unlinkat(fd_, name.c_str(), 0); }
@@ -165,7 +153,8 @@ mode_t default_mode() {
   return 0666 & ~mask;
 }
 
-// Splits a path into its folder ("." when it has none) and its last name.
+}  // namespace
+
 void split_path(const std::string& path, std::string& dir, std::string& base) {
   dir = ".";
   base = path;
@@ -176,60 +165,38 @@ void split_path(const std::string& path, std::string& dir, std::string& base) {
   }
 }
 
-// Whether path is the entry `name` of the current folder (the same folder
-// reached by any way, same name).
-bool is_entry_of_cwd(const std::string& path, const char* name) {
-  std::string dir, base;
-  split_path(path, dir, base);
-  if (base != name) return false;
-  struct stat here {}, there {};
-  return stat(".", &here) == 0 && stat(dir.c_str(), &there) == 0 && here.st_dev == there.st_dev &&
-         here.st_ino == there.st_ino;
-}
-
-// Where the output path leads when it meets side_file before the end of its
-// chain of symbolic links: that name; otherwise empty.
-std::string side_file_on_the_way(const char* path, const char* side_file) {
-  std::string p = path;
+std::vector<std::string> link_chain(const std::string& path) {
+  std::vector<std::string> chain = {path};
   // As many links as the kernel follows before ELOOP.
-  for (int hops = 0; hops <= 40; ++hops) {
-    if (is_entry_of_cwd(p, side_file)) return p;
+  for (int hops = 0; hops < 40; ++hops) {
+    const std::string& p = chain.back();
     struct stat ls {};
-    if (lstat(p.c_str(), &ls) != 0 || !S_ISLNK(ls.st_mode)) return {};
+    if (lstat(p.c_str(), &ls) != 0 || !S_ISLNK(ls.st_mode)) break;
     std::vector<char> target(PATH_MAX + 1);
     ssize_t n = readlink(p.c_str(), target.data(), target.size() - 1);
-    if (n < 0) return {};
+    if (n <= 0) break;
     std::string next(target.data(), static_cast<size_t>(n));
-    if (next.empty()) return {};
     if (next[0] != '/') {
       std::string dir, base;
       split_path(p, dir, base);
       next = dir + "/" + next;
     }
-    p = next;
+    chain.push_back(std::move(next));
   }
-  return {};
+  return chain;
 }
 
-}  // namespace
-
-bool OutputFile::open(const char* path, OutputLinks links, const char* side_file) {
+bool OutputFile::open(const char* path, OutputLinks links) {
   static const bool signals_installed = install_signal_cleanup();
   (void)signals_installed;
   discard();
   failed_ = false;
   error_ = 0;
-  std::string replaced;
-  if (links == OutputLinks::Replace) {
-    replaced = path;
-  } else if (side_file != nullptr) {
-    replaced = side_file_on_the_way(path, side_file);
-  }
-  if (replaced.empty()) return open_follow(path);
-  final_path_ = replaced;
+  if (links == OutputLinks::Follow) return open_follow(path);
+  final_path_ = path;
   mode_t mode = default_mode();
   struct stat st {};
-  if (lstat(replaced.c_str(), &st) == 0) {
+  if (lstat(path, &st) == 0) {
     // A folder cannot be replaced by a file.
     if (S_ISDIR(st.st_mode)) {
       error_ = EISDIR;
@@ -239,7 +206,7 @@ bool OutputFile::open(const char* path, OutputLinks links, const char* side_file
     // does not choose them.
     if (S_ISREG(st.st_mode) && st.st_uid == geteuid()) mode = st.st_mode & 0777;
   }
-  return open_temp(replaced, mode);
+  return open_temp(final_path_, mode);
 }
 
 bool OutputFile::open_follow(const char* path) {

@@ -12,6 +12,18 @@
 #include <string>
 #include <vector>
 
+#include "pack/status.h"
+
+// What the functions below give back when they fail: the errno, positive,
+// when the system refused (the message its text, from strerror), or one of
+// these for what io found itself.
+inline constexpr int IO_ERR_NOT_REGULAR = -20;  // no regular file: a folder, a device, a pipe
+inline constexpr int IO_ERR_TOO_BIG = -21;      // more bytes than the caller takes
+inline constexpr int IO_ERR_READ = -22;         // an open file that could not be read to its end
+
+// The errno err as a Status: ok for 0.
+Status errno_status(int err);
+
 // A file as the system knows it: the same for every path that leads to it,
 // through symbolic and hard links.
 // (Windows: the volume's serial number and the file's index on it.)
@@ -26,13 +38,17 @@ bool file_id(const std::string& path, FileId& out);
 // The same for an open file (a C runtime descriptor).
 bool file_id(int fd, FileId& out);
 
-// What read_regular_file found.
-enum class ReadWhole { Done, CannotOpen, NotRegular, TooBig, ReadFailed };
-// Reads the regular file path holds, of at most max_size bytes, into out.
-// `size` is the file's size (for TooBig), `err` the errno of CannotOpen and
-// ReadFailed (0 when the file shrank while being read).
-ReadWhole read_regular_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out, uint64_t& size,
-                            int& err);
+// Splits a path into its folder ("." when it has none) and its last name.
+void split_path(const std::string& path, std::string& dir, std::string& base);
+// The path, then the path each symbolic link on the way from it names, in
+// turn, as far as the system follows links (the last may name nothing).
+// Windows: the path alone.
+std::vector<std::string> link_chain(const std::string& path);
+
+// Reads the regular file path holds, of at most max_size bytes, into out;
+// `size` is the file's size. Refusals to open are the errno; IO_ERR_READ's
+// message is the system's text, or that the file shrank while being read.
+Status read_regular_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out, uint64_t& size);
 
 // A folder held open, that files are created in by name (one path
 // component): a new file is never an existing file or link of that name.
@@ -43,17 +59,17 @@ class Folder {
   Folder& operator=(const Folder&) = delete;
   ~Folder();
 
-  // Opens the folder, creating it (one level) when it does not exist; 0, or
-  // the errno, with `created` false when creating it failed.
-  int open(const std::string& path, bool& created);
+  // Opens the folder, creating it (one level) when it does not exist; on
+  // failure the errno, with `created` false when creating it failed.
+  Status open(const std::string& path, bool& created);
   bool is_open() const;
   // Creates name as a new file holding bytes: EEXIST when the name is taken
   // (by anything, a link too); `created` tells whether the file exists now
   // (a failed write leaves it for the caller to remove).
-  int create_new(const std::string& name, std::span<const uint8_t> bytes, bool& created);
+  Status create_new(const std::string& name, std::span<const uint8_t> bytes, bool& created);
   // Renames from over to: whatever to names is replaced, never written
-  // through. 0 or the errno.
-  int rename(const std::string& from, const std::string& to);
+  // through.
+  Status rename(const std::string& from, const std::string& to);
   void remove(const std::string& name);
   // The file name leads to (links followed); false when there is none.
   bool file_id(const std::string& name, FileId& out) const;
@@ -76,9 +92,9 @@ struct InputFile {
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile() { close(); }
 
-  // False when the file cannot be opened, is a directory, or its size
-  // cannot be told; `error` then holds the errno (EISDIR for a directory).
-  bool open(const char* path);
+  // The errno when the file cannot be opened, is a directory (EISDIR), or
+  // its size cannot be told.
+  Status open(const char* path);
   void close();
   // True when path names this open file (the same inode, also through a
   // symbolic or hard link).
@@ -94,7 +110,6 @@ struct InputFile {
     return pos < static_cast<uint64_t>(size) ? static_cast<uint64_t>(size) - pos : 0;
   }
   bool read_error = false;
-  int error = 0;
 };
 
 // What OutputFile::open does with what the output path names now.
@@ -120,11 +135,8 @@ struct OutputFile {
   OutputFile& operator=(const OutputFile&) = delete;
   ~OutputFile() { discard(); }
 
-  // False (with error() set) when the output cannot be created. With
-  // Follow, `side_file`, when given, is a name in the current folder that is
-  // never followed: when the path, or a symbolic link on the way from it,
-  // names it, that name itself is replaced as with Replace.
-  bool open(const char* path, OutputLinks links = OutputLinks::Follow, const char* side_file = nullptr);
+  // False (with error() set) when the output cannot be created.
+  bool open(const char* path, OutputLinks links = OutputLinks::Follow);
   bool is_open() const { return file_ != nullptr; }
   // Appends bytes; a failure is remembered and reported by failed().
   void write(std::span<const uint8_t> bytes);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "io/files.h"
 
@@ -21,6 +22,8 @@ bool seek_to(std::FILE* f, uint64_t pos) {
 }
 
 }  // namespace
+
+Status errno_status(int err) { return err == 0 ? Status{} : Status{err, std::strerror(err)}; }
 
 size_t InputFile::read_at(uint64_t pos, std::span<uint8_t> dst) {
   if (dst.empty() || pos >= static_cast<uint64_t>(size)) return 0;

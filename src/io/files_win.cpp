@@ -91,21 +91,6 @@ FILE* stream_of(HANDLE h, int flags, const char* mode) {
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 
-// Splits a path into its folder ("." when it has none) and its last name.
-void split_path(const std::string& path, std::string& dir, std::string& base) {
-  const size_t sep = path.find_last_of("/\\");
-  if (sep != std::string::npos) {
-    dir = path.substr(0, sep == 0 ? 1 : sep);
-    base = path.substr(sep + 1);
-  } else if (path.size() >= 2 && path[1] == ':') {
-    dir = path.substr(0, 2);
-    base = path.substr(2);
-  } else {
-    dir = std::string(1, '.');
-    base = path;
-  }
-}
-
 // A name for a temporary file, different for every call in this process.
 std::string temp_suffix() {
   static LONG counter = 0;
@@ -140,11 +125,6 @@ bool is_device(const std::string& path) {
   return type != FILE_TYPE_DISK && type != FILE_TYPE_UNKNOWN;
 }
 
-bool same_folder(const std::string& a, const std::string& b) {
-  FileId x, y;
-  return file_id(a, x) && file_id(b, y) && x == y;
-}
-
 // The open inputs: Windows refuses to replace a file that is open (even
 // shared for deletion), so converting a file in place closes the input,
 // read to the end by then, just before its name is replaced.
@@ -168,44 +148,48 @@ void close_inputs_named(const std::string& path) {
 
 long process_id() { return static_cast<long>(GetCurrentProcessId()); }
 
-bool InputFile::open(const char* path) {
+void split_path(const std::string& path, std::string& dir, std::string& base) {
+  const size_t sep = path.find_last_of("/\\");
+  if (sep != std::string::npos) {
+    dir = path.substr(0, sep == 0 ? 1 : sep);
+    base = path.substr(sep + 1);
+  } else if (path.size() >= 2 && path[1] == ':') {
+    dir = path.substr(0, 2);
+    base = path.substr(2);
+  } else {
+    dir = std::string(1, '.');
+    base = path;
+  }
+}
+
+// Links are not read here: the path alone.
+std::vector<std::string> link_chain(const std::string& path) { return {path}; }
+
+Status InputFile::open(const char* path) {
   close();
-  error = 0;
   const std::wstring w = wide_from_utf8(path);
   // Shared for deletion too, so the output may replace the input's name
   // while it is open (converting a file in place).
   HANDLE h = CreateFileW(w.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    error = last_errno();
-    return false;
-  }
+  if (h == INVALID_HANDLE_VALUE) return errno_status(last_errno());
   BY_HANDLE_FILE_INFORMATION info{};
   if (GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
     CloseHandle(h);
-    error = EISDIR;
-    return false;
+    return errno_status(EISDIR);
   }
   file = stream_of(h, _O_RDONLY, "rb");
-  if (file == nullptr) {
-    error = EMFILE;
-    return false;
-  }
-  if (_fseeki64(file, 0, SEEK_END) != 0) {
-    error = errno;
-    close();
-    return false;
-  }
-  const int64_t end = _ftelli64(file);
+  if (file == nullptr) return errno_status(EMFILE);
+  const int64_t end = _fseeki64(file, 0, SEEK_END) != 0 ? -1 : _ftelli64(file);
   if (end < 0 || _fseeki64(file, 0, SEEK_SET) != 0) {
-    error = errno;
+    const int err = errno;
     close();
-    return false;
+    return errno_status(err);
   }
   size = end;
   std::lock_guard<std::mutex> lock(g_inputs_mutex);
   g_inputs.push_back(this);
-  return true;
+  return {};
 }
 
 void InputFile::close() {
@@ -238,30 +222,26 @@ bool file_id(int fd, FileId& out) {
   return h != -1 && id_of(reinterpret_cast<HANDLE>(h), out);
 }
 
-ReadWhole read_regular_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out, uint64_t& size,
-                            int& err) {
-  err = 0;
+Status read_regular_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out, uint64_t& size) {
   const std::wstring w = wide_from_utf8(path);
   HANDLE h = CreateFileW(w.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    err = last_errno();
-    return ReadWhole::CannotOpen;
-  }
+  if (h == INVALID_HANDLE_VALUE) return errno_status(last_errno());
   BY_HANDLE_FILE_INFORMATION info{};
   LARGE_INTEGER length{};
   if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
       (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !GetFileSizeEx(h, &length)) {
     CloseHandle(h);
-    return ReadWhole::NotRegular;
+    return {IO_ERR_NOT_REGULAR, "not a regular file"};
   }
   size = static_cast<uint64_t>(length.QuadPart);
   if (size > max_size) {
     CloseHandle(h);
-    return ReadWhole::TooBig;
+    return {IO_ERR_TOO_BIG, "too big"};
   }
   out.resize(static_cast<size_t>(size));
   size_t done = 0;
+  int err = 0;
   while (done < out.size()) {
     DWORD got = 0;
     const DWORD want = static_cast<DWORD>(std::min<size_t>(out.size() - done, 1u << 30));
@@ -273,35 +253,36 @@ ReadWhole read_regular_file(const std::string& path, uint64_t max_size, std::vec
     done += got;
   }
   CloseHandle(h);
-  return done == out.size() ? ReadWhole::Done : ReadWhole::ReadFailed;
+  if (done == out.size()) return {};
+  return {IO_ERR_READ, err != 0 ? std::strerror(err) : "it shrank while being read"};
 }
 
 Folder::~Folder() = default;
 
 bool Folder::is_open() const { return !path_.empty(); }
 
-int Folder::open(const std::string& path, bool& created) {
+Status Folder::open(const std::string& path, bool& created) {
   created = true;
   const std::wstring w = wide_from_utf8(path);
   if (!CreateDirectoryW(w.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
     created = false;
-    return last_errno();
+    return errno_status(last_errno());
   }
   const DWORD attributes = GetFileAttributesW(w.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return last_errno();
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ENOTDIR;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return errno_status(last_errno());
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return errno_status(ENOTDIR);
   path_ = path.empty() || is_separator(path.back()) ? path : path + "/";
-  return 0;
+  return {};
 }
 
-int Folder::create_new(const std::string& name, std::span<const uint8_t> bytes, bool& created) {
+Status Folder::create_new(const std::string& name, std::span<const uint8_t> bytes, bool& created) {
   const std::wstring w = wide_from_utf8(path_ + name);
   // CREATE_NEW refuses any existing name, a link too; the link itself is
   // never opened through.
   HANDLE h = CreateFileW(w.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   created = h != INVALID_HANDLE_VALUE;
-  if (!created) return last_errno();
+  if (!created) return errno_status(last_errno());
   size_t done = 0;
   int err = 0;
   while (done < bytes.size()) {
@@ -314,13 +295,15 @@ int Folder::create_new(const std::string& name, std::span<const uint8_t> bytes, 
     done += put;
   }
   if (!CloseHandle(h) && err == 0) err = last_errno();
-  return err;
+  return errno_status(err);
 }
 
-int Folder::rename(const std::string& from, const std::string& to) {
+Status Folder::rename(const std::string& from, const std::string& to) {
   const std::wstring a = wide_from_utf8(path_ + from), b = wide_from_utf8(path_ + to);
   // Replaces the name itself, a link of that name too, never its target.
-  return MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : last_errno();
+  return MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+             ? Status{}
+             : errno_status(last_errno());
 }
 
 void Folder::remove(const std::string& name) { DeleteFileW(wide_from_utf8(path_ + name).c_str()); }
@@ -329,19 +312,13 @@ bool Folder::file_id(const std::string& name, FileId& out) const {
   return is_open() && ::file_id(path_ + name, out);
 }
 
-bool OutputFile::open(const char* path, OutputLinks links, const char* side_file) {
+bool OutputFile::open(const char* path, OutputLinks links) {
   static const bool handler_installed = install_signal_cleanup();
   (void)handler_installed;
   discard();
   failed_ = false;
   error_ = 0;
-  std::string dir, base;
-  split_path(path, dir, base);
-  // A side file's fixed name in the current folder is replaced, never
-  // written through (Windows links are not followed here either way).
-  const bool replace = links == OutputLinks::Replace ||
-                       (side_file != nullptr && base == side_file && same_folder(dir, "."));
-  if (replace) {
+  if (links == OutputLinks::Replace) {
     final_path_ = path;
     const DWORD attributes = GetFileAttributesW(wide_from_utf8(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&

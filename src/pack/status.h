@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: MIT
 // What every operation above the tile library that can fail gives back: a
 // code and one line that says why. The code tells callers what happened;
-// the message is for people.
+// the message is for people. Codes are negative: those below, io's
+// IO_ERR_ (io/files.h) and morvane-tool's TOOL_ERR_ (tool/tool_files.h);
+// or, where io passes on the system's refusal, the errno itself, positive.
 #pragma once
 
 #include <string>
 
 struct Status {
-  int code = 0;          // 0, or one of the negative codes below
+  int code = 0;          // 0, a negative code, or an errno from io
   std::string message;   // why, one line without a line end; empty for 0
   bool ok() const { return code == 0; }
 };

@@ -22,8 +22,8 @@ int hex_value(char c) {
   return -1;
 }
 
-std::string errno_text(const char* what, const std::string& name, int err) {
-  return std::string(what) + " " + name + ": " + std::strerror(err);
+std::string failure_text(const char* what, const std::string& name, const Status& s) {
+  return std::string(what) + " " + name + ": " + s.message;
 }
 
 // Characters Windows refuses in a file name ('/' and controls are escaped
@@ -162,39 +162,34 @@ std::string ExportNames::take(std::string_view name, std::string_view extension)
   return file;
 }
 
-bool ExportDir::open(const std::string& path, std::string& error) {
+Status ExportDir::open(const std::string& path) {
   bool created = false;
-  if (int err = folder_.open(path, created); err != 0) {
-    error = errno_text(created ? "cannot open folder" : "cannot create", path, err);
-    return false;
-  }
-  return true;
+  Status s = folder_.open(path, created);
+  if (!s.ok()) s.message = failure_text(created ? "cannot open folder" : "cannot create", path, s);
+  return s;
 }
 
-bool ExportDir::write_file(const std::string& name, std::span<const uint8_t> bytes, std::string& error) {
+Status ExportDir::write_file(const std::string& name, std::span<const uint8_t> bytes) {
   if (!folder_.is_open() || name.empty() || name == "." || name == ".." ||
-      name.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos) {
-    error = "refused to write " + name + ": not a file name inside the export folder";
-    return false;
-  }
+      name.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos)
+    return {TOOL_ERR_NAME, "refused to write " + name + ": not a file name inside the export folder"};
   std::string temp;
-  int err = EEXIST;
+  Status s = errno_status(EEXIST);
   bool created = false;
-  for (int attempt = 0; attempt < 100 && !created && err == EEXIST; ++attempt) {
+  for (int attempt = 0; attempt < 100 && !created && s.code == EEXIST; ++attempt) {
     temp = ".morvane-" + std::to_string(process_id()) + "-" + std::to_string(counter_++) + ".tmp";
-    err = folder_.create_new(temp, bytes, created);
+    s = folder_.create_new(temp, bytes, created);
   }
   if (!created) {
-    error = errno_text("cannot create a file for", name, err);
-    return false;
+    s.message = failure_text("cannot create a file for", name, s);
+    return s;
   }
-  if (err == 0) err = folder_.rename(temp, name);
-  if (err != 0) {
+  if (s.ok()) s = folder_.rename(temp, name);
+  if (!s.ok()) {
     folder_.remove(temp);
-    error = errno_text("cannot write", name, err);
-    return false;
+    s.message = failure_text("cannot write", name, s);
   }
-  return true;
+  return s;
 }
 
 bool ExportDir::file_id(const std::string& name, FileId& out) const { return folder_.file_id(name, out); }

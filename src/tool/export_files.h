@@ -56,9 +56,9 @@ class ExportDir {
   ExportDir& operator=(const ExportDir&) = delete;
 
   // Opens the folder, creating it (one level) when it does not exist.
-  bool open(const std::string& path, std::string& error);
-  // name: one path component, not "." or "..".
-  bool write_file(const std::string& name, std::span<const uint8_t> bytes, std::string& error);
+  Status open(const std::string& path);
+  // name: one path component, not "." or ".." (else TOOL_ERR_NAME).
+  Status write_file(const std::string& name, std::span<const uint8_t> bytes);
   // The file that name inside the folder leads to (links followed); false
   // when there is none.
   bool file_id(const std::string& name, FileId& out) const;

@@ -290,18 +290,14 @@ std::string fault_lines(const std::vector<std::string>& faults) {
 
 }  // namespace
 
-bool parse_manifest(std::string_view text, Manifest& out, std::string& error) {
+Status parse_manifest(std::string_view text, Manifest& out) {
   json doc;
   try {
     doc = json::parse(text);
   } catch (const json::exception& e) {
-    error = not_json_text(text, e.what());
-    return false;
+    return {TOOL_ERR_MANIFEST, not_json_text(text, e.what())};
   }
-  if (!doc.is_object()) {
-    error = "not a JSON object";
-    return false;
-  }
+  if (!doc.is_object()) return {TOOL_ERR_MANIFEST, "not a JSON object"};
   out = Manifest{};
   std::vector<std::string> faults;
   parse_top(doc, out, faults);
@@ -319,8 +315,8 @@ bool parse_manifest(std::string_view text, Manifest& out, std::string& error) {
       for (const std::string& w : why) faults.push_back(manifest_entry_label(i, out.entries[i]) + ": " + w);
     }
   }
-  error = fault_lines(faults);
-  return faults.empty();
+  if (faults.empty()) return {};
+  return {TOOL_ERR_MANIFEST, fault_lines(faults)};
 }
 
 bool manifest_dithers(const Manifest& m, const ManifestEntry& e) {

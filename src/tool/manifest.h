@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "pack/pack_format.h"
+#include "tool/tool_files.h"
 
 inline constexpr TileHint MANIFEST_DEFAULT_TILE{64, 64};
 
@@ -47,11 +48,10 @@ inline constexpr size_t MANIFEST_MAX_FAULTS = 20;
 // Reads and checks a manifest: field names, their JSON types and ranges,
 // names of at most 8 bytes, known formats whose bytes per pixel match the
 // type, fields that do not fit the entry's type, tile sides of 0 in a tiled
-// manifest. On failure returns false and in `error` one line per fault (at
-// most MANIFEST_MAX_FAULTS, joined by "\n"), each naming the entry (its
-// number from 1 and its name) and the field; text that is not JSON gives
-// one line.
-bool parse_manifest(std::string_view text, Manifest& out, std::string& error);
+// manifest. On failure TOOL_ERR_MANIFEST and one line per fault (at most
+// MANIFEST_MAX_FAULTS, joined by "\n"), each naming the entry (its number
+// from 1 and its name) and the field; text that is not JSON gives one line.
+Status parse_manifest(std::string_view text, Manifest& out);
 
 // Whether create dithers this image entry: its own "dither" or the
 // manifest's, where its format keeps fewer than 8 bits of a colour.

@@ -31,53 +31,45 @@ struct BuiltEntry {
 // A path as the tool's lines print it.
 std::string shown(const std::string& path) { return tool_display_name(path); }
 
-std::string field_error(const char* field, const std::string& text) {
-  return std::string("field \"") + field + "\": " + text;
+// A failure of the entry's "file".
+Status file_error(Status s) {
+  s.message.insert(0, "field \"file\": ");
+  return s;
 }
 
-bool build_image(const Manifest& m, const ManifestEntry& me, const std::string& path, BuiltEntry& out,
-                 std::string& why) {
+Status build_image(const Manifest& m, const ManifestEntry& me, const std::string& path, BuiltEntry& out) {
   const int bpp = type_bytes_per_pixel(me.type);
   const PixelFormatInfo* f = me.format.empty() ? default_pixel_format(bpp) : find_pixel_format(me.format);
   if (m.tiled) out.hint = me.tile.value_or(MANIFEST_DEFAULT_TILE);
   if (me.file.empty()) {  // an image without pixels
     out.rect = *me.size;
-    return true;
+    return {};
   }
   std::vector<uint8_t> file;
-  std::string err;
   uint32_t w = 0, h = 0;
-  if (!read_whole_file(path, kPngFileLimit, file, err) || !png_size(file, w, h, err)) {
-    why = field_error("file", err);
-    return false;
-  }
+  Status s = read_whole_file(path, kPngFileLimit, file);
+  if (s.ok()) s = png_size(file, w, h);
+  if (!s.ok()) return file_error(s);
   const uint64_t len = ENTRY_RECT_SIZE + (out.hint ? TILE_HINT_SIZE : 0) + uint64_t{w} * h * uint64_t(bpp);
-  if (len > PACK_MAX_LEN) {
-    why = field_error("file", std::to_string(w) + " x " + std::to_string(h) + " pixels of " +
-                                  std::string(f->name) + " make an entry of " + std::to_string(len) +
-                                  " bytes; its 24-bit len holds at most 16777215");
-    return false;
-  }
+  if (len > PACK_MAX_LEN)
+    return file_error({TOOL_ERR_TOO_BIG, std::to_string(w) + " x " + std::to_string(h) + " pixels of " +
+                                             std::string(f->name) + " make an entry of " + std::to_string(len) +
+                                             " bytes; its 24-bit len holds at most 16777215"});
   Picture pic;
-  if (!read_png(file, uint64_t{w} * h, pic, err)) {
-    why = field_error("file", err);
-    return false;
-  }
+  if (s = read_png(file, uint64_t{w} * h, pic); !s.ok()) return file_error(s);
   out.rect = {static_cast<uint16_t>(w), static_cast<uint16_t>(h)};
   if (manifest_dithers(m, me)) dither_rgba(*f, pic.rgba, w);
   out.payload = rgba_to_pixels(*f, pic.rgba, pic.kind);
-  return true;
+  return {};
 }
 
-bool build_jpeg(const ManifestEntry& me, const std::string& path, BuiltEntry& out, std::string& why) {
-  std::string err;
+Status build_jpeg(const ManifestEntry& me, const std::string& path, BuiltEntry& out) {
   uint16_t w = 0, h = 0;
-  if (!read_whole_file(path, PACK_MAX_PAYLOAD, out.payload, err) || !jpeg_size(out.payload, w, h, err)) {
-    why = field_error("file", err);
-    return false;
-  }
+  Status s = read_whole_file(path, PACK_MAX_PAYLOAD, out.payload);
+  if (s.ok()) s = jpeg_size(out.payload, w, h);
+  if (!s.ok()) return file_error(s);
   out.rect = me.size.value_or(EntryRect{w, h});
-  return true;
+  return {};
 }
 
 // An OUT that is the manifest or a file it lists (the same file, also
@@ -137,21 +129,19 @@ uint64_t entry_len(const BuiltEntry& b) {
 }
 
 // Entry `me` built from its file, and checked to fit in the pack at
-// `position`; false with the reason.
-bool build_entry(const Manifest& m, const ManifestEntry& me, const std::string& path, uint64_t position,
-                 BuiltEntry& b, std::string& why) {
-  if (!(me.type == TYPE_JPEG ? build_jpeg(me, path, b, why) : build_image(m, me, path, b, why))) return false;
+// `position`; the reason when it cannot be.
+Status build_entry(const Manifest& m, const ManifestEntry& me, const std::string& path, uint64_t position,
+                   BuiltEntry& b) {
+  Status s = me.type == TYPE_JPEG ? build_jpeg(me, path, b) : build_image(m, me, path, b);
+  if (!s.ok()) return s;
   const uint64_t len = entry_len(b);
-  if (len > PACK_MAX_LEN) {
-    why = field_error("file", std::to_string(len) +
-                                  " bytes with its rectangle; an entry's 24-bit len holds at most 16777215");
-    return false;
-  }
-  if (position + len + pack_padding(len) > uint64_t(PACK_MAX_FILE_SIZE)) {
-    why = field_error("file", "the pack would pass 2 GiB (2147483647 bytes) with this entry");
-    return false;
-  }
-  return true;
+  if (len > PACK_MAX_LEN)
+    return file_error(
+        {TOOL_ERR_TOO_BIG,
+         std::to_string(len) + " bytes with its rectangle; an entry's 24-bit len holds at most 16777215"});
+  if (position + len + pack_padding(len) > uint64_t(PACK_MAX_FILE_SIZE))
+    return file_error({TOOL_ERR_TOO_BIG, "the pack would pass 2 GiB (2147483647 bytes) with this entry"});
+  return {};
 }
 
 // Entry i's record into the table `head` and its bytes into `out`.
@@ -189,10 +179,9 @@ std::vector<uint8_t> pack_head(const Manifest& m) {
 }  // namespace
 
 int tool_create(const std::string& manifest_path, const std::string& out_path, const std::string& depfile) {
-  std::string err;
   Manifest m;
-  if (!read_manifest(manifest_path, m, err)) {
-    print_lines("create", err);
+  if (Status s = read_manifest(manifest_path, m); !s.ok()) {
+    print_lines("create", s.message);
     return 1;
   }
   const std::string base = folder_of(manifest_path);
@@ -217,11 +206,10 @@ int tool_create(const std::string& manifest_path, const std::string& out_path, c
     const ManifestEntry& me = m.entries[i];
     const std::string path = entry_path(base, me);
     BuiltEntry b;
-    std::string why;
-    if (!build_entry(m, me, path, position, b, why)) {  // reported, and the run goes on
+    if (Status s = build_entry(m, me, path, position, b); !s.ok()) {  // reported, and the run goes on
       progress.clear();
       std::fprintf(stderr, "create: %s: %s: %s\n", shown(manifest_path).c_str(), manifest_entry_label(i, me).c_str(),
-                   why.c_str());
+                   s.message.c_str());
       ++failures;
       progress.entry_done(0);
       continue;

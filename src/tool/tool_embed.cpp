@@ -208,10 +208,9 @@ std::vector<std::string> embed_entry_ids(const std::vector<std::string>& names) 
 
 int tool_embed(const std::string& pack_path, const std::string& out_path, const EmbedOptions& opt) {
   std::vector<uint8_t> pack;
-  std::string err;
   std::vector<std::string> names;
-  if (!read_whole_file(pack_path, uint64_t(PACK_MAX_FILE_SIZE), pack, err)) {
-    std::fprintf(stderr, "embed: %s\n", err.c_str());
+  if (Status s = read_whole_file(pack_path, uint64_t(PACK_MAX_FILE_SIZE), pack); !s.ok()) {
+    std::fprintf(stderr, "embed: %s\n", s.message.c_str());
     return 1;
   }
   if (!entry_names(pack_path, pack, names)) return 1;

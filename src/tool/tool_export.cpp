@@ -64,7 +64,8 @@ void encode_entry(const PackRecords& pack, size_t i, ExportWork& w, ManifestEntr
   std::string jpeg_error;
   if (px.form == EntryForm::Jpeg) {
     uint16_t wd = 0, ht = 0;
-    if (!jpeg_size(w.payload, wd, ht, jpeg_error)) jpeg_error = "payload " + jpeg_error + "; create will refuse it";
+    if (Status s = jpeg_size(w.payload, wd, ht); !s.ok())
+      jpeg_error = "payload " + s.message + "; create will refuse it";
     else if (wd != rect.width || ht != rect.height) me.size = rect;
     w.file_bytes = std::move(w.payload);
   } else {
@@ -78,10 +79,10 @@ void encode_entry(const PackRecords& pack, size_t i, ExportWork& w, ManifestEntr
       w.ok = true;
       return;
     }
-    std::string err;
-    if (!write_png(rect.width, rect.height, f.format->channels, pixels_to_samples(*f.format, px.pixels),
-                   w.file_bytes, err)) {
-      w.why = err;
+    if (Status s = write_png(rect.width, rect.height, f.format->channels, pixels_to_samples(*f.format, px.pixels),
+                             w.file_bytes);
+        !s.ok()) {
+      w.why = s.message;
       return;
     }
     w.assumed = f.assumed;
@@ -96,12 +97,12 @@ void encode_entry(const PackRecords& pack, size_t i, ExportWork& w, ManifestEntr
 // The entry's file, when it has one; false when the entry failed.
 bool write_entry(ExportDir& dir, const std::string& file, ExportWork& w, ManifestEntry& me) {
   if (!w.write) return w.ok;
-  std::string why;
-  if (dir.write_file(file, w.file_bytes, why)) {
+  Status s = dir.write_file(file, w.file_bytes);
+  if (s.ok()) {
     me.file = file;
     return w.ok;
   }
-  w.why = why;
+  w.why = s.message;
   return false;
 }
 
@@ -210,18 +211,17 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
   PackFile pf;
   if (Status s = tool_pack_load(pf, pack_path, false); !s.ok())
     return tool_load_failed(stderr, "export", pack_path, s.message);
-  std::string err;
   Manifest formats;
-  if (!formats_path.empty() && !read_manifest(formats_path, formats, err)) {
-    print_lines("export", err);
+  if (Status s = formats_path.empty() ? Status{} : read_manifest(formats_path, formats); !s.ok()) {
+    print_lines("export", s.message);
     return 1;
   }
   const std::vector<EntryRecord>& entries = pf.records.entries;
   Manifest m = export_manifest(pf.records);
   const std::vector<std::string> files = plan_files(pf.records, m.entries);
   ExportDir dir;
-  if (!dir.open(dir_path, err)) {
-    std::fprintf(stderr, "export: %s\n", tool_display_name(err).c_str());
+  if (Status s = dir.open(dir_path); !s.ok()) {
+    std::fprintf(stderr, "export: %s\n", tool_display_name(s.message).c_str());
     return 1;
   }
   // Refused whole, before any file is written.
@@ -251,8 +251,9 @@ int tool_export(const std::string& pack_path, const std::string& dir_path, const
       .progress_name = "export", .progress_total = uint64_t(pf.records.size), .pool_work = false};
   run_in_order(entries.size(), std::move(steps), options);
   const std::string text = manifest_json(m);
-  if (!dir.write_file("manifest.json", {reinterpret_cast<const uint8_t*>(text.data()), text.size()}, err)) {
-    std::fprintf(stderr, "export: %s\n", tool_display_name(err).c_str());
+  if (Status s = dir.write_file("manifest.json", {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
+      !s.ok()) {
+    std::fprintf(stderr, "export: %s\n", tool_display_name(s.message).c_str());
     return 1;
   }
   if (assumed > 0) print_assumed(pack_path, formats_path, assumed);

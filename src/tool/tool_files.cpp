@@ -1,50 +1,38 @@
 // SPDX-License-Identifier: MIT
 #include "tool/tool_files.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "tool/manifest.h"
 #include "tool/tool_text.h"
 
-bool read_whole_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out,
-                     std::string& error) {
+Status read_whole_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out) {
+  uint64_t size = 0;
+  Status s = read_regular_file(path, max_size, out, size);
   // Paths may come from a manifest: never print their bytes raw.
   const std::string shown = tool_display_name(path);
-  uint64_t size = 0;
-  int err = 0;
-  switch (read_regular_file(path, max_size, out, size, err)) {
-    case ReadWhole::Done:
-      return true;
-    case ReadWhole::CannotOpen:
-      error = "cannot open " + shown + ": " + std::strerror(err);
-      return false;
-    case ReadWhole::NotRegular:
-      error = shown + " is not a regular file";
-      return false;
-    case ReadWhole::TooBig:
-      error = shown + " is " + std::to_string(size) + " bytes, more than the " + std::to_string(max_size) +
-              " this entry can take";
-      return false;
-    case ReadWhole::ReadFailed:
-      break;
+  if (s.code == IO_ERR_NOT_REGULAR) {
+    s.message = shown + " is not a regular file";
+  } else if (s.code == IO_ERR_TOO_BIG) {
+    s.message = shown + " is " + std::to_string(size) + " bytes, more than the " + std::to_string(max_size) +
+                " this entry can take";
+  } else if (!s.ok()) {
+    s.message = (s.code == IO_ERR_READ ? "cannot read " : "cannot open ") + shown + ": " + s.message;
   }
-  error = "cannot read " + shown + ": " + (err != 0 ? std::strerror(err) : "it shrank while being read");
-  return false;
+  return s;
 }
 
-bool read_manifest(const std::string& path, Manifest& out, std::string& error) {
+Status read_manifest(const std::string& path, Manifest& out) {
   std::vector<uint8_t> text;
-  if (!read_whole_file(path, MANIFEST_FILE_LIMIT, text, error)) return false;
-  if (!parse_manifest({reinterpret_cast<const char*>(text.data()), text.size()}, out, error)) {
+  if (Status s = read_whole_file(path, MANIFEST_FILE_LIMIT, text); !s.ok()) return s;
+  Status s = parse_manifest({reinterpret_cast<const char*>(text.data()), text.size()}, out);
+  if (!s.ok()) {
     const std::string shown = tool_display_name(path) + ": ";
-    error.insert(0, shown);
-    for (size_t at = error.find('\n'); at != std::string::npos; at = error.find('\n', at + 1))
-      error.insert(at + 1, shown);
-    return false;
+    s.message.insert(0, shown);
+    for (size_t at = s.message.find('\n'); at != std::string::npos; at = s.message.find('\n', at + 1))
+      s.message.insert(at + 1, shown);
   }
-  return true;
+  return s;
 }
 
 void print_lines(const char* command, const std::string& lines) {

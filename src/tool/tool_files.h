@@ -13,16 +13,22 @@
 
 struct Manifest;
 
+// What morvane-tool's own checks refuse; the message says why.
+inline constexpr int TOOL_ERR_MANIFEST = -30;  // a manifest that is no valid manifest
+inline constexpr int TOOL_ERR_PICTURE = -31;   // a PNG or JPEG that cannot be read or written
+inline constexpr int TOOL_ERR_NAME = -32;      // a name that is no file name inside export's folder
+inline constexpr int TOOL_ERR_TOO_BIG = -33;   // an entry or pack larger than the format holds
+
 // A manifest is text; no sane one comes near this.
 inline constexpr uint64_t MANIFEST_FILE_LIMIT = uint64_t{64} << 20;
 
-// Reads a regular file of at most max_size bytes; false with the reason.
-bool read_whole_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out,
-                     std::string& error);
+// Reads a regular file of at most max_size bytes: read_regular_file's
+// code, and the reason naming the file.
+Status read_whole_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out);
 
-// Reads and parses a manifest file; false with its faults, one line each,
+// Reads and parses a manifest file; on failure its faults, one line each,
 // every line naming the file.
-bool read_manifest(const std::string& path, Manifest& out, std::string& error);
+Status read_manifest(const std::string& path, Manifest& out);
 
 // Each line of `lines` on standard error after "<command>: ".
 void print_lines(const char* command, const std::string& lines);

@@ -145,9 +145,8 @@ struct Repacker {
       std::fprintf(err, "repack: %s is the pack being repacked; refusing to overwrite it\n", tool_display_name(o.out).c_str());
       return 1;
     }
-    std::string why;
-    if (!o.types.empty() && !read_manifest(o.types, types, why)) {
-      std::fprintf(err, "repack: %s\n", why.c_str());
+    if (Status s = o.types.empty() ? Status{} : read_manifest(o.types, types); !s.ok()) {
+      std::fprintf(err, "repack: %s\n", s.message.c_str());
       return 1;
     }
     mode = pack_mode(pf.records.header);

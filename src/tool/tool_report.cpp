@@ -35,9 +35,9 @@ const char* form_text(EntryForm f) { return entry_form_names(f).report; }
 
 bool make_thumbnail(std::span<const uint8_t> rgba, uint32_t width, uint32_t height, ReportEntry& x) {
   thumbnail_size(width, height, x.thumb_width, x.thumb_height);
-  std::string err;
   return write_png(x.thumb_width, x.thumb_height, 4, shrink_rgba(rgba, width, height, x.thumb_width, x.thumb_height),
-                   x.thumbnail, err);
+                   x.thumbnail)
+      .ok();
 }
 
 // Pixels of format f as RGBA.
@@ -302,8 +302,7 @@ std::vector<uint8_t> tile_heat_png(const ReportEntry& x) {
     rgb[k * 3 + 2] = static_cast<uint8_t>(200 - 180 * f);
   }
   std::vector<uint8_t> png;
-  std::string err;
-  if (!write_png(x.tiles_across, x.tiles_down, 3, rgb, png, err)) png.clear();
+  if (!write_png(x.tiles_across, x.tiles_down, 3, rgb, png).ok()) png.clear();
   return png;
 }
 
@@ -572,7 +571,8 @@ bool write_page(const std::string& out_path, std::FILE* err, const std::string& 
   // A link or anything else already at OUT is replaced, never written through.
   OutputFile file;
   if (!file.open(out_path.c_str(), OutputLinks::Replace)) {
-    std::fprintf(err, "report: cannot create %s: %s\n", out_path.c_str(), std::strerror(file.error()));
+    std::fprintf(err, "report: cannot create %s: %s\n", tool_display_name(out_path).c_str(),
+                 std::strerror(file.error()));
     return false;
   }
   auto write_text = [&](const std::string& text) {
@@ -582,7 +582,7 @@ bool write_page(const std::string& out_path, std::FILE* err, const std::string& 
   const bool spooled = rows.copy_to(file);
   write_text(report_tail());
   if (!spooled || !file.commit()) {
-    std::fprintf(err, "report: cannot write %s: %s\n", out_path.c_str(),
+    std::fprintf(err, "report: cannot write %s: %s\n", tool_display_name(out_path).c_str(),
                  std::strerror(spooled ? file.error() : rows.error()));
     return false;
   }
@@ -606,15 +606,15 @@ int run_report(const std::string& pack_path, const std::string& out_path, std::F
   if (Status s = tool_pack_load(pf, pack_path, false); !s.ok())
     return tool_load_failed(err, "report", pack_path, s.message);
   Manifest formats;
-  std::string why;
-  if (!formats_path.empty() && !read_manifest(formats_path, formats, why)) {
-    std::fprintf(err, "report: %s\n", why.c_str());
+  if (Status s = formats_path.empty() ? Status{} : read_manifest(formats_path, formats); !s.ok()) {
+    std::fprintf(err, "report: %s\n", s.message.c_str());
     return 1;
   }
   ManifestMatcher matcher = formats_path.empty() ? ManifestMatcher() : ManifestMatcher(formats);
   FileId pack_id, out_id;
   if (file_id(fileno(pf.in.file), pack_id) && file_id(out_path, out_id) && pack_id == out_id) {
-    std::fprintf(err, "report: %s is the pack being reported; refusing to overwrite it\n", out_path.c_str());
+    std::fprintf(err, "report: %s is the pack being reported; refusing to overwrite it\n",
+                 tool_display_name(out_path).c_str());
     return 1;
   }
   const PackRecords& pack = pf.records;
@@ -640,17 +640,18 @@ int run_report(const std::string& pack_path, const std::string& out_path, std::F
   run_in_order(pack.entries.size(), std::move(steps),
                {.progress_name = "report", .progress_total = static_cast<uint64_t>(pack.size), .pool_work = false});
   if (read_failed) {
-    std::fprintf(err, "report: reading %s failed\n", pack_path.c_str());
+    std::fprintf(err, "report: reading %s failed\n", tool_display_name(pack_path).c_str());
     return 1;
   }
   if (!write_page(out_path, err, report_head(pack_path, pack.header, pack.size, totals), rows)) return 1;
   if (failed > 0) {
-    std::fprintf(err, "report: %s: %zu of %zu entries do not decode; %s shows why\n", pack_path.c_str(), failed,
-                 pack.entries.size(), out_path.c_str());
+    std::fprintf(err, "report: %s: %zu of %zu entries do not decode; %s shows why\n",
+                 tool_display_name(pack_path).c_str(), failed, pack.entries.size(),
+                 tool_display_name(out_path).c_str());
     return 1;
   }
-  std::fprintf(out, "report: %s: %zu entries reported in %s\n", pack_path.c_str(), pack.entries.size(),
-               out_path.c_str());
+  std::fprintf(out, "report: %s: %zu entries reported in %s\n", tool_display_name(pack_path).c_str(),
+               pack.entries.size(), tool_display_name(out_path).c_str());
   return std::fflush(out) == 0 ? 0 : 1;
 }
 

@@ -45,8 +45,9 @@ Status tool_pack_load(PackFile& pf, const std::string& path, bool recompute_len)
   Status s = open_pack(pf, path.c_str(), {.recompute_len = recompute_len, .keep_bad_entries = true});
   // Why, as morvane explains it, rather than morvane's fixed line.
   if (s.code == PACK_ERR_OPEN) {
-    s.message = path + ": " + std::strerror(pf.in.error);
-    if (pf.in.error == EISDIR) s.message += "; a pack is one file, made with morvane-tool create MANIFEST PACK";
+    s.message = path + ": " + pf.open_failure.message;
+    if (pf.open_failure.code == EISDIR)
+      s.message += "; a pack is one file, made with morvane-tool create MANIFEST PACK";
   } else if (s.code == PACK_ERR_NOT_PACK) {
     s.message = path + ": " + pf.records.not_a_pack +
                 "; packs are made from PNG and JPEG files with morvane-tool create MANIFEST PACK";

@@ -114,8 +114,7 @@ TEST(ReportTest, Entries) {
     else EXPECT_NE(x.error.find(c.error), std::string::npos) << c.what << ": " << x.error;
     if (!x.thumbnail.empty()) {
       Picture pic;
-      std::string err;
-      ASSERT_TRUE(read_png(x.thumbnail, 1 << 20, pic, err)) << c.what << err;
+      ASSERT_TRUE(read_png(x.thumbnail, 1 << 20, pic).ok()) << c.what;
       EXPECT_EQ(pic.width, c.thumb_w) << c.what;
       EXPECT_EQ(pic.height, c.thumb_h) << c.what;
     }
@@ -125,7 +124,7 @@ TEST(ReportTest, Entries) {
 TEST(ReportTest, Page) {
   ReportEntry a, b, c, d;
   a.name = "<b>&\"x"; a.type = 1; a.form = "raw"; a.rect = {2, 1}; a.stored = a.raw = 4; a.format = "argb4444";
-  ASSERT_TRUE(write_png(2, 1, 4, std::vector<uint8_t>(8, 200), a.thumbnail, a.error));
+  ASSERT_TRUE(write_png(2, 1, 4, std::vector<uint8_t>(8, 200), a.thumbnail).ok());
   a.thumb_width = 2; a.thumb_height = 1;
   b.name = "blk"; b.type = 39; b.form = "tiled block"; b.rect = {64, 32}; b.stored = 100; b.raw = 4096;
   b.tiles_across = 2; b.tiles_down = 1; b.tile_width = b.tile_height = 32; b.tile_bytes = {30, 54};
@@ -361,8 +360,7 @@ TEST(ReportBrowserTest, ThumbnailsDecodeInChromium) {
     const std::string shot = "--window-size=800,600 --screenshot=" + dir.file("shot.png") + " file://" + page;
     ASSERT_EQ(run_tool("/bin/sh", {"-c", flags + shot + " >/dev/null 2>&1"}).status, 0);
     Picture pic;
-    std::string err;
-    ASSERT_TRUE(read_png(read_file(dir.file("shot.png")), 1 << 22, pic, err)) << err;
+    ASSERT_TRUE(read_png(read_file(dir.file("shot.png")), 1 << 22, pic).ok());
     EXPECT_EQ(pic.width, 800u);
   }
 }

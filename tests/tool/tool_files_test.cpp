@@ -167,10 +167,10 @@ TEST(PixelFormats, DitherHalvesTheErrorOfBlockAverages) {
 // Pixels -> PNG file -> pixels, as export then create do it.
 Bytes through_png(const PixelFormatInfo& f, const Bytes& pixels, uint32_t w, uint32_t h) {
   Bytes png;
-  std::string err;
-  EXPECT_TRUE(write_png(w, h, f.channels, pixels_to_samples(f, pixels), png, err)) << err;
+  Status s = write_png(w, h, f.channels, pixels_to_samples(f, pixels), png);
+  EXPECT_TRUE(s.ok()) << s.message;
   Picture pic;
-  EXPECT_TRUE(read_png(png, uint64_t{w} * h, pic, err)) << err;
+  EXPECT_TRUE((s = read_png(png, uint64_t{w} * h, pic)).ok()) << s.message;
   EXPECT_EQ(pic.width, w);
   return rgba_to_pixels(f, pic.rgba, pic.kind);
 }
@@ -228,25 +228,23 @@ TEST(PngFiles, ColourTypesAndDepthsBecomeRgba) {
     free(png);
     spng_ctx_free(ctx);
     Picture pic;
-    std::string err;
-    ASSERT_TRUE(read_png(file, 2, pic, err)) << err;
+    Status s = read_png(file, 2, pic);
+    ASSERT_TRUE(s.ok()) << s.message;
     EXPECT_EQ(pic.rgba, c.rgba) << "colour type " << int(c.colour);
     EXPECT_EQ(pic.kind.has_alpha, c.kind.has_alpha);
     EXPECT_EQ(pic.kind.grey, c.kind.grey);
-    EXPECT_FALSE(read_png(file, 1, pic, err)) << "more pixels than allowed";
+    EXPECT_EQ(read_png(file, 1, pic).code, TOOL_ERR_PICTURE) << "more pixels than allowed";
   }
   Picture pic;
-  std::string err;
-  EXPECT_FALSE(read_png(Bytes{'n', 'o'}, 100, pic, err));
+  EXPECT_EQ(read_png(Bytes{'n', 'o'}, 100, pic).code, TOOL_ERR_PICTURE);
   Bytes wide;
-  ASSERT_TRUE(write_png(70000, 1, 1, Bytes(70000), wide, err));
-  EXPECT_FALSE(read_png(wide, 1u << 20, pic, err));
-  EXPECT_NE(err.find("65535"), std::string::npos) << err;
+  ASSERT_TRUE(write_png(70000, 1, 1, Bytes(70000), wide).ok());
+  const Status s = read_png(wide, 1u << 20, pic);
+  EXPECT_NE(s.message.find("65535"), std::string::npos) << s.message;
 }
 
 TEST(JpegFiles, SizeFromFrameHeaderOrPackHeader) {
   uint16_t w = 0, h = 0;
-  std::string err;
   tjhandle tj = tjInitCompress();
   ASSERT_NE(tj, nullptr);
   const Bytes grey(300 * 200, 128);
@@ -256,15 +254,15 @@ TEST(JpegFiles, SizeFromFrameHeaderOrPackHeader) {
   const Bytes file(jpeg, jpeg + size);
   tjFree(jpeg);
   tjDestroy(tj);
-  ASSERT_TRUE(jpeg_size(file, w, h, err)) << err;
+  ASSERT_TRUE(jpeg_size(file, w, h).ok());
   EXPECT_EQ(w, 300);
   EXPECT_EQ(h, 200);
-  EXPECT_FALSE(jpeg_size(Bytes(file.begin(), file.begin() + 20), w, h, err)) << "cut before its frame header";
-  ASSERT_TRUE(jpeg_size(Bytes{'J', 'P', 'E', 'G', 0x60, 0, 0x40, 0}, w, h, err));
+  EXPECT_FALSE(jpeg_size(Bytes(file.begin(), file.begin() + 20), w, h).ok()) << "cut before its frame header";
+  ASSERT_TRUE(jpeg_size(Bytes{'J', 'P', 'E', 'G', 0x60, 0, 0x40, 0}, w, h).ok());
   EXPECT_EQ(w, 96);
   EXPECT_EQ(h, 64);
-  EXPECT_FALSE(jpeg_size(Bytes{0x89, 'P', 'N', 'G'}, w, h, err));
-  EXPECT_FALSE(jpeg_size(Bytes{0xFF, 0xD8, 0xFF}, w, h, err));
+  EXPECT_EQ(jpeg_size(Bytes{0x89, 'P', 'N', 'G'}, w, h).code, TOOL_ERR_PICTURE);
+  EXPECT_EQ(jpeg_size(Bytes{0xFF, 0xD8, 0xFF}, w, h).code, TOOL_ERR_PICTURE);
 }
 
 TEST(ExportNames, UnsafeNamesAreEscapedReversibly) {
@@ -326,15 +324,16 @@ TEST(ExportDir, NeverWritesThroughLinksOrOutside) {
   TempDir tmp;
   ASSERT_TRUE(write_file(tmp.file("outside"), {1, 2, 3}));
   ExportDir dir;
-  std::string err;
-  ASSERT_TRUE(dir.open(tmp.file("out"), err)) << err;
+  Status s = dir.open(tmp.file("out"));
+  ASSERT_TRUE(s.ok()) << s.message;
 #ifndef _WIN32
   ASSERT_EQ(symlink("../outside", tmp.file("out/x.png").c_str()), 0);
 #endif
-  ASSERT_TRUE(dir.write_file("x.png", Bytes{9}, err)) << err;
+  ASSERT_TRUE((s = dir.write_file("x.png", Bytes{9})).ok()) << s.message;
   EXPECT_EQ(read_file(tmp.file("outside")), (Bytes{1, 2, 3}));
   EXPECT_EQ(read_file(tmp.file("out/x.png")), Bytes{9});
-  for (const char* bad : {"../y", "..", ".", "a/b", ""}) EXPECT_FALSE(dir.write_file(bad, Bytes{1}, err)) << bad;
+  for (const char* bad : {"../y", "..", ".", "a/b", ""})
+    EXPECT_EQ(dir.write_file(bad, Bytes{1}).code, TOOL_ERR_NAME) << bad;
   EXPECT_EQ(tmp.list(), (std::vector<std::string>{"out", "outside"}));
 }
 
@@ -378,9 +377,9 @@ TEST(Manifest, ErrorsNameTheEntryAndTheField) {
   };
   for (const Case& c : cases) {
     Manifest m;
-    std::string err;
-    EXPECT_FALSE(parse_manifest(c.json, m, err)) << c.json;
-    EXPECT_NE(err.find(c.says), std::string::npos) << err;
+    const Status s = parse_manifest(c.json, m);
+    EXPECT_EQ(s.code, TOOL_ERR_MANIFEST) << c.json;
+    EXPECT_NE(s.message.find(c.says), std::string::npos) << s.message;
   }
 }
 
@@ -388,10 +387,10 @@ TEST(Manifest, ErrorsNameTheEntryAndTheField) {
 // every colour's 8 bits are never dithered.
 TEST(Manifest, DitherByEntryOrByDefault) {
   Manifest m;
-  std::string err;
-  ASSERT_TRUE(parse_manifest(R"({"dither":true,"entries":[{"name":"a","type":1,"file":"a.png"},
+  const Status s = parse_manifest(R"({"dither":true,"entries":[{"name":"a","type":1,"file":"a.png"},
       {"name":"b","type":1,"file":"b.png","dither":false},{"name":"c","type":32,"file":"c.png"},
-      {"name":"d","type":32,"file":"d.png","format":"argb8565","dither":true}]})", m, err)) << err;
+      {"name":"d","type":32,"file":"d.png","format":"argb8565","dither":true}]})", m);
+  ASSERT_TRUE(s.ok()) << s.message;
   const bool expected[] = {true, false, false, true};
   for (size_t i = 0; i < m.entries.size(); ++i) EXPECT_EQ(manifest_dithers(m, m.entries[i]), expected[i]) << i;
   m.dither = false;
@@ -402,11 +401,12 @@ TEST(Manifest, DitherByEntryOrByDefault) {
 // after a fault in an earlier one; at most 20 lines.
 TEST(Manifest, EveryFaultIsNamed) {
   Manifest m;
-  std::string err;
-  EXPECT_FALSE(parse_manifest(R"({"tiled": true, "codex": 1, "entries": [)"
-                              R"({"name":"a","type":1,"file":"a.png","fromat":"a8","format":"argb8888","tile":[0,0]},)"
-                              R"({"name":"b","type":300}]})",
-                              m, err));
+  std::string err =
+      parse_manifest(R"({"tiled": true, "codex": 1, "entries": [)"
+                     R"({"name":"a","type":1,"file":"a.png","fromat":"a8","format":"argb8888","tile":[0,0]},)"
+                     R"({"name":"b","type":300}]})",
+                     m)
+          .message;
   EXPECT_EQ(err,
             "field \"codex\": unknown field\n"
             "entry 1 (a): field \"fromat\": unknown field\n"
@@ -416,7 +416,7 @@ TEST(Manifest, EveryFaultIsNamed) {
             "entry 2 (b): field \"file\": missing (only an image of width or height 0 has none)");
   std::string many = R"({"entries":[)";
   for (int i = 0; i < 25; ++i) many += std::string(i ? "," : "") + R"({"name":"n","type":1})";
-  EXPECT_FALSE(parse_manifest(many + "]}", m, err));
+  err = parse_manifest(many + "]}", m).message;
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 19);
   EXPECT_EQ(err.substr(err.rfind('\n') + 1), "6 more faults not shown");
 
@@ -446,14 +446,13 @@ TEST(Manifest, FileHexNamesTheBytes) {
   EXPECT_NE(text.find(R"({"name":"p","type":11,"file_hex":"70ff2e706e67"})"), std::string::npos) << text;
   EXPECT_NE(text.find(R"({"name":"q","type":11,"file":"q.png"})"), std::string::npos) << text;
   Manifest back;
-  std::string err;
-  ASSERT_TRUE(parse_manifest(text, back, err)) << err;
+  ASSERT_TRUE(parse_manifest(text, back).ok());
   EXPECT_EQ(back.entries[0].file, "p\xff.png");
 #ifndef _WIN32  // names there are UTF-16: no file name is outside UTF-8
   // create reads that file; the pack is the one of a UTF-8 name.
   TempDir tmp;
   Bytes png;
-  ASSERT_TRUE(write_png(2, 1, 4, Bytes{1, 2, 3, 4, 5, 6, 7, 8}, png, err));
+  ASSERT_TRUE(write_png(2, 1, 4, Bytes{1, 2, 3, 4, 5, 6, 7, 8}, png).ok());
   ASSERT_TRUE(write_file(tmp.file("p\xff.png"), png));
   ASSERT_TRUE(write_file(tmp.file("q.png"), png));
   ASSERT_TRUE(write_file(tmp.file("m.json"), Bytes(text.begin(), text.end())));
@@ -468,9 +467,8 @@ TEST(Manifest, FileHexNamesTheBytes) {
 
 TEST(Manifest, CreateNamesTheEntryOfABadFile) {
   TempDir tmp;
-  std::string err;
   Bytes png;
-  ASSERT_TRUE(write_png(2048, 2048, 4, Bytes(size_t{2048} * 2048 * 4), png, err));
+  ASSERT_TRUE(write_png(2048, 2048, 4, Bytes(size_t{2048} * 2048 * 4), png).ok());
   ASSERT_TRUE(write_file(tmp.file("big.png"), png));
   ASSERT_TRUE(write_file(tmp.file("text.jpg"), {'h', 'i'}));
   ASSERT_TRUE(write_file(tmp.file("a.png"), {'h', 'i'}));
