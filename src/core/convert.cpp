@@ -268,20 +268,25 @@ uint64_t decompress_tiled_bands(const PackEntry& e, const EntryRect& rect, std::
   if (t.width != rect.width || t.height != rect.height || size == 0 || size > PACK_MAX_PAYLOAD) return 0;
   // Whole rows of tiles, as many as fit kBandBytes: each tile is decoded
   // once, and the band stays in the cache from its decoding to its write.
+  // Stored images have no tiles: any rows.
   constexpr uint64_t kBandBytes = uint64_t{64} << 10;
-  const uint64_t tile_rows = t.tile_height != 0 ? t.tile_height : 1;
-  const uint64_t rows = std::min<uint64_t>(
-      t.height, tile_rows * std::max<uint64_t>(1, kBandBytes / std::max<uint64_t>(1, row * tile_rows)));
-  std::vector<uint8_t> pixels = new_buffer(&memory, static_cast<size_t>(rows * row));
+  const uint64_t tile_rows = t.magic != MORVANE_TILE_MAGIC_RAW && t.tile_height != 0 ? t.tile_height : 1;
+  const uint64_t rows = std::min<uint64_t>(t.height, tile_rows * std::max<uint64_t>(1, kBandBytes / (row * tile_rows)));
+  // The thread keeps a band of up to 1 MiB; a taller row of tiles comes from
+  // the pool and goes back, as a buffer of the whole image would.
+  std::vector<uint8_t> large;
+  if (rows * row > (uint64_t{1} << 20)) large = new_buffer(&memory, static_cast<size_t>(rows * row));
+  std::vector<uint8_t>& pixels = large.empty() ? memory.band : large;
+  if (pixels.size() < rows * row) pixels.resize(static_cast<size_t>(rows * row));
   TileDecoder* dec = block_decoder(t, memory.decoder);
   uint64_t done = 0;
   for (uint64_t y = 0; y < t.height; y += rows) {
     const uint64_t h = std::min<uint64_t>(rows, t.height - y);
     const int32_t got = decode_tile_region(dec, data, pixels, 0, int32_t(y), t.width, int32_t(h), int32_t(row));
     if (got < 0 || uint64_t(got) != h * row) break;
-    band(done, std::span<const uint8_t>(pixels).first(static_cast<size_t>(got)));
+    band(done, std::span<const uint8_t>(pixels.data(), static_cast<size_t>(got)));
     done += uint64_t(got);
   }
-  give_back(&memory, std::move(pixels));
+  give_back(&memory, std::move(large));
   return done == size ? size : 0;
 }

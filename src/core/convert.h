@@ -41,6 +41,7 @@ struct EntryMemory {
   BufferPool* pool = nullptr;         // where result buffers come from
   const JobRunner* jobs = nullptr;    // threads lent to one image's tiles
   std::vector<uint64_t> decoder;      // a tile decoder's memory, this thread's own
+  std::vector<uint8_t> band;          // decompress_tiled_bands' rows, this thread's own
 };
 
 // How many bytes after the EntryRect each conversion reads: the payload (and
@@ -81,8 +82,7 @@ EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::spa
 // array and its bytes, valid until it returns.
 using BandSink = std::function<void(uint64_t offset, std::span<const uint8_t> bytes)>;
 
-// A tiled entry decoded a band of rows at a time into one small buffer from
-// memory.pool, each band handed to `band` in order, so that its pixels go
+// A tiled entry decoded a band of rows at a time into memory.band, each band handed to `band` in order, so that its pixels go
 // out without a buffer of the whole image: the pixel array's size when every
 // band went out, the same bytes decompress_entry gives in tiled mode. 0 when
 // the entry is not one decompress_entry decodes to pixels or a band does not
