@@ -72,8 +72,9 @@ command() {
   case $1 in
     c_whole) echo "$exe -c $work/whole.pack $work/out.pack" ;;
     c_lz4) echo "$exe -c $work/lz4.pack $work/out.pack" ;;
-    d_whole) echo "$exe -d $work/whole.packz $work/out.pack" ;;
-    d_lz4) echo "$exe -d $work/lz4.packz $work/out.pack" ;;
+    # A new output, as cp writes one: freeing the last run's is no part of it.
+    d_whole) rm -f "$work/out.pack"; echo "$exe -d $work/whole.packz $work/out.pack" ;;
+    d_lz4) rm -f "$work/out.pack"; echo "$exe -d $work/lz4.packz $work/out.pack" ;;
     export_pack) rm -rf "$work/out"; echo "$tool export $work/whole.pack $work/out" ;;
     cp_whole) rm -f "$work/out.pack"; echo "cp $work/whole.raw $work/out.pack" ;;
     cp_lz4) rm -f "$work/out.pack"; echo "cp $work/lz4.raw $work/out.pack" ;;

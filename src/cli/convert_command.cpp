@@ -37,6 +37,10 @@ struct EntryWork {
   uint64_t layout = 0;
   bool written = false;
   int write_error = 0;
+  // Tiled -d: the pixels went to the place a band at a time, not into
+  // result.data; their size.
+  uint64_t streamed = 0;
+  uint64_t out_size() const { return streamed != 0 ? streamed : result.data.size(); }
 };
 
 // -d lays its output out before decoding: each entry at the size it decodes
@@ -114,11 +118,40 @@ void write_in_place(const OutputFile& out, DecodeLayout& layout, EntryWork& w) {
   w.written = true;
 }
 
+// On a worker, a tiled entry of -d in the current layout: decoded a band at
+// a time straight to its place, the layout held for the whole entry. False
+// when it is to be decoded whole (it does not decode to the planned pixel
+// array); bands written then are written over by what it becomes.
+bool stream_in_place(const OutputFile& out, DecodeLayout& layout, EntryWork& w, size_t i, EntryMemory& memory) {
+  std::shared_lock<std::shared_mutex> lock(layout.mu);
+  if (w.layout != layout.current) return false;
+  // After a failed write the bands are still decoded: whether the entry
+  // decodes decides its lines, as on any other path.
+  int err = 0;
+  const BandSink band = [&](uint64_t offset, std::span<const uint8_t> bytes) {
+    if (err == 0) err = out.write_shared(w.place + ENTRY_RECT_SIZE + offset, bytes);
+  };
+  const uint64_t size = decompress_tiled_bands(w.entry, w.rect, w.data, memory, band);
+  if (size == 0 || layout.planned[i + 1] - layout.planned[i] != ENTRY_RECT_SIZE + size + pack_padding(size))
+    return false;
+  static const uint8_t zeros[4] = {};
+  uint8_t rect_bytes[ENTRY_RECT_SIZE];
+  write_entry_rect(w.rect, rect_bytes);
+  if (err == 0) err = out.write_shared(w.place, rect_bytes);
+  if (err == 0) err = out.write_shared(w.place + ENTRY_RECT_SIZE + size, {zeros, pack_padding(size)});
+  w.result.type = TYPE_TILED;
+  w.result.from_size = payload_len(w.entry);
+  w.streamed = size;
+  w.write_error = err;
+  w.written = true;
+  return true;
+}
+
 // On the calling thread, entry i in table order at `at`: written again when
 // it was not written in place in the current layout or its size was not the
 // planned one (a new layout then begins after it). 0 or the errno.
 int settle_entry(const OutputFile& out, DecodeLayout& layout, EntryWork& w, size_t i, uint64_t at) {
-  const uint64_t size = w.result.data.size();
+  const uint64_t size = w.out_size();
   const uint64_t end = at + ENTRY_RECT_SIZE + size + pack_padding(size);
   const bool in_place = w.written && w.layout == layout.current && w.place == at;
   if (end != layout.planned[i + 1] + static_cast<uint64_t>(layout.shift)) {
@@ -127,6 +160,11 @@ int settle_entry(const OutputFile& out, DecodeLayout& layout, EntryWork& w, size
     layout.shift = static_cast<int64_t>(end - layout.planned[i + 1]);
   } else if (in_place) {
     return w.write_error;
+  }
+  // Pixels that went out in an older layout: decoded again, whole.
+  if (w.streamed != 0) {
+    w.result = decompress_entry(w.entry, w.rect, w.data, true);
+    w.streamed = 0;
   }
   return write_entry(out, at, w.rect, w.result.data);
 }
@@ -229,7 +267,7 @@ constexpr ConvertSteps kDecompress{"decompress",    false,            nullptr,  
                                    decompress_read, decompress_bytes, decompress, decompress_lines, true, true};
 
 // The lines every entry gets: what became of it and its sizes.
-void print_entry_lines(const PackEntry& e, const EntryResult& r) {
+void print_entry_lines(const PackEntry& e, const EntryResult& r, uint64_t size) {
   const EntryNameText text = entry_name_text(e);
   const char* name = text.text;
   if (r.action == EntryAction::Kept) {
@@ -241,8 +279,8 @@ void print_entry_lines(const PackEntry& e, const EntryResult& r) {
   } else if (r.action == EntryAction::Copied) {
     std::printf("%s: %s; copied as stored\r\n", name, printable_text(r.status.message).c_str());
   }
-  std::printf("%s %d -> %d (%d%%)\r\n", name, static_cast<int>(r.from_size), static_cast<int>(r.data.size()),
-              pack_percent(static_cast<uint32_t>(r.data.size()), static_cast<uint32_t>(r.from_size)));
+  std::printf("%s %d -> %d (%d%%)\r\n", name, static_cast<int>(r.from_size), static_cast<int>(size),
+              pack_percent(static_cast<uint32_t>(size), static_cast<uint32_t>(r.from_size)));
 }
 
 // One run of -c or -d: header and table out, the entries through the
@@ -306,20 +344,21 @@ struct Converter {
     }
     const EntryResult& r = w.result;
     if (!steps.lines(w, mode)) status = 1;
-    print_entry_lines(w.entry, r);
+    const uint64_t size = w.out_size();
+    print_entry_lines(w.entry, r, size);
     // A pipe sees progress entry by entry.
     std::fflush(stdout);
     count(w.entry, r);
-    const uint64_t end = at + ENTRY_RECT_SIZE + r.data.size() + pack_padding(r.data.size());
-    if (r.data.size() > PACK_MAX_PAYLOAD || end > uint64_t{PACK_MAX_FILE_SIZE}) {
+    const uint64_t end = at + ENTRY_RECT_SIZE + size + pack_padding(size);
+    if (size > PACK_MAX_PAYLOAD || end > uint64_t{PACK_MAX_FILE_SIZE}) {
       const EntryNameText name = entry_name_text(w.entry);
-      std::printf("%s: %zu bytes do not fit in a pack\r\n", name.text, r.data.size());
-      explain("%s: %zu bytes do not fit in a pack; the output was not written", name.text, r.data.size());
+      std::printf("%s: %zu bytes do not fit in a pack\r\n", name.text, static_cast<size_t>(size));
+      explain("%s: %zu bytes do not fit in a pack; the output was not written", name.text, static_cast<size_t>(size));
       return false;
     }
     PackEntry& e = pf.records.entries[i].entry;
     e.offset = static_cast<uint32_t>(at);
-    e.len = static_cast<uint32_t>(r.data.size() + ENTRY_RECT_SIZE);
+    e.len = static_cast<uint32_t>(size + ENTRY_RECT_SIZE);
     e.type = r.type;
     int err = 0;
     if (steps.in_place) {
@@ -357,7 +396,9 @@ struct Converter {
       }
       return !w.read_failed;
     };
-    s.work = [&](size_t, EntryWork& w, EntryMemory& memory) {
+    s.work = [&](size_t i, EntryWork& w, EntryMemory& memory) {
+      // Tiled -d entries go out without a buffer of their pixels.
+      if (steps.in_place && mode.tiled && stream_in_place(out, layout, w, i, memory)) return;
       w.result = steps.convert(w, mode, memory);
       if (steps.in_place) write_in_place(out, layout, w);
     };

@@ -130,6 +130,18 @@ EntryResult copy_compressed(const PackEntry& e, std::span<const uint8_t> data, E
   return r;
 }
 
+// A decoder in this thread's memory, laid out afresh for the block, with
+// room for one of its tiles (a larger one than the library takes is refused
+// as by any decoder), so entries may decode on any thread and nothing
+// outlives the block.
+TileDecoder* block_decoder(const TileImage& t, std::vector<uint64_t>& words) {
+  const uint64_t tile_bytes = uint64_t{t.tile_width} * t.tile_height * t.bytes_per_pixel;
+  const int32_t room = int32_t(std::clamp<uint64_t>(tile_bytes, 1, TILE_BUFFER_SIZE));
+  const size_t memory_size = tile_decoder_size(room);
+  if (words.size() < (memory_size + 7) / 8) words.resize((memory_size + 7) / 8);
+  return tile_decoder_init(words.data(), memory_size, room);
+}
+
 }  // namespace
 
 uint64_t compress_read_size(const PackEntry& e, PackMode mode, std::optional<uint32_t> stored_len) {
@@ -217,17 +229,8 @@ EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::spa
     const uint64_t size = uint64_t{t.width} * t.height * t.bytes_per_pixel;
     if (size > PACK_MAX_PAYLOAD) return keep_entry(memory, e, data, "decoded image too large for a pack entry");
     std::vector<uint8_t> pixels = new_buffer(memory, size);
-    // A decoder in this thread's memory, laid out afresh for the block, with
-    // room for one of its tiles (a larger one than the library takes is
-    // refused as by any decoder), so entries may decode on any thread and
-    // nothing outlives the block.
-    const uint64_t tile_bytes = uint64_t{t.tile_width} * t.tile_height * t.bytes_per_pixel;
-    const int32_t room = int32_t(std::clamp<uint64_t>(tile_bytes, 1, TILE_BUFFER_SIZE));
-    const size_t memory_size = tile_decoder_size(room);
     std::vector<uint64_t> own;
-    std::vector<uint64_t>& words = memory != nullptr ? memory->decoder : own;
-    if (words.size() < (memory_size + 7) / 8) words.resize((memory_size + 7) / 8);
-    TileDecoder* dec = tile_decoder_init(words.data(), memory_size, room);
+    TileDecoder* dec = block_decoder(t, memory != nullptr ? memory->decoder : own);
     int32_t got = decode_tile_region(dec, data, pixels, 0, 0, t.width, t.height, t.width * t.bytes_per_pixel);
     if (got < 0) {
       give_back(memory, std::move(pixels));
@@ -255,4 +258,37 @@ EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::spa
   }
   pixels.resize(static_cast<size_t>(got));
   return converted(std::move(pixels), raw_type(e.type), n);
+}
+
+uint64_t decompress_tiled_bands(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
+                                EntryMemory& memory, const BandSink& band) {
+  // Only what decompress_entry decodes to a pixel array of its own.
+  if (e.type == TYPE_JPEG || data.size() < payload_len(e) || data.size() < TILE_HEADER_SIZE) return 0;
+  const TileImage t = read_tile_image(data.data());
+  const uint64_t row = uint64_t{t.width} * t.bytes_per_pixel;
+  const uint64_t size = row * t.height;
+  if (t.width != rect.width || t.height != rect.height || size == 0 || size > PACK_MAX_PAYLOAD) return 0;
+  // Whole rows of tiles, as many as fit kBandBytes: each tile is decoded
+  // once, and the band stays in the cache from its decoding to its write.
+  // Stored images have no tiles: any rows.
+  constexpr uint64_t kBandBytes = uint64_t{64} << 10;
+  const uint64_t tile_rows = t.magic != MORVANE_TILE_MAGIC_RAW && t.tile_height != 0 ? t.tile_height : 1;
+  const uint64_t rows = std::min<uint64_t>(t.height, tile_rows * std::max<uint64_t>(1, kBandBytes / (row * tile_rows)));
+  // The thread keeps a band of up to 1 MiB; a taller row of tiles comes from
+  // the pool and goes back, as a buffer of the whole image would.
+  std::vector<uint8_t> large;
+  if (rows * row > (uint64_t{1} << 20)) large = new_buffer(&memory, static_cast<size_t>(rows * row));
+  std::vector<uint8_t>& pixels = large.empty() ? memory.band : large;
+  if (pixels.size() < rows * row) pixels.resize(static_cast<size_t>(rows * row));
+  TileDecoder* dec = block_decoder(t, memory.decoder);
+  uint64_t done = 0;
+  for (uint64_t y = 0; y < t.height; y += rows) {
+    const uint64_t h = std::min<uint64_t>(rows, t.height - y);
+    const int32_t got = decode_tile_region(dec, data, pixels, 0, int32_t(y), t.width, int32_t(h), int32_t(row));
+    if (got < 0 || uint64_t(got) != h * row) break;
+    band(done, std::span<const uint8_t>(pixels.data(), static_cast<size_t>(got)));
+    done += uint64_t(got);
+  }
+  give_back(&memory, std::move(large));
+  return done == size ? size : 0;
 }

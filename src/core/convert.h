@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -40,6 +41,7 @@ struct EntryMemory {
   BufferPool* pool = nullptr;         // where result buffers come from
   const JobRunner* jobs = nullptr;    // threads lent to one image's tiles
   std::vector<uint64_t> decoder;      // a tile decoder's memory, this thread's own
+  std::vector<uint8_t> band;          // decompress_tiled_bands' rows, this thread's own
 };
 
 // How many bytes after the EntryRect each conversion reads: the payload (and
@@ -74,3 +76,16 @@ EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<
 // of its own without), so entries may decode side by side.
 EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data, PackMode mode,
                              EntryMemory* memory = nullptr);
+
+// Where decompress_tiled_bands hands each band: its offset in the pixel
+// array and its bytes, valid until it returns.
+using BandSink = std::function<void(uint64_t offset, std::span<const uint8_t> bytes)>;
+
+// A tiled entry decoded a band of rows at a time into memory.band, each band handed to `band` in order, so that its pixels go
+// out without a buffer of the whole image: the pixel array's size when every
+// band went out, the same bytes decompress_entry gives in tiled mode. 0 when
+// the entry is not one decompress_entry decodes to pixels or a band does not
+// decode; bands may have gone out then, and decompress_entry tells what the
+// entry becomes.
+uint64_t decompress_tiled_bands(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
+                                EntryMemory& memory, const BandSink& band);

@@ -29,6 +29,7 @@ Status InputFile::open(const char* path) {
     err = errno;
   } else {
     size = end;
+    regular = S_ISREG(st.st_mode);
     return {};
   }
   close();
@@ -39,6 +40,7 @@ void InputFile::close() {
   if (file != nullptr) std::fclose(file);
   file = nullptr;
   size = 0;
+  regular = false;
 }
 
 bool InputFile::is_same_file(const char* path) const {

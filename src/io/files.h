@@ -110,6 +110,7 @@ struct InputFile {
     return pos < static_cast<uint64_t>(size) ? static_cast<uint64_t>(size) - pos : 0;
   }
   bool read_error = false;
+  bool regular = false;  // a regular file, not a device or a pipe
 };
 
 // What OutputFile::open does with what the output path names now.

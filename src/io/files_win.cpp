@@ -178,6 +178,7 @@ Status InputFile::open(const char* path) {
     CloseHandle(h);
     return errno_status(EISDIR);
   }
+  const bool disk_file = GetFileType(h) == FILE_TYPE_DISK;
   file = stream_of(h, _O_RDONLY, "rb");
   if (file == nullptr) return errno_status(EMFILE);
   const int64_t end = _fseeki64(file, 0, SEEK_END) != 0 ? -1 : _ftelli64(file);
@@ -187,6 +188,7 @@ Status InputFile::open(const char* path) {
     return errno_status(err);
   }
   size = end;
+  regular = disk_file;
   std::lock_guard<std::mutex> lock(g_inputs_mutex);
   g_inputs.push_back(this);
   return {};
@@ -200,6 +202,7 @@ void InputFile::close() {
   if (file != nullptr) std::fclose(file);
   file = nullptr;
   size = 0;
+  regular = false;
 }
 
 bool InputFile::is_same_file(const char* path) const {

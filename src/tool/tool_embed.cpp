@@ -101,21 +101,27 @@ std::string source_head(const std::string& symbol, const std::string& header, si
 // average against 5 for "0x52,", which the disk and the compiler feel on a
 // large pack. Through a table into one buffer: printf per byte would be
 // twenty times slower.
-void write_bytes(OutputFile& out, const std::vector<uint8_t>& bytes) {
+struct ByteText {
   char table[256][4];
   uint8_t length[256];
-  for (int b = 0; b < 256; ++b) {
-    char t[4] = {0, 0, 0, 0};
-    const int n = std::snprintf(t, sizeof t, "%d", b);
-    t[n] = ',';
-    std::memcpy(table[b], t, 4);
-    length[b] = static_cast<uint8_t>(n + 1);
+  std::vector<uint8_t> buf;
+
+  ByteText() {
+    for (int b = 0; b < 256; ++b) {
+      char t[4] = {0, 0, 0, 0};
+      const int n = std::snprintf(t, sizeof t, "%d", b);
+      t[n] = ',';
+      std::memcpy(table[b], t, 4);
+      length[b] = static_cast<uint8_t>(n + 1);
+    }
   }
-  constexpr size_t kLines = 16384;  // per write: at most 1 MiB
-  std::vector<uint8_t> buf(kLines * (16 * 4 + 1) + 4);  // + 4: a whole entry copied at the end
-  for (size_t i = 0; i < bytes.size();) {
+
+  // `bytes` as lines of sixteen (the last one of the array may be shorter):
+  // every call but the last must pass a multiple of 16 bytes.
+  void write(OutputFile& out, std::span<const uint8_t> bytes) {
+    buf.resize((bytes.size() + 15) / 16 * (16 * 4 + 1) + 4);  // + 4: a whole entry copied at the end
     uint8_t* p = buf.data();
-    for (size_t line = 0; line < kLines && i < bytes.size(); ++line) {
+    for (size_t i = 0; i < bytes.size();) {
       const size_t end = std::min(bytes.size(), i + 16);
       for (; i < end; ++i) {
         std::memcpy(p, table[bytes[i]], 4);
@@ -125,22 +131,64 @@ void write_bytes(OutputFile& out, const std::vector<uint8_t>& bytes) {
     }
     out.write({buf.data(), static_cast<size_t>(p - buf.data())});
   }
-}
+};
+
+// The pack read a piece at a time: its header and table first, for the
+// checks and the names, then its bytes in order as they are written out, so
+// that no pack is ever held whole.
+struct PackStream {
+  InputFile in;
+  std::string path;
+  uint64_t size = 0;
+  std::vector<uint8_t> head;  // the header and as much of a table as a pack can hold
+
+  // False with one line printed, as reading the whole file would say it.
+  bool open(const std::string& pack_path) {
+    path = pack_path;
+    const std::string shown = tool_display_name(path);
+    if (Status s = in.open(path.c_str()); !s.ok()) {
+      if (s.code == EISDIR || s.code == ESPIPE) return say(shown + " is not a regular file");
+      return say("cannot open " + shown + ": " + s.message);
+    }
+    if (!in.regular) return say(shown + " is not a regular file");
+    size = static_cast<uint64_t>(in.size);
+    if (size > uint64_t(PACK_MAX_FILE_SIZE))
+      return say(shown + " is " + std::to_string(size) + " bytes, more than the " +
+                 std::to_string(PACK_MAX_FILE_SIZE) + " this entry can take");
+    return read(0, std::min<uint64_t>(size, PACK_HEADER_SIZE + uint64_t{PACK_ENTRY_SIZE} * 0xFFFF), head);
+  }
+
+  // Exactly `count` bytes at pos, or false with the line printed.
+  bool read(uint64_t pos, uint64_t count, std::vector<uint8_t>& out) {
+    if (in.read_range(pos, count, out) && out.size() == count) return true;
+    const int err = errno;  // the failed read's, before anything else runs
+    return say("cannot read " + tool_display_name(path) + ": " +
+               (in.read_error && err != 0 ? std::strerror(err) : "it shrank while being read"));
+  }
+
+  static bool say(const std::string& line) {
+    std::fprintf(stderr, "embed: %s\n", line.c_str());
+    return false;
+  }
+};
 
 std::span<const uint8_t> text(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
 
-// The entries' names, or false with one line printed.
-bool entry_names(const std::string& pack_path, const std::vector<uint8_t>& pack, std::vector<std::string>& names) {
-  const int32_t len = static_cast<int32_t>(pack.size());
-  const int32_t count = morvane_pack_count(pack.data(), len);
+// The entries' names, or false with one line printed. The device's reader
+// checks each entry; with no entry to fill it reads the header and the
+// table alone, all that `head` holds of the pack's `size` bytes.
+bool entry_names(const std::string& pack_path, const std::vector<uint8_t>& head, uint64_t size,
+                 std::vector<std::string>& names) {
+  const int32_t len = static_cast<int32_t>(size);
+  const int32_t count = morvane_pack_count(head.data(), len);
   for (int32_t i = 0; i < count; ++i) {
-    morvane_pack_entry e;
-    const int32_t rc = morvane_pack_entry_at(pack.data(), len, i, &e);
+    const int32_t rc = morvane_pack_entry_at(head.data(), len, i, nullptr);
     if (rc < 0) {
       std::fprintf(stderr, "embed: %s: entry %d: %s\n", tool_display_name(pack_path).c_str(), int(i) + 1, morvane_pack_error_text(rc));
       return false;
     }
-    names.emplace_back(e.name);
+    const char* name = reinterpret_cast<const char*>(head.data()) + PACK_HEADER_SIZE + size_t(i) * PACK_ENTRY_SIZE + 7;
+    names.emplace_back(name, std::find(name, name + 8, '\0'));
   }
   if (count < 0) std::fprintf(stderr, "embed: %s: %s\n", tool_display_name(pack_path).c_str(), morvane_pack_error_text(count));
   return count >= 0;
@@ -207,13 +255,9 @@ std::vector<std::string> embed_entry_ids(const std::vector<std::string>& names) 
 }
 
 int tool_embed(const std::string& pack_path, const std::string& out_path, const EmbedOptions& opt) {
-  std::vector<uint8_t> pack;
+  PackStream pack;
   std::vector<std::string> names;
-  if (Status s = read_whole_file(pack_path, uint64_t(PACK_MAX_FILE_SIZE), pack); !s.ok()) {
-    std::fprintf(stderr, "embed: %s\n", s.message.c_str());
-    return 1;
-  }
-  if (!entry_names(pack_path, pack, names)) return 1;
+  if (!pack.open(pack_path) || !entry_names(pack_path, pack.head, pack.size, names)) return 1;
   const std::string h_path = header_path(out_path);
   if (file_name(h_path).find_first_of(std::string("\"\\\0", 3)) != std::string::npos ||
       std::any_of(h_path.begin(), h_path.end(), [](unsigned char c) { return c < 0x20; })) {
@@ -225,12 +269,20 @@ int tool_embed(const std::string& pack_path, const std::string& out_path, const 
   const std::string symbol = opt.symbol.empty() ? embed_symbol_from_path(out_path) : opt.symbol;
   OutputFile c_out, h_out;
   if (!open_output(c_out, out_path) || !open_output(h_out, h_path)) return 1;
-  h_out.write(text(header_text(symbol, file_name(pack_path), pack.size(), names)));
-  c_out.write(text(source_head(symbol, file_name(h_path), pack.size(), opt.align, opt.section)));
-  write_bytes(c_out, pack);
-  c_out.write(text("};\nconst uint32_t " + symbol + "_size = " + std::to_string(pack.size()) + ";\n"));
+  const size_t size = static_cast<size_t>(pack.size);
+  h_out.write(text(header_text(symbol, file_name(pack_path), size, names)));
+  c_out.write(text(source_head(symbol, file_name(h_path), size, opt.align, opt.section)));
+  // 1 MiB at a time, a whole number of lines.
+  constexpr uint64_t kPiece = uint64_t{1} << 20;
+  ByteText bytes;
+  std::vector<uint8_t> piece;
+  for (uint64_t at = 0; at < pack.size; at += kPiece) {
+    if (!pack.read(at, std::min(kPiece, pack.size - at), piece)) return 1;
+    bytes.write(c_out, piece);
+  }
+  c_out.write(text("};\nconst uint32_t " + symbol + "_size = " + std::to_string(size) + ";\n"));
   if (!commit_output(c_out, out_path) || !commit_output(h_out, h_path)) return 1;
-  std::printf("embed: %s: %zu bytes, %zu entries, symbol %s\n", tool_display_name(out_path).c_str(), pack.size(), names.size(),
+  std::printf("embed: %s: %zu bytes, %zu entries, symbol %s\n", tool_display_name(out_path).c_str(), size, names.size(),
               symbol.c_str());
   return 0;
 }

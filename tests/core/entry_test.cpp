@@ -85,6 +85,50 @@ TEST(DecompressEntryTest, Lz4BufferCappedByTheStoredBytes) {
   EXPECT_LE(r.data.capacity(), 256 * lz4.size());
 }
 
+// A tiled entry decoded a band at a time gives decompress_entry's pixels,
+// band after band, in every codec; a tile that does not decode stops it
+// with 0 after the bands before it went out, and the entry is kept.
+TEST(DecompressEntryTest, TiledBandsGiveTheDecodedPixels) {
+  // Rows of 1,200 bytes: one row of 64 x 64 tiles (76,800 bytes) is a band,
+  // 54 rows (64 KiB) of the stored image.
+  const Bytes pixels = make_image(ImageKind::Flat, 300, 200, 4, 5);
+  struct Case {
+    int codec;
+    bool spoilt;  // the last tile's bytes flipped
+    size_t bands;
+  };
+  const Case cases[] = {{CODEC_KIND_LZ4, false, 4}, {CODEC_KIND_RLE, false, 4}, {CODEC_KIND_STORED, false, 4},
+                        {CODEC_KIND_LZ4, true, 3}};
+  for (const Case& c : cases) {
+    Bytes block = tile_block(pixels, 300, 200, 64, 64, 4, c.codec);
+    ASSERT_FALSE(block.empty()) << c.codec;
+    if (c.spoilt) std::fill(block.end() - 40, block.end(), 0xFF);
+    PackEntry p;
+    p.type = TYPE_TILED;
+    p.len = static_cast<uint32_t>(ENTRY_RECT_SIZE + block.size());
+    BufferPool pool;
+    EntryMemory memory;
+    memory.pool = &pool;
+    Bytes out;
+    size_t bands = 0;
+    const uint64_t size = decompress_tiled_bands(p, EntryRect{300, 200}, block, memory,
+                                                 [&](uint64_t offset, std::span<const uint8_t> bytes) {
+                                                   EXPECT_EQ(offset, out.size()) << c.codec;
+                                                   out.insert(out.end(), bytes.begin(), bytes.end());
+                                                   ++bands;
+                                                 });
+    EXPECT_EQ(bands, c.bands) << c.codec;
+    const EntryResult whole = decompress_entry(p, EntryRect{300, 200}, block, true);
+    EXPECT_EQ(whole.status.ok(), !c.spoilt) << c.codec;
+    if (c.spoilt) {
+      EXPECT_EQ(size, 0u);
+      continue;
+    }
+    EXPECT_EQ(size, pixels.size()) << c.codec;
+    EXPECT_EQ(out, pixels) << c.codec;
+  }
+}
+
 // What entry_pixels does not ask: a kept code told by decoding (as -c
 // tells it), and a tiled pack's payload of no known size.
 TEST(EntryFormTest, KeptCodesByDecodingAndUnknownSizes) {
