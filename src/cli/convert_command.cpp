@@ -150,7 +150,7 @@ bool stream_in_place(const OutputFile& out, DecodeLayout& layout, EntryWork& w, 
 // On the calling thread, entry i in table order at `at`: written again when
 // it was not written in place in the current layout or its size was not the
 // planned one (a new layout then begins after it). 0 or the errno.
-int settle_entry(const OutputFile& out, DecodeLayout& layout, EntryWork& w, size_t i, uint64_t at) {
+int settle_entry(const OutputFile& out, DecodeLayout& layout, EntryWork& w, size_t i, uint64_t at, PackMode mode) {
   const uint64_t size = w.out_size();
   const uint64_t end = at + ENTRY_RECT_SIZE + size + pack_padding(size);
   const bool in_place = w.written && w.layout == layout.current && w.place == at;
@@ -163,7 +163,7 @@ int settle_entry(const OutputFile& out, DecodeLayout& layout, EntryWork& w, size
   }
   // Pixels that went out in an older layout: decoded again, whole.
   if (w.streamed != 0) {
-    w.result = decompress_entry(w.entry, w.rect, w.data, true);
+    w.result = decompress_entry(w.entry, w.rect, w.data, mode);
     w.streamed = 0;
   }
   return write_entry(out, at, w.rect, w.result.data);
@@ -362,7 +362,7 @@ struct Converter {
     e.type = r.type;
     int err = 0;
     if (steps.in_place) {
-      err = settle_entry(out, layout, w, i, at);
+      err = settle_entry(out, layout, w, i, at, mode);
     } else {
       uint8_t rect_bytes[ENTRY_RECT_SIZE];
       write_entry_rect(w.rect, rect_bytes);

@@ -118,7 +118,7 @@ TEST(DecompressEntryTest, TiledBandsGiveTheDecodedPixels) {
                                                    ++bands;
                                                  });
     EXPECT_EQ(bands, c.bands) << c.codec;
-    const EntryResult whole = decompress_entry(p, EntryRect{300, 200}, block, true);
+    const EntryResult whole = decompress_entry(p, EntryRect{300, 200}, block, PackMode{true, static_cast<uint8_t>(c.codec)});
     EXPECT_EQ(whole.status.ok(), !c.spoilt) << c.codec;
     if (c.spoilt) {
       EXPECT_EQ(size, 0u);
