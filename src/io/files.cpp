@@ -158,11 +158,14 @@ mode_t default_mode() {
 }  // namespace
 
 void split_path(const std::string& path, std::string& dir, std::string& base) {
-  dir = ".";
-  base = path;
-  size_t slash = path.rfind('/');
-  if (slash != std::string::npos) {
-    dir = slash == 0 ? "/" : path.substr(0, slash);
+  // assign(1, c), not = "c": g++ 12 warns falsely (-Wrestrict) on the
+  // latter once inlined at -O3.
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) {
+    dir.assign(1, '.');
+    base = path;
+  } else {
+    dir = slash == 0 ? std::string(1, '/') : path.substr(0, slash);
     base = path.substr(slash + 1);
   }
 }

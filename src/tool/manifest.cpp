@@ -18,7 +18,7 @@ using nlohmann::ordered_json;
 // The codec table's names, quoted: "rle", "lz4", "stored".
 std::string codec_names() {
   std::vector<std::string> names;
-  for (const TileCodec& c : TILE_CODECS) names.push_back("\"" + std::string(c.name) + "\"");
+  for (const TileCodec& c : TILE_CODECS) names.push_back(std::string(1, '"').append(c.name).append(1, '"'));
   return tool_word_list(names, ", ");
 }
 
