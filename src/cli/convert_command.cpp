@@ -8,7 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <shared_mutex>
+#include <condition_variable>
+#include <shared_mutex>  // std::shared_lock
 
 #include "cli/commands.h"
 #include "cli/report.h"
@@ -51,11 +52,45 @@ struct EntryWork {
 // written at an older one, and the one of the other size, after the last
 // write at an older place (under `mu`). Bytes left past the end by an old
 // layout are cut off at the end.
+// Shared by the workers writing at the current layout's places, taken alone
+// by the calling thread to begin a new one. A mutex and a condition rather
+// than std::shared_mutex: MinGW's, over its pthread read-write lock, was
+// seen to let a write at an old layout's place through beside a new layout.
+class LayoutLock {
+ public:
+  void lock_shared() {
+    std::unique_lock<std::mutex> l(m_);
+    cv_.wait(l, [&] { return !writer_; });
+    ++readers_;
+  }
+  void unlock_shared() {
+    std::lock_guard<std::mutex> l(m_);
+    if (--readers_ == 0) cv_.notify_all();
+  }
+  void lock() {
+    std::unique_lock<std::mutex> l(m_);
+    cv_.wait(l, [&] { return !writer_; });
+    writer_ = true;
+    cv_.wait(l, [&] { return readers_ == 0; });
+  }
+  void unlock() {
+    std::lock_guard<std::mutex> l(m_);
+    writer_ = false;
+    cv_.notify_all();
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  int readers_ = 0;
+  bool writer_ = false;
+};
+
 struct DecodeLayout {
   std::vector<uint64_t> planned;  // each entry's offset, then the end
   int64_t shift = 0;              // the current layout's places: planned + shift
   uint64_t current = 0;           // the current layout; changed under mu, exclusive
-  std::shared_mutex mu;
+  LayoutLock mu;
 };
 
 // The bytes entry i decodes to when all goes well: a tiled block's header
@@ -112,7 +147,7 @@ int write_entry(const OutputFile& out, uint64_t pos, const EntryRect& rect, std:
 
 // On a worker: the entry at its place, unless a newer layout has begun.
 void write_in_place(const OutputFile& out, DecodeLayout& layout, EntryWork& w) {
-  std::shared_lock<std::shared_mutex> lock(layout.mu);
+  std::shared_lock<LayoutLock> lock(layout.mu);
   if (w.layout != layout.current) return;
   w.write_error = write_entry(out, w.place, w.rect, w.result.data);
   w.written = true;
@@ -123,7 +158,7 @@ void write_in_place(const OutputFile& out, DecodeLayout& layout, EntryWork& w) {
 // when it is to be decoded whole (it does not decode to the planned pixel
 // array); bands written then are written over by what it becomes.
 bool stream_in_place(const OutputFile& out, DecodeLayout& layout, EntryWork& w, size_t i, EntryMemory& memory) {
-  std::shared_lock<std::shared_mutex> lock(layout.mu);
+  std::shared_lock<LayoutLock> lock(layout.mu);
   if (w.layout != layout.current) return false;
   // After a failed write the bands are still decoded: whether the entry
   // decodes decides its lines, as on any other path.
@@ -155,7 +190,7 @@ int settle_entry(const OutputFile& out, DecodeLayout& layout, EntryWork& w, size
   const uint64_t end = at + ENTRY_RECT_SIZE + size + pack_padding(size);
   const bool in_place = w.written && w.layout == layout.current && w.place == at;
   if (end != layout.planned[i + 1] + static_cast<uint64_t>(layout.shift)) {
-    std::unique_lock<std::shared_mutex> lock(layout.mu);
+    std::unique_lock<LayoutLock> lock(layout.mu);
     ++layout.current;
     layout.shift = static_cast<int64_t>(end - layout.planned[i + 1]);
   } else if (in_place) {
