@@ -44,14 +44,6 @@ struct EntryWork {
   uint64_t out_size() const { return streamed != 0 ? streamed : result.data.size(); }
 };
 
-// -d lays its output out before decoding: each entry at the size it decodes
-// to when all goes well, so that workers write their entries in place. An
-// entry of another size (kept unchanged, or LZ4 data of another length)
-// moves the ones after it: a new layout begins, no worker writes at a place
-// of an older one any more, and the calling thread writes again every entry
-// written at an older one, and the one of the other size, after the last
-// write at an older place (under `mu`). Bytes left past the end by an old
-// layout are cut off at the end.
 // Shared by the workers writing at the current layout's places, taken alone
 // by the calling thread to begin a new one. A mutex and a condition rather
 // than std::shared_mutex: MinGW's, over its pthread read-write lock, was
@@ -86,6 +78,14 @@ class LayoutLock {
   bool writer_ = false;
 };
 
+// -d lays its output out before decoding: each entry at the size it decodes
+// to when all goes well, so that workers write their entries in place. An
+// entry of another size (kept unchanged, or LZ4 data of another length)
+// moves the ones after it: a new layout begins, no worker writes at a place
+// of an older one any more, and the calling thread writes again every entry
+// written at an older one, and the one of the other size, after the last
+// write at an older place (under `mu`). Bytes left past the end by an old
+// layout are cut off at the end.
 struct DecodeLayout {
   std::vector<uint64_t> planned;  // each entry's offset, then the end
   int64_t shift = 0;              // the current layout's places: planned + shift
@@ -134,15 +134,20 @@ bool lay_out(PackFile& pf, PackMode mode, DecodeLayout& layout) {
   return true;
 }
 
-// The EntryRect, the bytes and the padding at pos: 0 or the errno.
-int write_entry(const OutputFile& out, uint64_t pos, const EntryRect& rect, std::span<const uint8_t> data) {
+// What frames `size` bytes of an entry at pos: its EntryRect before them and
+// the padding after them. 0 or the errno.
+int write_frame(const OutputFile& out, uint64_t pos, const EntryRect& rect, uint64_t size) {
   static const uint8_t zeros[4] = {};
   uint8_t rect_bytes[ENTRY_RECT_SIZE];
   write_entry_rect(rect, rect_bytes);
-  int err = out.write_shared(pos, rect_bytes);
-  if (err == 0) err = out.write_shared(pos + ENTRY_RECT_SIZE, data);
-  if (err == 0) err = out.write_shared(pos + ENTRY_RECT_SIZE + data.size(), {zeros, pack_padding(data.size())});
-  return err;
+  const int err = out.write_shared(pos, rect_bytes);
+  return err != 0 ? err : out.write_shared(pos + ENTRY_RECT_SIZE + size, {zeros, pack_padding(size)});
+}
+
+// The EntryRect, the bytes and the padding at pos: 0 or the errno.
+int write_entry(const OutputFile& out, uint64_t pos, const EntryRect& rect, std::span<const uint8_t> data) {
+  const int err = out.write_shared(pos + ENTRY_RECT_SIZE, data);
+  return err != 0 ? err : write_frame(out, pos, rect, data.size());
 }
 
 // On a worker: the entry at its place, unless a newer layout has begun.
@@ -169,11 +174,7 @@ bool stream_in_place(const OutputFile& out, DecodeLayout& layout, EntryWork& w, 
   const uint64_t size = decompress_tiled_bands(w.entry, w.rect, w.data, memory, band);
   if (size == 0 || layout.planned[i + 1] - layout.planned[i] != ENTRY_RECT_SIZE + size + pack_padding(size))
     return false;
-  static const uint8_t zeros[4] = {};
-  uint8_t rect_bytes[ENTRY_RECT_SIZE];
-  write_entry_rect(w.rect, rect_bytes);
-  if (err == 0) err = out.write_shared(w.place, rect_bytes);
-  if (err == 0) err = out.write_shared(w.place + ENTRY_RECT_SIZE + size, {zeros, pack_padding(size)});
+  if (err == 0) err = write_frame(out, w.place, w.rect, size);
   w.result.type = TYPE_TILED;
   w.result.from_size = payload_len(w.entry);
   w.streamed = size;
@@ -203,7 +204,6 @@ int settle_entry(const OutputFile& out, DecodeLayout& layout, EntryWork& w, size
   }
   return write_entry(out, at, w.rect, w.result.data);
 }
-
 
 std::vector<uint8_t> table_bytes(const std::vector<EntryRecord>& entries) {
   std::vector<uint8_t> table(entries.size() * PACK_ENTRY_SIZE);

@@ -145,16 +145,11 @@ struct PackStream {
   // False with one line printed, as reading the whole file would say it.
   bool open(const std::string& pack_path) {
     path = pack_path;
-    const std::string shown = tool_display_name(path);
-    if (Status s = in.open(path.c_str()); !s.ok()) {
-      if (s.code == EISDIR || s.code == ESPIPE) return say(shown + " is not a regular file");
-      return say("cannot open " + shown + ": " + s.message);
-    }
-    if (!in.regular) return say(shown + " is not a regular file");
+    Status s = in.open(path.c_str());
+    if (s.code == EISDIR || s.code == ESPIPE || (s.ok() && !in.regular)) s = {IO_ERR_NOT_REGULAR, ""};
     size = static_cast<uint64_t>(in.size);
-    if (size > uint64_t(PACK_MAX_FILE_SIZE))
-      return say(shown + " is " + std::to_string(size) + " bytes, more than the " +
-                 std::to_string(PACK_MAX_FILE_SIZE) + " this entry can take");
+    if (s.ok() && size > uint64_t(PACK_MAX_FILE_SIZE)) s = {IO_ERR_TOO_BIG, ""};
+    if (!s.ok()) return say(s);
     return read(0, std::min<uint64_t>(size, PACK_HEADER_SIZE + uint64_t{PACK_ENTRY_SIZE} * 0xFFFF), head);
   }
 
@@ -162,12 +157,11 @@ struct PackStream {
   bool read(uint64_t pos, uint64_t count, std::vector<uint8_t>& out) {
     if (in.read_range(pos, count, out) && out.size() == count) return true;
     const int err = errno;  // the failed read's, before anything else runs
-    return say("cannot read " + tool_display_name(path) + ": " +
-               (in.read_error && err != 0 ? std::strerror(err) : "it shrank while being read"));
+    return say({IO_ERR_READ, in.read_error && err != 0 ? std::strerror(err) : "it shrank while being read"});
   }
 
-  static bool say(const std::string& line) {
-    std::fprintf(stderr, "embed: %s\n", line.c_str());
+  bool say(Status s) const {
+    std::fprintf(stderr, "embed: %s\n", file_read_failure(path, std::move(s), size, PACK_MAX_FILE_SIZE).message.c_str());
     return false;
   }
 };
@@ -187,8 +181,8 @@ bool entry_names(const std::string& pack_path, const std::vector<uint8_t>& head,
       std::fprintf(stderr, "embed: %s: entry %d: %s\n", tool_display_name(pack_path).c_str(), int(i) + 1, morvane_pack_error_text(rc));
       return false;
     }
-    const char* name = reinterpret_cast<const char*>(head.data()) + PACK_HEADER_SIZE + size_t(i) * PACK_ENTRY_SIZE + 7;
-    names.emplace_back(name, std::find(name, name + 8, '\0'));
+    const PackEntry e = read_pack_entry(head.data() + PACK_HEADER_SIZE + size_t(i) * PACK_ENTRY_SIZE);
+    names.emplace_back(entry_name(e));
   }
   if (count < 0) std::fprintf(stderr, "embed: %s: %s\n", tool_display_name(pack_path).c_str(), morvane_pack_error_text(count));
   return count >= 0;

@@ -9,6 +9,10 @@
 Status read_whole_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out) {
   uint64_t size = 0;
   Status s = read_regular_file(path, max_size, out, size);
+  return s.ok() ? s : file_read_failure(path, std::move(s), size, max_size);
+}
+
+Status file_read_failure(const std::string& path, Status s, uint64_t size, uint64_t max_size) {
   // Paths may come from a manifest: never print their bytes raw.
   const std::string shown = tool_display_name(path);
   if (s.code == IO_ERR_NOT_REGULAR) {
@@ -16,7 +20,7 @@ Status read_whole_file(const std::string& path, uint64_t max_size, std::vector<u
   } else if (s.code == IO_ERR_TOO_BIG) {
     s.message = shown + " is " + std::to_string(size) + " bytes, more than the " + std::to_string(max_size) +
                 " this entry can take";
-  } else if (!s.ok()) {
+  } else {
     s.message = (s.code == IO_ERR_READ ? "cannot read " : "cannot open ") + shown + ": " + s.message;
   }
   return s;

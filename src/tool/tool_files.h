@@ -25,6 +25,9 @@ inline constexpr uint64_t MANIFEST_FILE_LIMIT = uint64_t{64} << 20;
 // Reads a regular file of at most max_size bytes: read_regular_file's
 // code, and the reason naming the file.
 Status read_whole_file(const std::string& path, uint64_t max_size, std::vector<uint8_t>& out);
+// The line for a failure to read the file path (of `size` bytes, for
+// IO_ERR_TOO_BIG against max_size): s's code, its message naming the file.
+Status file_read_failure(const std::string& path, Status s, uint64_t size, uint64_t max_size);
 
 // Reads and parses a manifest file; on failure its faults, one line each,
 // every line naming the file.
