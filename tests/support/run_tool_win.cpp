@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 
@@ -92,6 +93,7 @@ ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, c
   CloseHandle(out_write);
   CloseHandle(err_write);
   if (!started) {
+    std::fprintf(stderr, "run_tool: %s did not start (error %lu)\n", exe.c_str(), GetLastError());
     CloseHandle(out_read);
     CloseHandle(err_read);
     return run;
@@ -105,6 +107,8 @@ ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, c
   DWORD code = 0;
   GetExitCodeProcess(pi.hProcess, &code);
   run.status = exit_status(code);
+  // Which exception, for a failure that does not repeat.
+  if (run.status == -1) std::fprintf(stderr, "run_tool: %s ended by exception 0x%08lx\n", exe.c_str(), code);
   CloseHandle(pi.hProcess);
   CloseHandle(pi.hThread);
   pass_on_errors(run.errors);
