@@ -29,7 +29,7 @@ MORVANE_THREADS=4 TSAN_OPTIONS="halt_on_error=1 exitcode=66" \
   build-tsan/tests/morvane_tests --gtest_filter='*Compress*:*Decompress*:*Pipeline*:*ThreadCount*:*ToolThreads*:*TileEncodeAssemble*:*TileDecoderThreads*:*Fault*'
 
 # Short runs of every fuzz target; any finding fails the run.
-sh scripts/fuzz.sh 10
+sh scripts/fuzz.sh 5
 
 # Install into a temporary prefix, build the examples against it, check the
 # man pages and the Debian packages.
