@@ -38,8 +38,8 @@ struct EntryWork {
   uint64_t layout = 0;
   bool written = false;
   int write_error = 0;
-  // Tiled -d: the pixels went to the place a band at a time, not into
-  // result.data; their size.
+  // -d: the pixels went to the place from the thread's own buffer, not
+  // into result.data; their size.
   uint64_t streamed = 0;
   uint64_t out_size() const { return streamed != 0 ? streamed : result.data.size(); }
 };
@@ -158,26 +158,29 @@ void write_in_place(const OutputFile& out, DecodeLayout& layout, EntryWork& w) {
   w.written = true;
 }
 
-// On a worker, a tiled entry of -d in the current layout: decoded a band at
-// a time straight to its place, the layout held for the whole entry. False
-// when it is to be decoded whole (it does not decode to the planned pixel
-// array); bands written then are written over by what it becomes.
-bool stream_in_place(const OutputFile& out, DecodeLayout& layout, EntryWork& w, size_t i, EntryMemory& memory) {
+// On a worker, an entry of -d in the current layout: decoded in the
+// thread's own buffer (a band at a time when tiled) straight to its place,
+// the layout held for the whole entry. False when it is to be decoded into
+// a buffer of its own (it does not decode to the planned pixel array);
+// bands written then are written over by what it becomes, and none passes
+// the entry's planned room.
+bool stream_in_place(const OutputFile& out, DecodeLayout& layout, EntryWork& w, size_t i, PackMode mode,
+                     EntryMemory& memory) {
   std::shared_lock<LayoutLock> lock(layout.mu);
   if (w.layout != layout.current) return false;
   // After a failed write the bands are still decoded: whether the entry
   // decodes decides its lines, as on any other path.
   int err = 0;
+  const uint64_t room = layout.planned[i + 1] - layout.planned[i] - ENTRY_RECT_SIZE;
   const BandSink band = [&](uint64_t offset, std::span<const uint8_t> bytes) {
-    if (err == 0) err = out.write_shared(w.place + ENTRY_RECT_SIZE + offset, bytes);
+    if (err == 0 && offset + bytes.size() <= room) err = out.write_shared(w.place + ENTRY_RECT_SIZE + offset, bytes);
   };
-  const uint64_t size = decompress_tiled_bands(w.entry, w.rect, w.data, memory, band);
-  if (size == 0 || layout.planned[i + 1] - layout.planned[i] != ENTRY_RECT_SIZE + size + pack_padding(size))
-    return false;
-  if (err == 0) err = write_frame(out, w.place, w.rect, size);
-  w.result.type = TYPE_TILED;
+  const BandsOut got = decompress_bands(w.entry, w.rect, w.data, mode, memory, band);
+  if (got.size == 0 || room != got.size + pack_padding(got.size)) return false;
+  if (err == 0) err = write_frame(out, w.place, w.rect, got.size);
+  w.result.type = got.type;
   w.result.from_size = payload_len(w.entry);
-  w.streamed = size;
+  w.streamed = got.size;
   w.write_error = err;
   w.written = true;
   return true;
@@ -432,8 +435,8 @@ struct Converter {
       return !w.read_failed;
     };
     s.work = [&](size_t i, EntryWork& w, EntryMemory& memory) {
-      // Tiled -d entries go out without a buffer of their pixels.
-      if (steps.in_place && mode.tiled && stream_in_place(out, layout, w, i, memory)) return;
+      // -d's entries go out without a buffer of their own.
+      if (steps.in_place && stream_in_place(out, layout, w, i, mode, memory)) return;
       w.result = steps.convert(w, mode, memory);
       if (steps.in_place) write_in_place(out, layout, w);
     };

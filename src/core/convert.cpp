@@ -115,6 +115,24 @@ EntryResult compress_tiled(const PackEntry& e, const EntryRect& rect, std::span<
   return converted(std::move(dst), TYPE_TILED, n);
 }
 
+// Whole-entry LZ4 data may decode to any length up to the entry's pixel
+// array at 4 bytes per pixel: codes without a row in the type table count
+// 2 bytes per pixel but may hold 3 or 4. The capacity never goes below the
+// stored size, nor above what a 24-bit len holds, nor above 256 bytes per
+// stored byte: no LZ4 block expands further, and a hostile rectangle then
+// costs no 16 MiB buffer for a few bytes of data.
+uint64_t whole_capacity(const EntryRect& rect, uint64_t n) {
+  return std::max<uint64_t>(
+      std::min({uint64_t{4} * rect.width * rect.height, uint64_t{PACK_MAX_PAYLOAD}, uint64_t{256} * n}), n);
+}
+
+// The LZ4 block into all of pixels: the decoded length, negative when it is
+// not valid LZ4 data that fits.
+int decode_whole(std::span<const uint8_t> block, std::span<uint8_t> pixels) {
+  return LZ4_decompress_safe(reinterpret_cast<const char*>(block.data()), reinterpret_cast<char*>(pixels.data()),
+                             static_cast<int>(block.size()), static_cast<int>(pixels.size()));
+}
+
 // Already compressed data cannot be compressed again (it is no pixel array):
 // it is copied as stored. A type-39 entry that holds no tiled block (the
 // pixels a tiled decompression leaves, of a format its type does not tell)
@@ -240,17 +258,8 @@ EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::spa
     return converted(std::move(pixels), TYPE_TILED, n);
   }
 
-  // Whole-entry LZ4 data may decode to any length up to the entry's pixel
-  // array at 4 bytes per pixel: codes without a row in the type table count
-  // 2 bytes per pixel but may hold 3 or 4. The capacity never goes below the
-  // stored size, nor above what a 24-bit len holds, nor above 256 bytes per
-  // stored byte: no LZ4 block expands further, and a hostile rectangle then
-  // costs no 16 MiB buffer for a few bytes of data.
-  const uint64_t capacity = std::max<uint64_t>(
-      std::min({uint64_t{4} * rect.width * rect.height, uint64_t{PACK_MAX_PAYLOAD}, uint64_t{256} * n}), n);
-  std::vector<uint8_t> pixels = new_buffer(memory, capacity);
-  int got = LZ4_decompress_safe(reinterpret_cast<const char*>(data.data()), reinterpret_cast<char*>(pixels.data()),
-                                static_cast<int>(n), static_cast<int>(capacity));
+  std::vector<uint8_t> pixels = new_buffer(memory, whole_capacity(rect, n));
+  const int got = decode_whole(data.first(n), pixels);
   if (got < 0 || !fits_entry(static_cast<size_t>(got))) {
     give_back(memory, std::move(pixels));
     return keep_entry(memory, e, data,
@@ -260,10 +269,24 @@ EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::spa
   return converted(std::move(pixels), raw_type(e.type), n);
 }
 
-uint64_t decompress_tiled_bands(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
-                                EntryMemory& memory, const BandSink& band) {
-  // Only what decompress_entry decodes to a pixel array of its own.
-  if (e.type == TYPE_JPEG || data.size() < payload_len(e) || data.size() < TILE_HEADER_SIZE) return 0;
+namespace {
+
+// A whole entry's pixels in the thread's own buffer, kept for the next
+// entry: decoded there, its pages are touched once per thread, not once per
+// entry.
+uint64_t whole_band(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data, EntryMemory& memory,
+                    const BandSink& band) {
+  const uint64_t n = payload_len(e);
+  const uint64_t capacity = whole_capacity(rect, n);
+  if (memory.band.size() < capacity) memory.band.resize(static_cast<size_t>(capacity));
+  const int got = decode_whole(data.first(n), std::span<uint8_t>(memory.band).first(static_cast<size_t>(capacity)));
+  if (got <= 0 || !fits_entry(static_cast<size_t>(got))) return 0;
+  band(0, std::span<const uint8_t>(memory.band.data(), static_cast<size_t>(got)));
+  return static_cast<uint64_t>(got);
+}
+
+uint64_t tiled_bands(const EntryRect& rect, std::span<const uint8_t> data, EntryMemory& memory, const BandSink& band) {
+  if (data.size() < TILE_HEADER_SIZE) return 0;
   const TileImage t = read_tile_image(data.data());
   const uint64_t row = uint64_t{t.width} * t.bytes_per_pixel;
   const uint64_t size = row * t.height;
@@ -291,4 +314,14 @@ uint64_t decompress_tiled_bands(const PackEntry& e, const EntryRect& rect, std::
   }
   give_back(&memory, std::move(large));
   return done == size ? size : 0;
+}
+
+}  // namespace
+
+BandsOut decompress_bands(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data, PackMode mode,
+                          EntryMemory& memory, const BandSink& band) {
+  // Only what decompress_entry decodes to a pixel array of its own.
+  if (coded_as(mode, e.type) == CodedAs::Jpeg || data.size() < payload_len(e)) return {};
+  if (!mode.tiled) return {whole_band(e, rect, data, memory, band), raw_type(e.type)};
+  return {tiled_bands(rect, data, memory, band), TYPE_TILED};
 }

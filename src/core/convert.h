@@ -41,7 +41,7 @@ struct EntryMemory {
   BufferPool* pool = nullptr;         // where result buffers come from
   const JobRunner* jobs = nullptr;    // threads lent to one image's tiles
   std::vector<uint64_t> decoder;      // a tile decoder's memory, this thread's own
-  std::vector<uint8_t> band;          // decompress_tiled_bands' rows, this thread's own
+  std::vector<uint8_t> band;          // decompress_bands' pixels, this thread's own
 };
 
 // How many bytes after the EntryRect each conversion reads: the payload (and
@@ -81,11 +81,18 @@ EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::spa
 // array and its bytes, valid until it returns.
 using BandSink = std::function<void(uint64_t offset, std::span<const uint8_t> bytes)>;
 
-// A tiled entry decoded a band of rows at a time into memory.band, each band handed to `band` in order, so that its pixels go
-// out without a buffer of the whole image: the pixel array's size when every
-// band went out, the same bytes decompress_entry gives in tiled mode. 0 when
-// the entry is not one decompress_entry decodes to pixels or a band does not
-// decode; bands may have gone out then, and decompress_entry tells what the
-// entry becomes.
-uint64_t decompress_tiled_bands(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
-                                EntryMemory& memory, const BandSink& band);
+// What decompress_bands gave: the pixel array's size (0: not decoded this
+// way) and the entry's type in the output.
+struct BandsOut {
+  uint64_t size = 0;
+  uint8_t type = 0;
+};
+
+// An entry decoded into memory.band and handed to `band` in order, the same
+// bytes decompress_entry gives, without a buffer of its own: a tiled entry a
+// band of rows at a time, so that no buffer holds the whole image; a
+// whole-entry one in one band. Size 0 when the entry is not one
+// decompress_entry decodes to pixels or a band does not decode; bands may
+// have gone out then, and decompress_entry tells what the entry becomes.
+BandsOut decompress_bands(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data, PackMode mode,
+                          EntryMemory& memory, const BandSink& band);

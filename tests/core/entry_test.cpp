@@ -85,47 +85,52 @@ TEST(DecompressEntryTest, Lz4BufferCappedByTheStoredBytes) {
   EXPECT_LE(r.data.capacity(), 256 * lz4.size());
 }
 
-// A tiled entry decoded a band at a time gives decompress_entry's pixels,
-// band after band, in every codec; a tile that does not decode stops it
-// with 0 after the bands before it went out, and the entry is kept.
-TEST(DecompressEntryTest, TiledBandsGiveTheDecodedPixels) {
+// An entry decoded through the thread's band buffer gives decompress_entry's
+// pixels and type: a tiled one band after band in every codec, a whole-entry
+// one in one band; a tile or block that does not decode stops it with 0
+// after the bands before it went out, and the entry is kept.
+TEST(DecompressEntryTest, BandsGiveTheDecodedPixels) {
   // Rows of 1,200 bytes: one row of 64 x 64 tiles (76,800 bytes) is a band,
   // 54 rows (64 KiB) of the stored image.
   const Bytes pixels = make_image(ImageKind::Flat, 300, 200, 4, 5);
   struct Case {
+    bool tiled;
     int codec;
-    bool spoilt;  // the last tile's bytes flipped
+    bool spoilt;  // the last 40 bytes made 0xFF
     size_t bands;
   };
-  const Case cases[] = {{CODEC_KIND_LZ4, false, 4}, {CODEC_KIND_RLE, false, 4}, {CODEC_KIND_STORED, false, 4},
-                        {CODEC_KIND_LZ4, true, 3}};
+  const Case cases[] = {{true, CODEC_KIND_LZ4, false, 4},    {true, CODEC_KIND_RLE, false, 4},
+                        {true, CODEC_KIND_STORED, false, 4}, {true, CODEC_KIND_LZ4, true, 3},
+                        {false, 0, false, 1},                {false, 0, true, 0}};
   for (const Case& c : cases) {
-    Bytes block = tile_block(pixels, 300, 200, 64, 64, 4, c.codec);
+    const PackMode mode{c.tiled, static_cast<uint8_t>(c.codec)};
+    Bytes block = c.tiled ? tile_block(pixels, 300, 200, 64, 64, 4, c.codec) : lz4_block(pixels);
     ASSERT_FALSE(block.empty()) << c.codec;
     if (c.spoilt) std::fill(block.end() - 40, block.end(), 0xFF);
     PackEntry p;
-    p.type = TYPE_TILED;
+    p.type = c.tiled ? TYPE_TILED : 14;
     p.len = static_cast<uint32_t>(ENTRY_RECT_SIZE + block.size());
     BufferPool pool;
     EntryMemory memory;
     memory.pool = &pool;
     Bytes out;
     size_t bands = 0;
-    const uint64_t size = decompress_tiled_bands(p, EntryRect{300, 200}, block, memory,
-                                                 [&](uint64_t offset, std::span<const uint8_t> bytes) {
-                                                   EXPECT_EQ(offset, out.size()) << c.codec;
-                                                   out.insert(out.end(), bytes.begin(), bytes.end());
-                                                   ++bands;
-                                                 });
-    EXPECT_EQ(bands, c.bands) << c.codec;
-    const EntryResult whole = decompress_entry(p, EntryRect{300, 200}, block, PackMode{true, static_cast<uint8_t>(c.codec)});
-    EXPECT_EQ(whole.status.ok(), !c.spoilt) << c.codec;
+    const BandsOut got = decompress_bands(p, EntryRect{300, 200}, block, mode, memory,
+                                          [&](uint64_t offset, std::span<const uint8_t> bytes) {
+                                            EXPECT_EQ(offset, out.size()) << c.codec;
+                                            out.insert(out.end(), bytes.begin(), bytes.end());
+                                            ++bands;
+                                          });
+    EXPECT_EQ(bands, c.bands) << c.tiled << c.codec;
+    const EntryResult whole = decompress_entry(p, EntryRect{300, 200}, block, mode);
+    EXPECT_EQ(whole.status.ok(), !c.spoilt) << c.tiled << c.codec;
     if (c.spoilt) {
-      EXPECT_EQ(size, 0u);
+      EXPECT_EQ(got.size, 0u);
       continue;
     }
-    EXPECT_EQ(size, pixels.size()) << c.codec;
-    EXPECT_EQ(out, pixels) << c.codec;
+    EXPECT_EQ(got.size, pixels.size()) << c.tiled << c.codec;
+    EXPECT_EQ(got.type, whole.type) << c.tiled << c.codec;
+    EXPECT_EQ(out, pixels) << c.tiled << c.codec;
   }
 }
 
