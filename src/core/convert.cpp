@@ -271,18 +271,31 @@ EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::spa
 
 namespace {
 
-// A whole entry's pixels in the thread's own buffer, kept for the next
-// entry: decoded there, its pages are touched once per thread, not once per
-// entry.
+// A band of `size` bytes: in the thread's own buffer, kept for the next
+// entry so its pages are touched once per thread, up to `own` bytes; a
+// larger one comes from the pool into `large` and goes back, as a buffer of
+// the whole image would, so no thread keeps one.
+std::span<uint8_t> band_buffer(EntryMemory& memory, uint64_t size, uint64_t own, std::vector<uint8_t>& large) {
+  if (size > own) {
+    large = new_buffer(&memory, static_cast<size_t>(size));
+    return large;
+  }
+  if (memory.band.size() < size) memory.band.resize(static_cast<size_t>(size));
+  return std::span<uint8_t>(memory.band).first(static_cast<size_t>(size));
+}
+
 uint64_t whole_band(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data, EntryMemory& memory,
                     const BandSink& band) {
   const uint64_t n = payload_len(e);
-  const uint64_t capacity = whole_capacity(rect, n);
-  if (memory.band.size() < capacity) memory.band.resize(static_cast<size_t>(capacity));
-  const int got = decode_whole(data.first(n), std::span<uint8_t>(memory.band).first(static_cast<size_t>(capacity)));
-  if (got <= 0 || !fits_entry(static_cast<size_t>(got))) return 0;
-  band(0, std::span<const uint8_t>(memory.band.data(), static_cast<size_t>(got)));
-  return static_cast<uint64_t>(got);
+  std::vector<uint8_t> large;
+  // Up to 256 KiB: the room is for 4 bytes a pixel, and every thread's
+  // buffer is cleared to its size once.
+  const std::span<uint8_t> pixels = band_buffer(memory, whole_capacity(rect, n), uint64_t{256} << 10, large);
+  const int got = decode_whole(data.first(n), pixels);
+  const bool ok = got > 0 && fits_entry(static_cast<size_t>(got));
+  if (ok) band(0, pixels.first(static_cast<size_t>(got)));
+  give_back(&memory, std::move(large));
+  return ok ? static_cast<uint64_t>(got) : 0;
 }
 
 uint64_t tiled_bands(const EntryRect& rect, std::span<const uint8_t> data, EntryMemory& memory, const BandSink& band) {
@@ -297,12 +310,8 @@ uint64_t tiled_bands(const EntryRect& rect, std::span<const uint8_t> data, Entry
   constexpr uint64_t kBandBytes = uint64_t{64} << 10;
   const uint64_t tile_rows = t.magic != MORVANE_TILE_MAGIC_RAW && t.tile_height != 0 ? t.tile_height : 1;
   const uint64_t rows = std::min<uint64_t>(t.height, tile_rows * std::max<uint64_t>(1, kBandBytes / (row * tile_rows)));
-  // The thread keeps a band of up to 1 MiB; a taller row of tiles comes from
-  // the pool and goes back, as a buffer of the whole image would.
   std::vector<uint8_t> large;
-  if (rows * row > (uint64_t{1} << 20)) large = new_buffer(&memory, static_cast<size_t>(rows * row));
-  std::vector<uint8_t>& pixels = large.empty() ? memory.band : large;
-  if (pixels.size() < rows * row) pixels.resize(static_cast<size_t>(rows * row));
+  const std::span<uint8_t> pixels = band_buffer(memory, rows * row, uint64_t{1} << 20, large);
   TileDecoder* dec = block_decoder(t, memory.decoder);
   uint64_t done = 0;
   for (uint64_t y = 0; y < t.height; y += rows) {

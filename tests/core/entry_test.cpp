@@ -85,52 +85,61 @@ TEST(DecompressEntryTest, Lz4BufferCappedByTheStoredBytes) {
   EXPECT_LE(r.data.capacity(), 256 * lz4.size());
 }
 
-// An entry decoded through the thread's band buffer gives decompress_entry's
-// pixels and type: a tiled one band after band in every codec, a whole-entry
-// one in one band; a tile or block that does not decode stops it with 0
-// after the bands before it went out, and the entry is kept.
+// An entry decoded through a band buffer gives decompress_entry's pixels
+// and type: a tiled one band after band in every codec, a whole-entry one
+// in one band; a tile or block that does not decode stops it with 0 after
+// the bands before it went out, and the entry is kept. Bands of up to their
+// limit are the thread's own buffer; a larger one is the pool's, given back.
 TEST(DecompressEntryTest, BandsGiveTheDecodedPixels) {
-  // Rows of 1,200 bytes: one row of 64 x 64 tiles (76,800 bytes) is a band,
-  // 54 rows (64 KiB) of the stored image.
-  const Bytes pixels = make_image(ImageKind::Flat, 300, 200, 4, 5);
+  // 300 x 200 x 4: rows of 1,200 bytes; one row of 64 x 64 tiles (76,800
+  // bytes) is a band, 54 rows (64 KiB) of the stored image. 600 x 200 x 4
+  // is a whole entry over the thread's own 256 KiB.
   struct Case {
     bool tiled;
     int codec;
+    uint16_t width;
     bool spoilt;  // the last 40 bytes made 0xFF
     size_t bands;
+    bool own;  // in the thread's own buffer
   };
-  const Case cases[] = {{true, CODEC_KIND_LZ4, false, 4},    {true, CODEC_KIND_RLE, false, 4},
-                        {true, CODEC_KIND_STORED, false, 4}, {true, CODEC_KIND_LZ4, true, 3},
-                        {false, 0, false, 1},                {false, 0, true, 0}};
+  const Case cases[] = {{true, CODEC_KIND_LZ4, 300, false, 4, true},    {true, CODEC_KIND_RLE, 300, false, 4, true},
+                        {true, CODEC_KIND_STORED, 300, false, 4, true}, {true, CODEC_KIND_LZ4, 300, true, 3, true},
+                        {false, 0, 300, false, 1, true},                {false, 0, 600, false, 1, false},
+                        {false, 0, 300, true, 0, true}};
   for (const Case& c : cases) {
+    const Bytes pixels = make_image(ImageKind::Flat, c.width, 200, 4, 5);
     const PackMode mode{c.tiled, static_cast<uint8_t>(c.codec)};
-    Bytes block = c.tiled ? tile_block(pixels, 300, 200, 64, 64, 4, c.codec) : lz4_block(pixels);
+    Bytes block = c.tiled ? tile_block(pixels, c.width, 200, 64, 64, 4, c.codec) : lz4_block(pixels);
     ASSERT_FALSE(block.empty()) << c.codec;
     if (c.spoilt) std::fill(block.end() - 40, block.end(), 0xFF);
     PackEntry p;
     p.type = c.tiled ? TYPE_TILED : 14;
     p.len = static_cast<uint32_t>(ENTRY_RECT_SIZE + block.size());
+    const EntryRect rect{c.width, 200};
     BufferPool pool;
+    pool.set_limit(uint64_t{1} << 30);
     EntryMemory memory;
     memory.pool = &pool;
     Bytes out;
     size_t bands = 0;
-    const BandsOut got = decompress_bands(p, EntryRect{300, 200}, block, mode, memory,
-                                          [&](uint64_t offset, std::span<const uint8_t> bytes) {
-                                            EXPECT_EQ(offset, out.size()) << c.codec;
-                                            out.insert(out.end(), bytes.begin(), bytes.end());
-                                            ++bands;
-                                          });
-    EXPECT_EQ(bands, c.bands) << c.tiled << c.codec;
-    const EntryResult whole = decompress_entry(p, EntryRect{300, 200}, block, mode);
-    EXPECT_EQ(whole.status.ok(), !c.spoilt) << c.tiled << c.codec;
+    const BandsOut got = decompress_bands(p, rect, block, mode, memory, [&](uint64_t offset, std::span<const uint8_t> bytes) {
+      EXPECT_EQ(offset, out.size()) << c.codec;
+      out.insert(out.end(), bytes.begin(), bytes.end());
+      ++bands;
+    });
+    const std::string what = std::to_string(c.tiled) + " " + std::to_string(c.codec) + " " + std::to_string(c.width);
+    EXPECT_EQ(bands, c.bands) << what;
+    EXPECT_EQ(!memory.band.empty(), c.own) << what;
+    EXPECT_EQ(pool.idle_bytes() > 0, !c.own) << what;
+    const EntryResult whole = decompress_entry(p, rect, block, mode);
+    EXPECT_EQ(whole.status.ok(), !c.spoilt) << what;
     if (c.spoilt) {
       EXPECT_EQ(got.size, 0u);
       continue;
     }
-    EXPECT_EQ(got.size, pixels.size()) << c.tiled << c.codec;
-    EXPECT_EQ(got.type, whole.type) << c.tiled << c.codec;
-    EXPECT_EQ(out, pixels) << c.tiled << c.codec;
+    EXPECT_EQ(got.size, pixels.size()) << what;
+    EXPECT_EQ(got.type, whole.type) << what;
+    EXPECT_EQ(out, pixels) << what;
   }
 }
 
