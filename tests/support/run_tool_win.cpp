@@ -88,12 +88,18 @@ ToolRun run_tool(const std::string& exe, const std::vector<std::string>& args, c
   PROCESS_INFORMATION pi{};
   std::wstring line = command_line(exe, args);
   const std::wstring dir = wide(cwd);
-  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      cwd.empty() ? nullptr : dir.c_str(), &si, &pi);
+  // Wine now and then fails to start a process under load (error 1359, an
+  // internal error): a start that failed is tried again, as nothing ran.
+  BOOL started = FALSE;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    if (attempt > 0) Sleep(200);
+    started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                             cwd.empty() ? nullptr : dir.c_str(), &si, &pi);
+    if (!started) std::fprintf(stderr, "run_tool: %s did not start (error %lu)\n", exe.c_str(), GetLastError());
+  }
   CloseHandle(out_write);
   CloseHandle(err_write);
   if (!started) {
-    std::fprintf(stderr, "run_tool: %s did not start (error %lu)\n", exe.c_str(), GetLastError());
     CloseHandle(out_read);
     CloseHandle(err_read);
     return run;
