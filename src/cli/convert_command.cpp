@@ -102,7 +102,7 @@ uint64_t planned_size(PackFile& pf, size_t i, PackMode mode) {
   const uint64_t n = payload_len(e), area = uint64_t{r.width} * r.height;
   if (coded_as(mode, e.type) == CodedAs::Jpeg || pf.in.available(entry_payload_pos(e)) < n) return n;
   uint64_t size = area * static_cast<uint64_t>(type_bytes_per_pixel(raw_type(e.type)));
-  uint64_t room = std::min({uint64_t{4} * area, uint64_t{PACK_MAX_PAYLOAD}, uint64_t{256} * n});
+  uint64_t room = whole_decode_capacity(r, n);
   if (mode.tiled) {
     uint8_t head[TILE_HEADER_SIZE];
     if (n < TILE_HEADER_SIZE || pf.in.read_at(entry_payload_pos(e), head) != TILE_HEADER_SIZE) return n;

@@ -115,17 +115,6 @@ EntryResult compress_tiled(const PackEntry& e, const EntryRect& rect, std::span<
   return converted(std::move(dst), TYPE_TILED, n);
 }
 
-// Whole-entry LZ4 data may decode to any length up to the entry's pixel
-// array at 4 bytes per pixel: codes without a row in the type table count
-// 2 bytes per pixel but may hold 3 or 4. The capacity never goes below the
-// stored size, nor above what a 24-bit len holds, nor above 256 bytes per
-// stored byte: no LZ4 block expands further, and a hostile rectangle then
-// costs no 16 MiB buffer for a few bytes of data.
-uint64_t whole_capacity(const EntryRect& rect, uint64_t n) {
-  return std::max<uint64_t>(
-      std::min({uint64_t{4} * rect.width * rect.height, uint64_t{PACK_MAX_PAYLOAD}, uint64_t{256} * n}), n);
-}
-
 // The LZ4 block into all of pixels: the decoded length, negative when it is
 // not valid LZ4 data that fits.
 int decode_whole(std::span<const uint8_t> block, std::span<uint8_t> pixels) {
@@ -162,6 +151,14 @@ TileDecoder* block_decoder(const TileImage& t, std::vector<uint64_t>& words) {
 
 }  // namespace
 
+uint64_t whole_decode_capacity(const EntryRect& rect, uint64_t n) {
+  // Codes without a row in the type table count 2 bytes per pixel but may
+  // hold 3 or 4. No LZ4 block expands past 256 bytes per stored byte, so a
+  // hostile rectangle costs no 16 MiB buffer for a few bytes of data.
+  return std::max<uint64_t>(
+      std::min({uint64_t{4} * rect.width * rect.height, uint64_t{PACK_MAX_PAYLOAD}, uint64_t{256} * n}), n);
+}
+
 uint64_t compress_read_size(const PackEntry& e, PackMode mode, std::optional<uint32_t> stored_len) {
   const uint64_t n = payload_len(e);
   const CodedAs coded = coded_as(mode, e.type);
@@ -194,10 +191,9 @@ uint64_t decompress_work_bytes(const PackEntry& e, const EntryRect& rect, PackMo
   const uint64_t n = payload_len(e);
   if (coded_as(mode, e.type) == CodedAs::Jpeg) return 2 * n;
   // As decompress_entry sizes its pixels: 4 bytes per pixel at most, never
-  // beyond what an entry holds (nor 256 per stored byte for LZ4 data).
-  uint64_t pixels = std::min<uint64_t>(uint64_t{4} * rect.width * rect.height, PACK_MAX_PAYLOAD);
-  if (!mode.tiled) pixels = std::max(std::min(pixels, uint64_t{256} * n), n);
-  return n + pixels;
+  // beyond what an entry holds.
+  if (!mode.tiled) return n + whole_decode_capacity(rect, n);
+  return n + std::min<uint64_t>(uint64_t{4} * rect.width * rect.height, PACK_MAX_PAYLOAD);
 }
 
 EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
@@ -258,7 +254,7 @@ EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::spa
     return converted(std::move(pixels), TYPE_TILED, n);
   }
 
-  std::vector<uint8_t> pixels = new_buffer(memory, whole_capacity(rect, n));
+  std::vector<uint8_t> pixels = new_buffer(memory, whole_decode_capacity(rect, n));
   const int got = decode_whole(data.first(n), pixels);
   if (got < 0 || !fits_entry(static_cast<size_t>(got))) {
     give_back(memory, std::move(pixels));
@@ -290,7 +286,7 @@ uint64_t whole_band(const PackEntry& e, const EntryRect& rect, std::span<const u
   std::vector<uint8_t> large;
   // Up to 256 KiB: the room is for 4 bytes a pixel, and every thread's
   // buffer is cleared to its size once.
-  const std::span<uint8_t> pixels = band_buffer(memory, whole_capacity(rect, n), uint64_t{256} << 10, large);
+  const std::span<uint8_t> pixels = band_buffer(memory, whole_decode_capacity(rect, n), uint64_t{256} << 10, large);
   const int got = decode_whole(data.first(n), pixels);
   const bool ok = got > 0 && fits_entry(static_cast<size_t>(got));
   if (ok) band(0, pixels.first(static_cast<size_t>(got)));

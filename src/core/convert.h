@@ -70,6 +70,11 @@ EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<
                            PackMode mode, EntryMemory* memory = nullptr,
                            std::optional<uint32_t> stored_len = std::nullopt);
 
+// The room whole-entry LZ4 data of `n` stored bytes decodes into: the
+// entry's pixel array at 4 bytes per pixel, never below n, nor above what
+// an entry holds or 256 bytes per stored byte.
+uint64_t whole_decode_capacity(const EntryRect& rect, uint64_t n);
+
 // `data`: the bytes decompress_read_size asked for. Tiled packs decode every
 // entry but JPEG as a tiled block; whole-entry packs as LZ4 data, up to
 // W x H x 4 bytes. Tiles decode through a decoder in memory->decoder (one
@@ -77,7 +82,7 @@ EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<
 EntryResult decompress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data, PackMode mode,
                              EntryMemory* memory = nullptr);
 
-// Where decompress_tiled_bands hands each band: its offset in the pixel
+// Where decompress_bands hands each band: its offset in the pixel
 // array and its bytes, valid until it returns.
 using BandSink = std::function<void(uint64_t offset, std::span<const uint8_t> bytes)>;
 
@@ -88,10 +93,11 @@ struct BandsOut {
   uint8_t type = 0;
 };
 
-// An entry decoded into memory.band and handed to `band` in order, the same
-// bytes decompress_entry gives, without a buffer of its own: a tiled entry a
-// band of rows at a time, so that no buffer holds the whole image; a
-// whole-entry one in one band. Size 0 when the entry is not one
+// An entry decoded a band at a time and each band handed to `band` in
+// order, the same bytes decompress_entry gives: a tiled entry a band of
+// rows at a time, so that no buffer holds the whole image; a whole-entry one
+// in one band. Small bands are decoded in memory.band, kept for the next
+// entry; larger ones in a buffer of memory.pool, given back. Size 0 when the entry is not one
 // decompress_entry decodes to pixels or a band does not decode; bands may
 // have gone out then, and decompress_entry tells what the entry becomes.
 BandsOut decompress_bands(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data, PackMode mode,

@@ -664,17 +664,36 @@ TEST(ToolEmbedTest, NameRule) {
   for (const auto& [path, symbol] : symbols) EXPECT_EQ(embed_symbol_from_path(path), symbol) << path;
 }
 
-// embed never writes over its pack, by either output's name or a link.
-TEST(ToolEmbedTest, RefusesToWriteOverThePack) {
+// embed refuses in one line and writes nothing: an input that is no pack
+// (its stream reads the header and table before anything else), or an
+// output by either name that is the pack.
+TEST(ToolEmbedTest, RefusalsWriteNothing) {
   TempDir dir;
-  const std::string pack = std::string(MORVANE_SAMPLES) + "/demo.pack";
-  ASSERT_TRUE(write_file(dir.file("p.h"), read_file(pack)));
-  for (const std::string& out : {dir.file("p.c"), dir.file("p")}) {
-    ToolOut r = tool(dir, {"embed", dir.file("p.h"), out});
-    EXPECT_EQ(r.status, 1) << out;
-    EXPECT_EQ(r.err, "embed: " + dir.file("p.h") + " is the pack; refusing to overwrite it\n");
-    EXPECT_EQ(read_file(dir.file("p.h")), read_file(pack));
-    EXPECT_FALSE(file_exists(dir.file("p.c")));
+  const std::vector<uint8_t> demo = read_file(std::string(MORVANE_SAMPLES) + "/demo.pack");
+  ASSERT_TRUE(write_file(dir.file("p.h"), demo));
+  ASSERT_TRUE(write_file(dir.file("cut.pack"), {demo.begin(), demo.begin() + 40}));
+  ASSERT_TRUE(write_file(dir.file("short.pack"), {'R', 'E', 'S', 0x19}));
+  std::filesystem::create_directory(dir.file("folder"));
+  struct Case {
+    std::string in, out, err;  // err after "embed: "
+  };
+  std::vector<Case> cases = {
+      {dir.file("p.h"), dir.file("p.c"), dir.file("p.h") + " is the pack; refusing to overwrite it"},
+      {dir.file("p.h"), dir.file("p"), dir.file("p.h") + " is the pack; refusing to overwrite it"},
+      {dir.file("folder"), dir.file("o.c"), dir.file("folder") + " is not a regular file"},
+      {dir.file("missing"), dir.file("o.c"), "cannot open " + dir.file("missing") + ": No such file or directory"},
+      {dir.file("cut.pack"), dir.file("o.c"), dir.file("cut.pack") + ": entry table cut short"},
+      {dir.file("short.pack"), dir.file("o.c"), dir.file("short.pack") + ": shorter than a pack header"},
+  };
+#ifndef _WIN32
+  cases.push_back({"/dev/null", dir.file("o.c"), "/dev/null is not a regular file"});
+#endif
+  for (const Case& c : cases) {
+    ToolOut r = tool(dir, {"embed", c.in, c.out});
+    EXPECT_EQ(r.status, 1) << c.in;
+    EXPECT_EQ(r.err, "embed: " + c.err + "\n");
+    EXPECT_EQ(read_file(dir.file("p.h")), demo);
+    for (const char* name : {"p.c", "o.c", "o.h"}) EXPECT_FALSE(file_exists(dir.file(name))) << c.in << " " << name;
   }
 }
 
