@@ -17,6 +17,9 @@
 # counting every guest instruction. Each count is a run that decodes once less a run that
 # loads the same data and decodes nothing, so it holds the decoding alone;
 # the counts are exact and the same on every run.
+# MORVANE_INSN_BLOCKS=1 adds where the instructions of the run-length whole
+# images go, by function (the run-length decoder, the row copies, the tile
+# walk), from the plugin's counts per block.
 # Installs what it needs when it is missing (Debian, as root). Keeps its
 # build and data in build-insn/ (MORVANE_INSN_DIR to choose another).
 set -eu
@@ -131,5 +134,47 @@ for bpp in 1 2 3 4; do
   done
   echo "$line"
 done
+if [ "${MORVANE_INSN_BLOCKS:-0}" = 1 ]; then
+  arm-linux-gnueabihf-nm -n -C "$out/arm_insn" >"$out/symbols.txt"
+  # by_function FILE FORM: the decoding run's instructions per pixel byte in
+  # each function, the run without decoding taken off
+  by_function() {
+    for reps in 1 0; do
+      qemu-arm -plugin "$out/libinsn.so,blocks=on" -d plugin -D "$out/blocks-$reps.log" "$out/arm_insn" run \
+        "$1" "$2" "$reps" >/dev/null
+    done
+    python3 - "$out/symbols.txt" "$out/blocks-1.log" "$out/blocks-0.log" "$(bytes_of "$1")" <<'PY'
+import bisect, sys
+syms = []
+for line in open(sys.argv[1]):
+    f = line.split(maxsplit=2)
+    if len(f) == 3 and f[1] in "tTwW":
+        syms.append((int(f[0], 16), f[2].strip()))
+starts = [a for a, _ in syms]
+def counts(path, sign, into):
+    for line in open(path):
+        f = line.split()
+        if f[0] == "block":
+            i = bisect.bisect_right(starts, int(f[1], 16)) - 1
+            name = syms[i][1] if i >= 0 else "?"
+            into[name] = into.get(name, 0) + sign * int(f[2])
+by = {}
+counts(sys.argv[2], 1, by)
+counts(sys.argv[3], -1, by)
+n = int(sys.argv[4])
+shown = sorted((v / n, k) for k, v in by.items() if v / n >= 0.005)
+print("   " + ", ".join(f"{k.split('(')[0]} {v:.3f}" for v, k in reversed(shown)))
+PY
+  }
+  echo "run-length whole images by function, instructions per decoded byte"
+  for bpp in 1 2 3 4; do
+    f="$out/data/region-$bpp.bin"
+    [ -f "$f" ] || continue
+    for form in 2 4; do
+      echo "$bpp B/px CELR $([ $form = 2 ] && echo 32 || echo 64):"
+      by_function "$f" "$form"
+    done
+  done
+fi
 echo "coded sizes:"
 sed 's/^/  /' "$out/prep.txt"
