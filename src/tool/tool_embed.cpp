@@ -241,7 +241,7 @@ std::vector<std::string> embed_entry_ids(const std::vector<std::string>& names) 
     std::string id = squeeze(names[i], is_alnum);
     const size_t first = id.find_first_not_of('_'), last = id.find_last_not_of('_');
     id = first == std::string::npos ? std::to_string(i) : id.substr(first, last - first + 1);
-    while (taken.count(id) != 0) id += "_" + std::to_string(i);
+    while (taken.count(id) != 0) id.append(1, '_').append(std::to_string(i));
     taken.insert(id);
     ids.push_back(id);
   }

@@ -426,7 +426,7 @@ TEST(RecompressTest, KeptCodesComeBackOnEveryRun) {
     const std::optional<TileHint> hint = c.tiled ? std::optional<TileHint>({16, 16}) : std::nullopt;
     uint32_t seed = 1;
     for (const Kept& k : kept) {
-      in.entries.push_back(image_entry("k" + std::to_string(seed), k.type, k.w, k.h, k.kind, seed, hint));
+      in.entries.push_back(image_entry(std::string(1, 'k').append(std::to_string(seed)), k.type, k.w, k.h, k.kind, seed, hint));
       ++seed;
     }
     // An entry each mode compresses, to be copied on the later runs.

@@ -138,7 +138,7 @@ TEST(FaultTest, SignalMidRunRemovesTheTemporaryFile) {
   TestPack p;
   // Level-12 LZ4 on 16 MiB: long enough for the signal to land mid-run.
   for (uint32_t seed = 1; seed <= 4; ++seed)
-    p.entries.push_back(image_entry("e" + std::to_string(seed), 11, 1024, 1024, ImageKind::Gradient, seed));
+    p.entries.push_back(image_entry(std::string(1, 'e').append(std::to_string(seed)), 11, 1024, 1024, ImageKind::Gradient, seed));
   write_file(dir.file("in.pack"), build_pack(p));
   TestPack blocks = pack_in_mode(1, morvane::CODEC_KIND_RLE);
   TestEntry e;

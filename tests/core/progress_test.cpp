@@ -93,7 +93,7 @@ TEST(ProgressTest, CommandsUnderATerminal) {
       // Drawn with "\r", the last state shown, then cleared: blanks over it
       // and the cursor back at the line's start. Without its lines the
       // terminal holds what it holds with the progress off.
-      const std::string line = "\r" + std::string(c.label) + " ";
+      const std::string line = std::string(1, '\r').append(c.label).append(1, ' ');
       const size_t last = err.rfind(line + "7/7 entries, ");
       ASSERT_NE(last, std::string::npos) << c.label << ": " << err;
       const size_t clear = err.find('\r', last + 1);

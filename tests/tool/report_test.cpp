@@ -251,7 +251,7 @@ TEST(ReportTest, PackOfTheMostEntries) {
   TempDir dir;
   TestPack raw;
   for (uint32_t i = 0; i < 65535; ++i) {
-    const std::string name = "e" + std::to_string(i);
+    const std::string name = std::string(1, 'e').append(std::to_string(i));
     raw.entries.push_back(i % 1000 == 7 ? jpeg_entry(name, 8, 8, 40, i)
                                         : image_entry(name, i % 3 == 0 ? 30 : 1, 1 + i % 3, 1, ImageKind::Noise, i));
   }
