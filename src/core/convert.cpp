@@ -149,14 +149,19 @@ TileDecoder* block_decoder(const TileImage& t, std::vector<uint64_t>& words) {
   return tile_decoder_init(words.data(), memory_size, room);
 }
 
+// The largest pixel array an entry of this rectangle decodes to: 4 bytes
+// per pixel (codes without a row in the type table count 2 but may hold 3
+// or 4), never beyond what an entry holds.
+uint64_t largest_pixels(const EntryRect& rect) {
+  return std::min<uint64_t>(uint64_t{4} * rect.width * rect.height, PACK_MAX_PAYLOAD);
+}
+
 }  // namespace
 
 uint64_t whole_decode_capacity(const EntryRect& rect, uint64_t n) {
-  // Codes without a row in the type table count 2 bytes per pixel but may
-  // hold 3 or 4. No LZ4 block expands past 256 bytes per stored byte, so a
-  // hostile rectangle costs no 16 MiB buffer for a few bytes of data.
-  return std::max<uint64_t>(
-      std::min({uint64_t{4} * rect.width * rect.height, uint64_t{PACK_MAX_PAYLOAD}, uint64_t{256} * n}), n);
+  // No LZ4 block expands past 256 bytes per stored byte, so a hostile
+  // rectangle costs no 16 MiB buffer for a few bytes of data.
+  return std::max<uint64_t>(std::min(largest_pixels(rect), uint64_t{256} * n), n);
 }
 
 uint64_t compress_read_size(const PackEntry& e, PackMode mode, std::optional<uint32_t> stored_len) {
@@ -183,17 +188,15 @@ uint64_t compress_work_bytes(const PackEntry& e, const EntryRect& rect, PackMode
   const CodedAs coded = coded_as(mode, e.type);
   if (coded == CodedAs::Jpeg || coded == CodedAs::Compressed) return 2 * read_size;
   if (coded == CodedAs::Either)
-    return read_size + n + std::min<uint64_t>(uint64_t{4} * rect.width * rect.height, PACK_MAX_PAYLOAD);
+    return read_size + n + largest_pixels(rect);
   return read_size + (mode.tiled && mode.codec_kind == CODEC_KIND_LZ4 ? 2 * n : n);
 }
 
 uint64_t decompress_work_bytes(const PackEntry& e, const EntryRect& rect, PackMode mode) {
   const uint64_t n = payload_len(e);
   if (coded_as(mode, e.type) == CodedAs::Jpeg) return 2 * n;
-  // As decompress_entry sizes its pixels: 4 bytes per pixel at most, never
-  // beyond what an entry holds.
-  if (!mode.tiled) return n + whole_decode_capacity(rect, n);
-  return n + std::min<uint64_t>(uint64_t{4} * rect.width * rect.height, PACK_MAX_PAYLOAD);
+  // As decompress_entry sizes its pixels.
+  return n + (mode.tiled ? largest_pixels(rect) : whole_decode_capacity(rect, n));
 }
 
 EntryResult compress_entry(const PackEntry& e, const EntryRect& rect, std::span<const uint8_t> data,
